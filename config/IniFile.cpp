@@ -1,0 +1,282 @@
+#include "config/IniFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string_view>
+#include <vector>
+
+#include "config/TextConversion.h"
+
+namespace quorvane {
+namespace {
+
+constexpr std::string_view kBlanks = " \t";
+
+std::string_view Trim(std::string_view s) {
+    const auto first = s.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = s.find_last_not_of(kBlanks);
+    return s.substr(first, last - first + 1);
+}
+
+// One physical line of the file, split at LF; the CR of a CR LF line stays in `ending`.
+struct Line {
+    std::string text;
+    std::string ending;
+};
+
+std::vector<Line> SplitLines(const std::string& bytes) {
+    std::vector<Line> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const auto lf = bytes.find('\n', start);
+        std::string text =
+            bytes.substr(start, lf == std::string::npos ? std::string::npos : lf - start);
+        std::string ending = lf == std::string::npos ? "" : "\n";
+        if (!text.empty() && text.back() == '\r') {
+            text.pop_back();
+            ending.insert(0, "\r");
+        }
+        lines.push_back({std::move(text), std::move(ending)});
+        if (lf == std::string::npos) {
+            break;
+        }
+        start = lf + 1;
+    }
+    return lines;
+}
+
+std::optional<std::string_view> SectionName(std::string_view line) {
+    const auto t = Trim(line);
+    if (t.size() >= 2 && t.front() == '[') {
+        const auto close = t.find(']');
+        if (close != std::string_view::npos) {
+            return Trim(t.substr(1, close - 1));
+        }
+    }
+    return std::nullopt;
+}
+
+struct KeyValue {
+    std::string_view key;
+    std::string_view value;
+};
+
+std::optional<KeyValue> SplitKeyValue(std::string_view line) {
+    const auto t = Trim(line);
+    if (t.empty() || t.front() == ';') {
+        return std::nullopt;
+    }
+    const auto eq = t.find('=');
+    if (eq == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return KeyValue{Trim(t.substr(0, eq)), Trim(t.substr(eq + 1))};
+}
+
+std::optional<std::string> ReadFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    return std::move(buffer).str();
+}
+
+// Finds the value of section/key in the raw (Windows-1252) bytes.
+std::optional<std::string> Lookup(const std::string& bytes, std::string_view section,
+                                  std::string_view key) {
+    bool inSection = false;
+    for (const auto& line : SplitLines(bytes)) {
+        if (const auto name = SectionName(line.text)) {
+            if (inSection) {
+                // Only the first section of that name counts.
+                return std::nullopt;
+            }
+            inSection = EqualsIgnoreAsciiCase(*name, section);
+            continue;
+        }
+        if (!inSection) {
+            continue;
+        }
+        if (const auto kv = SplitKeyValue(line.text); kv && EqualsIgnoreAsciiCase(kv->key, key)) {
+            return std::string(kv->value);
+        }
+    }
+    return std::nullopt;
+}
+
+[[noreturn]] void ThrowWriteError(const std::filesystem::path& path, int err) {
+    throw IniWriteError("Impossible d'écrire le fichier de paramètres " + path.string() + " : " +
+                        std::strerror(err));
+}
+
+// Writes the bytes beside the target and renames them over it. A new file is readable by its
+// owner only: it carries the FTP password in clear. An existing file keeps its permissions.
+void ReplaceFileAtomically(const std::filesystem::path& path, const std::string& bytes) {
+    mode_t mode = S_IRUSR | S_IWUSR;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    }
+    std::string tmpl = path.string() + ".XXXXXX";
+    std::vector<char> name(tmpl.begin(), tmpl.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        ThrowWriteError(path, errno);
+    }
+    const std::string tmpPath(name.data());
+    auto fail = [&](int err) {
+        ::close(fd);
+        ::unlink(tmpPath.c_str());
+        ThrowWriteError(path, err);
+    };
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const auto n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail(errno);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
+        fail(errno);
+    }
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(tmpPath.c_str());
+        ThrowWriteError(path, err);
+    }
+    if (::rename(tmpPath.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tmpPath.c_str());
+        ThrowWriteError(path, err);
+    }
+}
+
+}  // namespace
+
+TIniFile::TIniFile(std::filesystem::path path) : path_(std::move(path)) {}
+
+bool TIniFile::Exists() const {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path_, ec);
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& defaultValue) const {
+    const auto bytes = ReadFileBytes(path_);
+    if (!bytes) {
+        return defaultValue;
+    }
+    const auto value = Lookup(*bytes, Utf8ToCp1252(section), Utf8ToCp1252(key));
+    return value ? Cp1252ToUtf8(*value) : defaultValue;
+}
+
+std::int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key,
+                                   std::int32_t defaultValue) const {
+    const auto bytes = ReadFileBytes(path_);
+    if (!bytes) {
+        return defaultValue;
+    }
+    const auto value = Lookup(*bytes, Utf8ToCp1252(section), Utf8ToCp1252(key));
+    return value ? StrToIntDef(*value, defaultValue) : defaultValue;
+}
+
+bool TIniFile::ReadBool(const std::string& section, const std::string& key,
+                        bool defaultValue) const {
+    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) {
+    const std::string sectionBytes = Utf8ToCp1252(section);
+    const std::string keyBytes = Utf8ToCp1252(key);
+    const std::string valueBytes = Utf8ToCp1252(value);
+    const std::string bytes = ReadFileBytes(path_).value_or("");
+    auto lines = SplitLines(bytes);
+
+    // The line ending the file already uses is kept for lines this write adds.
+    std::string eol = "\r\n";
+    if (!lines.empty() && lines.front().ending == "\n") {
+        eol = "\n";
+    }
+
+    std::optional<std::size_t> sectionLine;
+    std::optional<std::size_t> lastKeyOfSection;
+    std::optional<std::size_t> keyLine;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (const auto name = SectionName(lines[i].text)) {
+            if (sectionLine) {
+                break;
+            }
+            if (EqualsIgnoreAsciiCase(*name, sectionBytes)) {
+                sectionLine = i;
+                lastKeyOfSection = i;
+            }
+            continue;
+        }
+        if (!sectionLine) {
+            continue;
+        }
+        if (const auto kv = SplitKeyValue(lines[i].text)) {
+            lastKeyOfSection = i;
+            if (EqualsIgnoreAsciiCase(kv->key, keyBytes)) {
+                keyLine = i;
+                break;
+            }
+        }
+    }
+
+    if (keyLine) {
+        // The key keeps its spelling; only the value changes.
+        const auto kv = SplitKeyValue(lines[*keyLine].text);
+        lines[*keyLine].text = std::string(kv->key) + "=" + valueBytes;
+    } else if (sectionLine) {
+        const std::size_t at = *lastKeyOfSection;
+        if (lines[at].ending.empty()) {
+            lines[at].ending = eol;
+        }
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                     Line{keyBytes + "=" + valueBytes, eol});
+    } else {
+        if (!lines.empty() && lines.back().ending.empty()) {
+            lines.back().ending = eol;
+        }
+        lines.push_back({"[" + sectionBytes + "]", eol});
+        lines.push_back({keyBytes + "=" + valueBytes, eol});
+    }
+
+    std::string out;
+    out.reserve(bytes.size() + 64);
+    for (const auto& line : lines) {
+        out += line.text;
+        out += line.ending;
+    }
+    ReplaceFileAtomically(path_, out);
+}
+
+void TIniFile::WriteInteger(const std::string& section, const std::string& key,
+                            std::int32_t value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+}  // namespace quorvane
