@@ -1,0 +1,138 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <libxml/tree.h>
+
+#include "xml/XmlParse.h"
+
+// A narrow, name-based view of one head-office XML file on top of libxml2's tree.
+//
+// Handles never own tree nodes. Each one carries a weak reference to the "tree generation" of
+// its document: freeing or replacing the tree ends that generation, and a handle of an ended
+// generation throws std::logic_error on every use instead of reading freed memory.
+namespace quorvane {
+
+class TNativeXmlOMB;
+class TXMLNodeListOMB;
+
+// Ends when the tree it stands for is freed or replaced.
+struct XmlTreeGeneration {};
+
+class TXMLNodeOMB {
+    // Only the document and other handles can name the key, so only they make live handles.
+    struct Key {
+        explicit Key() = default;
+    };
+
+  public:
+    TXMLNodeOMB(Key, TNativeXmlOMB* xml, xmlNode* node, std::weak_ptr<XmlTreeGeneration> generation)
+        : xml_(xml), node_(node), generation_(std::move(generation)) {}
+    // A handle that stands for nothing; every look-up on it throws std::logic_error.
+    TXMLNodeOMB() = default;
+
+    // The document this handle belongs to, or null once its tree is gone.
+    TNativeXmlOMB* Xml() const noexcept;
+    // False once the document was destroyed or reloaded (or for a default-built handle).
+    bool IsValid() const noexcept;
+
+    // The node's own name, qualified by its prefix ("p:Ligne"); "#document" for the document.
+    std::string NodeName() const;
+
+    // First direct child element of that name (case included), or null.
+    std::unique_ptr<TXMLNodeOMB> FindChild(std::string_view name) const;
+    // Same result as FindChild, by a walk of the child list from its first node.
+    std::unique_ptr<TXMLNodeOMB> ScanChild(std::string_view name) const;
+    // Appends a new empty element as last child and returns a handle on it.
+    std::unique_ptr<TXMLNodeOMB> AddChild(std::string_view name);
+    std::unique_ptr<TXMLNodeOMB> GetOrAddChild(std::string_view name);
+
+    // Position (from 0) of the first attribute of that name in document order, or -1.
+    int IndexOfAttribute(std::string_view name) const;
+    // Value of the attribute at a position; the empty text outside 0 .. AttributeCount() - 1.
+    std::string AttributeText(int index) const;
+    int AttributeCount() const;
+    // Value of the named attribute; def when absent (an empty value stays empty).
+    std::string ReadAttribute(std::string_view name, const std::string& def) const;
+    // The named attribute as a whole number; def when absent or not a whole number.
+    std::int32_t ReadAttributeInteger(std::string_view name, std::int32_t def) const;
+    // Calls visit(name, value) for every attribute in document order. The views last only for
+    // the call.
+    void ForEachAttribute(
+        const std::function<void(std::string_view name, std::string_view value)>& visit) const;
+
+    // Appends to list a handle for every direct child element of that name, in document order.
+    void ChildrenByName(std::string_view name, TXMLNodeListOMB& list) const;
+
+  private:
+    friend class TNativeXmlOMB;
+
+    // The node, after checking that its tree still exists.
+    xmlNode* Checked() const;
+    std::unique_ptr<TXMLNodeOMB> Wrap(xmlNode* node) const;
+    xmlAttr* AttributeAt(int index) const;
+
+    TNativeXmlOMB* xml_ = nullptr;
+    xmlNode* node_ = nullptr;
+    std::weak_ptr<XmlTreeGeneration> generation_;
+};
+
+// An owning list of node handles.
+class TXMLNodeListOMB {
+  public:
+    int Count() const noexcept { return static_cast<int>(items_.size()); }
+    // The handle at a position below Count(), or null.
+    TXMLNodeOMB* Item(int index) const noexcept;
+    // Appends the handle; a null handle is ignored.
+    void Add(std::unique_ptr<TXMLNodeOMB> node);
+
+  private:
+    std::vector<std::unique_ptr<TXMLNodeOMB>> items_;
+};
+
+class TNativeXmlOMB {
+  public:
+    // A fresh document: encoding "windows-1252" and one empty root element named rootName.
+    // The owner is only recorded; the document is owned by this object alone.
+    explicit TNativeXmlOMB(std::string rootName, const void* owner = nullptr);
+    ~TNativeXmlOMB();
+    TNativeXmlOMB(const TNativeXmlOMB&) = delete;
+    TNativeXmlOMB& operator=(const TNativeXmlOMB&) = delete;
+
+    // Replaces the whole document by the file's content. On failure raises XmlLoadError and
+    // leaves the previous document, Root and DocNode as they were.
+    void LoadFromFile(const std::string& path);
+    // Same rules for a document held in memory; name only appears in error messages.
+    void LoadFromMemory(std::string_view bytes, const std::string& name);
+
+    // After a load: the top-level element named RootName, else the document node itself.
+    TXMLNodeOMB& Root() noexcept { return root_; }
+    const TXMLNodeOMB& Root() const noexcept { return root_; }
+    TXMLNodeOMB& DocNode() noexcept { return docNode_; }
+    const TXMLNodeOMB& DocNode() const noexcept { return docNode_; }
+
+    const std::string& RootName() const noexcept { return rootName_; }
+    const void* Owner() const noexcept { return owner_; }
+    // Encoding named by the XML declaration ("windows-1252" for a fresh document).
+    std::string Encoding() const;
+
+  private:
+    // Installs a document, ends the previous tree generation, re-points DocNode and Root.
+    void Adopt(XmlDocPtr doc);
+
+    std::string rootName_;
+    const void* owner_ = nullptr;
+    XmlDocPtr document_;
+    std::shared_ptr<XmlTreeGeneration> generation_;
+    TXMLNodeOMB docNode_;
+    TXMLNodeOMB root_;
+};
+
+}  // namespace quorvane
