@@ -1,1 +1,17 @@
-int main() { return 0; }
+#include <malloc.h>
+
+#include <QApplication>
+
+#include <clocale>
+
+#include "app/Startup.h"
+
+int main(int argc, char* argv[]) {
+    // Large head-office documents free millions of small blocks at once; without fast bins the
+    // allocator does not pay for merging them on the next large allocation.
+    mallopt(M_MXFAST, 0);
+    quorvane::ChoosePlatformWhenHeadless();
+    QApplication application(argc, argv);
+    std::setlocale(LC_ALL, "");
+    return quorvane::RunProgram(QApplication::arguments());
+}

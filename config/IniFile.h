@@ -9,7 +9,7 @@ namespace quorvane {
 
 // Raised when the settings file cannot be written; the message is French, for the user.
 class IniWriteError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -21,7 +21,7 @@ public:
 // or CR LF. A write rewrites the file through a temporary file and a rename, so a crash leaves
 // either the old or the new file, never half of one, and every other line keeps its bytes.
 class TIniFile {
-public:
+  public:
     explicit TIniFile(std::filesystem::path path);
 
     const std::filesystem::path& FileName() const { return path_; }
@@ -37,7 +37,7 @@ public:
     void WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
     void WriteBool(const std::string& section, const std::string& key, bool value);
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

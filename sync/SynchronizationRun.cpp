@@ -1,0 +1,157 @@
+#include "sync/SynchronizationRun.h"
+
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+#include "config/IniFile.h"
+#include "sync/CategoryIntegration.h"
+
+namespace quorvane {
+namespace {
+
+const std::string kPrefixe = "[Fonction FormCreate()] ";
+
+}  // namespace
+
+SynchronizationRun::SynchronizationRun(ProgramPaths paths, RunOptions options)
+    : options_(std::move(options)) {
+    state_.Paths = std::move(paths);
+}
+
+SynchronizationRun::~SynchronizationRun() = default;
+
+void SynchronizationRun::Executer() {
+    state_.EnErreur = false;
+    state_.Erreurs = ListeErreurs{};
+    SupprimerRapportPrecedent();
+    LireParametres();
+
+    if (!state_.EnErreur) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(state_.Paths.RepertoireAuto, ec)) {
+            state_.Erreur(kPrefixe + "Erreur le repertoire " + state_.Paths.RepertoireAuto +
+                              " est introuvable ou est inaccessible.",
+                          0);
+        }
+    }
+    if (!state_.EnErreur) {
+        Recuperer();
+    }
+    MarquerCategoriesEnEchec();
+    Rapporter();
+}
+
+void SynchronizationRun::SupprimerRapportPrecedent() {
+    const std::string& rapport = state_.Paths.CheminRapport;
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(rapport, ec))) {
+        return;
+    }
+    if (!std::filesystem::remove(rapport, ec) || ec) {
+        state_.Erreur(kPrefixe + "Impossible de supprimer le fichier log précédent " + rapport, 0);
+    }
+}
+
+void SynchronizationRun::LireParametres() {
+    const TIniFile ini(state_.Paths.CheminIni);
+    if (!ini.Exists()) {
+        state_.Erreur(kPrefixe + "Erreur le fichier " + state_.Paths.CheminIni +
+                          " est introuvable ou est inaccessible.",
+                      0);
+        return;
+    }
+    state_.RemiseAchatActif = ini.ReadBool("Quorvane", "Remise_Achat", false);
+    state_.PersonnalisationActif = ini.ReadBool("Quorvane", "Personnalisation", false);
+    state_.MessageActif = ini.ReadBool("Quorvane", "Message", false);
+    state_.DocumentActif = ini.ReadBool("Quorvane", "Document", false);
+    const std::string typeEnvoi = ini.ReadString("Quorvane", "TypeEnvoi", "FTP");
+    state_.TransfertFtp = typeEnvoi == "FTP";
+    state_.TransfertUri = typeEnvoi == "URI";
+    state_.RepertoireSource = ini.ReadString("Quorvane_URI", "URI", "") + "/";
+    state_.OmbrelinActif = ini.ReadBool("Ombrelin", "Ombrelin", false);
+    state_.OmbrelinTypeEnvoi = ini.ReadString("Ombrelin", "TypeEnvoi", "");
+    state_.OmbrelinUri = ini.ReadString("Ombrelin_URI", "URI", "");
+}
+
+void SynchronizationRun::Recuperer() {
+    if (!state_.UneCategorieActive()) {
+        return;
+    }
+    // The retrievals report their own problems; this net only keeps an unforeseen failure
+    // from ending the run without its report.
+    auto guarded = [this](const char* operation, const std::function<void()>& body) {
+        try {
+            body();
+        } catch (const std::exception& e) {
+            state_.Erreur(std::string("[Fonction ") + operation + "] " + e.what(), 0);
+        } catch (...) {
+            state_.Erreur(std::string("[Fonction ") + operation + "] Une erreur est survenue.", 0);
+        }
+    };
+    if (state_.TransfertFtp) {
+        guarded("LancerTransfertFtp()", [this] { LancerTransfertFtp("Quorvane_FTP"); });
+    }
+    if (state_.TransfertUri) {
+        if (state_.RepertoireSource.size() > 1) {
+            guarded("CopierRepertoire()", [this] { CopierRepertoire(state_.RepertoireSource); });
+        } else {
+            state_.Erreur(kPrefixe +
+                              "Veuillez renseigner le répertoire source Quorvane dans la fenêtre "
+                              "de configuration.",
+                          1);
+        }
+    }
+}
+
+void SynchronizationRun::MarquerCategoriesEnEchec() {
+    for (const Categorie categorie : kCategoriesEnOrdre) {
+        if (!state_.Actif(categorie)) {
+            continue;
+        }
+        if (!display_.SuccessImageVisible(categorie, Colonne::Telechargement)) {
+            display_.ShowImage(categorie, Colonne::Telechargement, false);
+        }
+        if (!display_.SuccessImageVisible(categorie, Colonne::Integration)) {
+            display_.ShowImage(categorie, Colonne::Integration, false);
+        }
+    }
+}
+
+void SynchronizationRun::Rapporter() {
+    if (state_.Erreurs.Empty()) {
+        return;
+    }
+    try {
+        EcrireRapport(state_.Paths.CheminRapport, state_.Erreurs, options_.Clock);
+    } catch (const std::exception& e) {
+        // Nowhere left to report it but the console; the countdown still runs.
+        std::cerr << "Erreur : le rapport n'a pas pu être écrit : " << e.what() << '\n';
+        return;
+    }
+    if (options_.OpenReport) {
+        options_.OpenReport(state_.Paths.CheminRapport);
+    }
+}
+
+void SynchronizationRun::LancerTransfertFtp(const std::string& section) {
+    (void)section;
+    (void)Integration();
+}
+
+void SynchronizationRun::CopierRepertoire(const std::string& repertoireSource) {
+    (void)repertoireSource;
+    (void)Integration();
+}
+
+CategoryIntegration& SynchronizationRun::Integration() {
+    if (!integration_) {
+        struct NotIntegrated : CategoryIntegration {
+            bool Integrer(Categorie) override { return false; }
+        };
+        integration_ = std::make_unique<NotIntegrated>();
+    }
+    return *integration_;
+}
+
+}  // namespace quorvane

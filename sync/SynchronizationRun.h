@@ -1,0 +1,62 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "config/ProgramPaths.h"
+#include "sync/RunDisplay.h"
+#include "sync/RunReport.h"
+#include "sync/RunState.h"
+
+namespace quorvane {
+
+class CategoryIntegration;
+
+// What a run needs from its surroundings; tests replace the clock and the report opener.
+struct RunOptions {
+    ReportClock Clock = LocalNow;
+    // Hands the report to the user's viewer without waiting for it.
+    std::function<void(const std::string& path)> OpenReport;
+    // Limits of the FTP session (milliseconds); 0 keeps the client's defaults.
+    long FtpStallLimitMs = 0;
+    long FtpConnectTimeoutMs = 0;
+    long FtpResponseTimeoutMs = 0;
+};
+
+// One synchronization run, without any window: settings, retrieval, integration, the final
+// marking of the categories and the report. Every problem becomes an entry of the error list;
+// nothing here throws to the caller.
+class SynchronizationRun {
+  public:
+    explicit SynchronizationRun(ProgramPaths paths, RunOptions options = {});
+    ~SynchronizationRun();
+
+    RunState& State() { return state_; }
+    const RunState& State() const { return state_; }
+    RunDisplay& Display() { return display_; }
+
+    // The whole run, from clearing the error flag to opening the report.
+    void Executer();
+
+    void LancerTransfertFtp(const std::string& section);
+    void CopierRepertoire(const std::string& repertoireSource);
+    void MarquerCategoriesEnEchec();
+
+    // The error list lives until the last countdown tick.
+    void LibererErreurs() { state_.Erreurs = ListeErreurs{}; }
+
+  private:
+    void SupprimerRapportPrecedent();
+    void LireParametres();
+    void Recuperer();
+    void Rapporter();
+    CategoryIntegration& Integration();
+
+    RunState state_;
+    RunDisplay display_;
+    RunOptions options_;
+    std::unique_ptr<CategoryIntegration> integration_;
+};
+
+}  // namespace quorvane
