@@ -24,6 +24,12 @@ struct ErrorSink {
         try {
             if (!failed && error->message != nullptr) {
                 first = error->message;
+                // Some messages carry the offending bytes on a second line.
+                for (char& c : first) {
+                    if (c == '\n') {
+                        c = ' ';
+                    }
+                }
                 while (!first.empty() && (first.back() == '\n' || first.back() == ' ')) {
                     first.pop_back();
                 }
