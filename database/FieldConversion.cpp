@@ -1,0 +1,548 @@
+#include "database/FieldConversion.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <system_error>
+
+#include "config/TextConversion.h"
+#include "database/DbError.h"
+
+namespace quorvane {
+
+namespace {
+
+std::string FirstWordUpper(std::string_view declared) {
+    std::size_t begin = 0;
+    while (begin < declared.size() && declared[begin] == ' ') {
+        ++begin;
+    }
+    std::size_t end = begin;
+    while (end < declared.size()) {
+        const char c = declared[end];
+        const bool word =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+        if (!word) {
+            break;
+        }
+        ++end;
+    }
+    return AsciiUpper(declared.substr(begin, end - begin));
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+[[noreturn]] void Refuse(std::string_view text, const char* what, const std::string& field) {
+    throw EDBEngineError("La valeur '" + std::string(text) + "' n'est pas " + what +
+                         " pour le champ " + field);
+}
+
+// Whole numbers follow the store world's rule (leading blanks, a sign, digits), widened to 64
+// bits; the column's own width is checked by the caller.
+std::optional<std::int64_t> ParseWhole(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ') {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == text.size()) {
+        return std::nullopt;
+    }
+    // Accumulate as a negative number so that the smallest 64-bit value is reachable.
+    std::int64_t value = 0;
+    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+    for (; i < text.size(); ++i) {
+        if (!IsDigit(text[i])) {
+            return std::nullopt;
+        }
+        const int digit = text[i] - '0';
+        if (value < (kMin + digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 - digit;
+    }
+    if (!negative) {
+        if (value == kMin) {
+            return std::nullopt;
+        }
+        value = -value;
+    }
+    return value;
+}
+
+bool IsSignAndDigits(std::string_view text) {
+    const std::size_t start = text.find_first_not_of(' ');
+    if (start == text.npos) {
+        return false;
+    }
+    std::size_t i = start;
+    if (text[i] == '+' || text[i] == '-') {
+        ++i;
+    }
+    return i < text.size() && text.find_first_not_of("0123456789", i) == text.npos;
+}
+
+// A plain decimal number with one decimal mark written either way and an optional exponent;
+// returns it normalised (full stop, no '+') so std::from_chars can read it.
+std::optional<std::string> NormaliseNumber(std::string_view text, bool allowExponent) {
+    text = TrimBlanks(text);
+    std::string out;
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        if (text[i] == '-') {
+            out += '-';
+        }
+        ++i;
+    }
+    std::size_t digits = 0;
+    bool mark = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (IsDigit(c)) {
+            out += c;
+            ++digits;
+        } else if ((c == '.' || c == ',') && !mark) {
+            mark = true;
+            out += '.';
+        } else {
+            break;
+        }
+    }
+    if (digits == 0) {
+        return std::nullopt;
+    }
+    if (i < text.size() && allowExponent && (text[i] == 'e' || text[i] == 'E')) {
+        out += 'e';
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+            out += text[i];
+            ++i;
+        }
+        std::size_t expDigits = 0;
+        for (; i < text.size() && IsDigit(text[i]); ++i) {
+            out += text[i];
+            ++expDigits;
+        }
+        if (expDigits == 0) {
+            return std::nullopt;
+        }
+    }
+    if (i != text.size()) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+std::optional<double> ParseFloat(std::string_view text) {
+    const auto normalised = NormaliseNumber(text, true);
+    if (!normalised) {
+        return std::nullopt;
+    }
+    double value = 0;
+    const char* first = normalised->data();
+    const char* last = first + normalised->size();
+    const auto [ptr, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || ptr != last || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Money keeps four decimals, a value exactly halfway going to the even neighbour.
+std::optional<double> RoundMoney(double value) {
+    const double scaled = std::nearbyint(value * 10000.0);
+    if (!std::isfinite(scaled) || std::fabs(scaled) >= 9.0e18) {
+        return std::nullopt;
+    }
+    return scaled / 10000.0;
+}
+
+std::optional<std::string> ParseBcd(std::string_view text) {
+    auto normalised = NormaliseNumber(text, false);
+    if (!normalised) {
+        return std::nullopt;
+    }
+    std::string& s = *normalised;
+    const std::size_t signLength = (!s.empty() && s[0] == '-') ? 1 : 0;
+    if (s.size() > signLength && s[signLength] == '.') {
+        s.insert(signLength, "0");
+    }
+    if (!s.empty() && s.back() == '.') {
+        s.pop_back();
+    }
+    return s;
+}
+
+std::optional<bool> ParseBoolean(std::string_view text) {
+    const std::string word = AsciiUpper(TrimBlanks(text));
+    if (word == "1" || word == "VRAI" || word == "OUI" || word == "TRUE" || word == "YES") {
+        return true;
+    }
+    if (word == "0" || word == "FAUX" || word == "NON" || word == "FALSE" || word == "NO") {
+        return false;
+    }
+    return std::nullopt;
+}
+
+// Reads exactly `count` digits at `pos`, or between 1 and `count` when `variable`.
+std::optional<int> ReadNumber(std::string_view text, std::size_t& pos, std::size_t count,
+                              bool variable) {
+    std::size_t taken = 0;
+    int value = 0;
+    while (taken < count && pos < text.size() && IsDigit(text[pos])) {
+        value = value * 10 + (text[pos] - '0');
+        ++pos;
+        ++taken;
+    }
+    if (taken == count || (variable && taken > 0)) {
+        return value;
+    }
+    return std::nullopt;
+}
+
+bool Expect(std::string_view text, std::size_t& pos, char c) {
+    if (pos < text.size() && text[pos] == c) {
+        ++pos;
+        return true;
+    }
+    return false;
+}
+
+int DaysInMonth(int year, int month) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+std::string TwoDigits(int value) {
+    return std::string{static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)};
+}
+
+// dd/mm/yyyy (day and month of one or two digits) or yyyy-mm-dd, validated, as "yyyy-mm-dd".
+std::optional<std::string> ParseDatePart(std::string_view text, std::size_t& pos) {
+    std::size_t p = pos;
+    int day = 0;
+    int month = 0;
+    int year = 0;
+    const std::size_t start = p;
+    const auto first = ReadNumber(text, p, 4, true);
+    if (!first) {
+        return std::nullopt;
+    }
+    if (p - start == 4 && Expect(text, p, '-')) {
+        const auto m = ReadNumber(text, p, 2, false);
+        if (!m || !Expect(text, p, '-')) {
+            return std::nullopt;
+        }
+        const auto d = ReadNumber(text, p, 2, false);
+        if (!d) {
+            return std::nullopt;
+        }
+        year = *first;
+        month = *m;
+        day = *d;
+    } else if (p - start <= 2 && Expect(text, p, '/')) {
+        const auto m = ReadNumber(text, p, 2, true);
+        if (!m || !Expect(text, p, '/')) {
+            return std::nullopt;
+        }
+        const auto y = ReadNumber(text, p, 4, false);
+        if (!y) {
+            return std::nullopt;
+        }
+        day = *first;
+        month = *m;
+        year = *y;
+    } else {
+        return std::nullopt;
+    }
+    if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) {
+        return std::nullopt;
+    }
+    pos = p;
+    const std::string y = std::to_string(year);
+    return std::string(4 - y.size(), '0') + y + "-" + TwoDigits(month) + "-" + TwoDigits(day);
+}
+
+// hh:mm or hh:mm:ss (hour of one or two digits), validated, as "hh:mm:ss".
+std::optional<std::string> ParseTimePart(std::string_view text, std::size_t& pos) {
+    std::size_t p = pos;
+    const auto h = ReadNumber(text, p, 2, true);
+    if (!h || !Expect(text, p, ':')) {
+        return std::nullopt;
+    }
+    const auto m = ReadNumber(text, p, 2, false);
+    if (!m) {
+        return std::nullopt;
+    }
+    int seconds = 0;
+    if (Expect(text, p, ':')) {
+        const auto s = ReadNumber(text, p, 2, false);
+        if (!s) {
+            return std::nullopt;
+        }
+        seconds = *s;
+    }
+    if (*h > 23 || *m > 59 || seconds > 59) {
+        return std::nullopt;
+    }
+    pos = p;
+    return TwoDigits(*h) + ":" + TwoDigits(*m) + ":" + TwoDigits(seconds);
+}
+
+std::optional<std::string> ParseDate(std::string_view text) {
+    text = TrimBlanks(text);
+    std::size_t pos = 0;
+    auto date = ParseDatePart(text, pos);
+    return date && pos == text.size() ? date : std::nullopt;
+}
+
+std::optional<std::string> ParseTime(std::string_view text) {
+    text = TrimBlanks(text);
+    std::size_t pos = 0;
+    auto time = ParseTimePart(text, pos);
+    return time && pos == text.size() ? time : std::nullopt;
+}
+
+std::optional<std::string> ParseDateTime(std::string_view text) {
+    text = TrimBlanks(text);
+    std::size_t pos = 0;
+    const auto date = ParseDatePart(text, pos);
+    if (!date || !Expect(text, pos, ' ')) {
+        return std::nullopt;
+    }
+    while (pos < text.size() && text[pos] == ' ') {
+        ++pos;
+    }
+    const auto time = ParseTimePart(text, pos);
+    if (!time || pos != text.size()) {
+        return std::nullopt;
+    }
+    return *date + " " + *time;
+}
+
+bool FitsBits(std::int64_t value, int bits) {
+    if (bits >= 64) {
+        return true;
+    }
+    const std::int64_t limit = std::int64_t{1} << (bits - 1);
+    return value >= -limit && value < limit;
+}
+
+[[noreturn]] void OutOfRange(std::string_view text, const std::string& field) {
+    throw EDBEngineError("La valeur '" + std::string(text) +
+                         "' dépasse les limites du champ entier " + field);
+}
+
+std::string MoneyToDecimalText(std::int64_t tenThousandths) {
+    const bool negative = tenThousandths < 0;
+    // Work on the magnitude as unsigned so that the smallest value has one.
+    const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(tenThousandths)
+                                             : static_cast<std::uint64_t>(tenThousandths);
+    std::string text = std::to_string(magnitude / 10000);
+    std::string fraction = std::to_string(magnitude % 10000);
+    fraction.insert(0, 4 - fraction.size(), '0');
+    while (!fraction.empty() && fraction.back() == '0') {
+        fraction.pop_back();
+    }
+    if (!fraction.empty()) {
+        text += "." + fraction;
+    }
+    return negative ? "-" + text : text;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ParseWholeNumber(std::string_view text) {
+    return ParseWhole(text);
+}
+
+TFieldKind FieldKindFromDeclaredType(std::string_view declaredType) {
+    const std::string word = FirstWordUpper(declaredType);
+    if (word == "SMALLINT" || word == "SHORT") {
+        return {TFieldType::Integer, 16};
+    }
+    if (word == "INTEGER" || word == "INT" || word == "LONG") {
+        return {TFieldType::Integer, 32};
+    }
+    if (word == "BIGINT" || word == "AUTOINC") {
+        return {TFieldType::Integer, 64};
+    }
+    if (word == "REAL" || word == "FLOAT" || word == "DOUBLE" || word == "NUMBER") {
+        return {TFieldType::Float, 64};
+    }
+    if (word == "MONEY" || word == "CURRENCY") {
+        return {TFieldType::Money, 64};
+    }
+    if (word == "BCD" || word == "DECIMAL" || word == "NUMERIC") {
+        return {TFieldType::Bcd, 64};
+    }
+    if (word == "BOOLEAN" || word == "LOGICAL") {
+        return {TFieldType::Boolean, 64};
+    }
+    if (word == "DATE") {
+        return {TFieldType::Date, 64};
+    }
+    if (word == "TIME") {
+        return {TFieldType::Time, 64};
+    }
+    if (word == "TIMESTAMP" || word == "DATETIME") {
+        return {TFieldType::DateTime, 64};
+    }
+    if (word == "MEMO") {
+        return {TFieldType::Memo, 64};
+    }
+    if (word == "BLOB" || word == "BYTES" || word == "GRAPHIC" || word == "BINARY") {
+        return {TFieldType::Binary, 64};
+    }
+    return {TFieldType::Text, 64};
+}
+
+TStoredValue ConvertTextForField(const TFieldKind& kind, std::string_view text,
+                                 const std::string& fieldName) {
+    if (kind.type == TFieldType::Text || kind.type == TFieldType::Memo) {
+        return std::string(text);
+    }
+    if (text.empty()) {
+        return std::monostate{};
+    }
+    switch (kind.type) {
+        case TFieldType::Integer: {
+            const auto value = ParseWhole(text);
+            if (!value) {
+                // A long run of digits is a number too big for the field, not a non-number.
+                if (IsSignAndDigits(text)) {
+                    OutOfRange(text, fieldName);
+                }
+                Refuse(text, "un entier valide", fieldName);
+            }
+            if (!FitsBits(*value, kind.integerBits)) {
+                OutOfRange(text, fieldName);
+            }
+            return *value;
+        }
+        case TFieldType::Float: {
+            const auto value = ParseFloat(text);
+            if (!value) {
+                Refuse(text, "un nombre valide", fieldName);
+            }
+            return *value;
+        }
+        case TFieldType::Money: {
+            const auto value = ParseFloat(text);
+            const auto rounded = value ? RoundMoney(*value) : std::nullopt;
+            if (!rounded) {
+                Refuse(text, "un montant valide", fieldName);
+            }
+            return *rounded;
+        }
+        case TFieldType::Bcd: {
+            auto value = ParseBcd(text);
+            if (!value) {
+                Refuse(text, "un nombre décimal valide", fieldName);
+            }
+            return std::move(*value);
+        }
+        case TFieldType::Boolean: {
+            const auto value = ParseBoolean(text);
+            if (!value) {
+                Refuse(text, "une valeur logique valide", fieldName);
+            }
+            return std::int64_t{*value ? 1 : 0};
+        }
+        case TFieldType::Date: {
+            auto value = ParseDate(text);
+            if (!value) {
+                Refuse(text, "une date valide", fieldName);
+            }
+            return std::move(*value);
+        }
+        case TFieldType::Time: {
+            auto value = ParseTime(text);
+            if (!value) {
+                Refuse(text, "une heure valide", fieldName);
+            }
+            return std::move(*value);
+        }
+        case TFieldType::DateTime: {
+            auto value = ParseDateTime(text);
+            if (!value) {
+                Refuse(text, "une date et heure valide", fieldName);
+            }
+            return std::move(*value);
+        }
+        case TFieldType::Binary:
+            return TBlob{std::string(text)};
+        case TFieldType::Text:
+        case TFieldType::Memo:
+            break;
+    }
+    return std::string(text);
+}
+
+TStoredValue ConvertMoneyForField(const TFieldKind& kind, std::int64_t tenThousandths,
+                                  const std::string& fieldName) {
+    switch (kind.type) {
+        case TFieldType::Float:
+        case TFieldType::Money:
+            return static_cast<double>(tenThousandths) / 10000.0;
+        case TFieldType::Integer: {
+            const std::int64_t whole = tenThousandths / 10000;
+            if (tenThousandths % 10000 != 0) {
+                Refuse(MoneyToDecimalText(tenThousandths), "un entier valide", fieldName);
+            }
+            if (!FitsBits(whole, kind.integerBits)) {
+                OutOfRange(MoneyToDecimalText(tenThousandths), fieldName);
+            }
+            return whole;
+        }
+        case TFieldType::Bcd:
+        case TFieldType::Text:
+        case TFieldType::Memo:
+            return MoneyToDecimalText(tenThousandths);
+        case TFieldType::Boolean:
+        case TFieldType::Date:
+        case TFieldType::Time:
+        case TFieldType::DateTime:
+        case TFieldType::Binary:
+            break;
+    }
+    throw EDBEngineError("Un montant ne peut pas être affecté au champ " + fieldName);
+}
+
+std::string StoredValueToText(const TStoredValue& value) {
+    if (const auto* i = std::get_if<std::int64_t>(&value)) {
+        return std::to_string(*i);
+    }
+    if (const auto* d = std::get_if<double>(&value)) {
+        char buffer[64];
+        const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, *d);
+        return ec == std::errc() ? std::string(buffer, ptr) : std::string();
+    }
+    if (const auto* s = std::get_if<std::string>(&value)) {
+        return *s;
+    }
+    if (const auto* b = std::get_if<TBlob>(&value)) {
+        return b->bytes;
+    }
+    return std::string();
+}
+
+}  // namespace quorvane

@@ -1,0 +1,81 @@
+#include "database/Fonctionsbde.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "database/Session.h"
+
+namespace quorvane {
+
+namespace {
+
+bool DirectoryExists(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
+bool FileExists(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+}  // namespace
+
+std::string BdeIniPath(const ProgramPaths& paths) {
+    std::string path;
+    if (FileExists(paths.CheminIni)) {
+        const TIniFile settings(paths.CheminIni);
+        path = settings.ReadString("Setup", "Dir", "");
+        if (path.empty() || path.back() != '/') {
+            path += '/';
+        }
+    }
+    if (!path.empty()) {
+        path += "ombbde.ini";
+    }
+    return path;
+}
+
+bool InitBdeEnvironment(TIniFile& ini, const TWarning& warning) {
+    const std::string root = ini.ReadString("Alias", "Ombrelin", "");
+    if (!root.empty() && !DirectoryExists(root)) {
+        warning("Répertoire Ombrelin non valide : " + root);
+        return false;
+    }
+    for (const char* key : {"Administration", "Tarifs", "Maj"}) {
+        if (!SetupAlias(root, key, ini, warning)) {
+            return false;
+        }
+    }
+    const std::string netDir = ini.ReadString("Alias", "NetDir", "");
+    if (netDir.empty()) {
+        return true;
+    }
+    if (DirectoryExists(netDir)) {
+        Session().SetNetFileDir(netDir);
+        return true;
+    }
+    warning("Répertoire NetDir non valide : " + netDir);
+    return false;
+}
+
+bool SetupAlias(std::string root, std::string key, TIniFile& ini, const TWarning& warning) {
+    std::string directory = ini.ReadString("Alias", key, "");
+    if (directory.empty()) {
+        directory = root + "/" + key;
+    }
+    if (!DirectoryExists(directory)) {
+        warning("Répertoire " + key + " non valide : " + directory);
+        return false;
+    }
+    const std::string alias = "Ombrelin" + key;
+    TSession& session = Session();
+    if (session.IsAlias(alias)) {
+        session.OpenDatabase(alias).SetDirectory(directory);
+    } else {
+        session.AddStandardAlias(alias, directory, "");
+    }
+    return true;
+}
+
+}  // namespace quorvane

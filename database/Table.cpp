@@ -1,0 +1,412 @@
+#include "database/Table.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <utility>
+
+#include "database/DbError.h"
+#include "database/NetDirLock.h"
+#include "database/Session.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::size_t kMaxBatch = 256;
+
+const TStoredValue& NullValue() {
+    static const TStoredValue null;
+    return null;
+}
+
+bool IsNullValue(const TStoredValue& v) {
+    return std::holds_alternative<std::monostate>(v);
+}
+
+}  // namespace
+
+// ---- TField -------------------------------------------------------------------------------
+
+const TStoredValue& TField::Value() const {
+    if (table_->inserting_) {
+        return table_->newValues_[index_];
+    }
+    return table_->current_ ? table_->current_->values[index_] : NullValue();
+}
+
+bool TField::IsNull() const {
+    return IsNullValue(Value());
+}
+
+std::string TField::AsString() const {
+    return StoredValueToText(Value());
+}
+
+std::int64_t TField::AsLargeInt() const {
+    const TStoredValue& v = Value();
+    if (const auto* i = std::get_if<std::int64_t>(&v)) {
+        return *i;
+    }
+    if (const auto* d = std::get_if<double>(&v)) {
+        if (*d > -9.2e18 && *d < 9.2e18) {
+            return static_cast<std::int64_t>(std::llround(*d));
+        }
+    } else if (IsNullValue(v)) {
+        return 0;
+    } else if (const auto* s = std::get_if<std::string>(&v)) {
+        if (s->empty()) {
+            return 0;
+        }
+        if (const auto parsed = ParseWholeNumber(*s)) {
+            return *parsed;
+        }
+    }
+    throw EDBEngineError("La valeur '" + StoredValueToText(v) +
+                         "' n'est pas un entier valide pour le champ " + FieldName());
+}
+
+std::int32_t TField::AsInteger() const {
+    const std::int64_t value = AsLargeInt();
+    if (value < INT32_MIN || value > INT32_MAX) {
+        throw EDBEngineError("La valeur '" + std::to_string(value) +
+                             "' dépasse les limites d'un entier pour le champ " + FieldName());
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+void TField::SetAsString(std::string_view text) {
+    if (!table_->inserting_) {
+        throw EDBEngineError("La table " + table_->fileName_ + " n'est pas en mode insertion");
+    }
+    table_->newValues_[index_] = ConvertTextForField(column_->kind, text, FieldName());
+    table_->assigned_[index_] = true;
+}
+
+void TField::SetAsMoney(std::int64_t tenThousandths) {
+    if (!table_->inserting_) {
+        throw EDBEngineError("La table " + table_->fileName_ + " n'est pas en mode insertion");
+    }
+    table_->newValues_[index_] = ConvertMoneyForField(column_->kind, tenThousandths, FieldName());
+    table_->assigned_[index_] = true;
+}
+
+void TField::Clear() {
+    if (!table_->inserting_) {
+        throw EDBEngineError("La table " + table_->fileName_ + " n'est pas en mode insertion");
+    }
+    table_->newValues_[index_] = std::monostate{};
+    table_->assigned_[index_] = true;
+}
+
+FieldCondition FieldCondition::Equal(std::string field, std::string text) {
+    FieldCondition c;
+    c.field = std::move(field);
+    c.kind = Kind::EqualText;
+    c.text = std::move(text);
+    return c;
+}
+
+FieldCondition FieldCondition::Equal(std::string field, std::int64_t number) {
+    FieldCondition c;
+    c.field = std::move(field);
+    c.kind = Kind::EqualInteger;
+    c.number = number;
+    return c;
+}
+
+FieldCondition FieldCondition::Empty(std::string field) {
+    FieldCondition c;
+    c.field = std::move(field);
+    c.kind = Kind::Empty;
+    return c;
+}
+
+// ---- TTable: life ---------------------------------------------------------------------------
+
+TTable::TTable(std::string aliasName, std::string tableFileName)
+    : TTable(std::move(aliasName), std::move(tableFileName), Session()) {}
+
+TTable::TTable(std::string aliasName, std::string tableFileName, TSession& session)
+    : alias_(std::move(aliasName)),
+      fileName_(std::move(tableFileName)),
+      sqlName_(std::filesystem::path(fileName_).stem().string()),
+      session_(&session) {}
+
+TTable::~TTable() {
+    try {
+        Close();
+    } catch (...) {
+        // A destructor cannot report; callers that care call Close themselves.
+    }
+}
+
+std::string TTable::DatabaseDirectory() const {
+    return session_->AliasDirectory(alias_);
+}
+
+bool TTable::Exists() const {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(std::filesystem::path(DatabaseDirectory()) / fileName_,
+                                            ec);
+}
+
+void TTable::Open(TOpenMode mode) {
+    if (Active()) {
+        return;
+    }
+    const std::string directory = DatabaseDirectory();
+    const std::string path = (std::filesystem::path(directory) / fileName_).string();
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        throw EDBEngineError("La table " + fileName_ + " n'existe pas dans " + directory);
+    }
+    try {
+        mode_ = mode;
+        if (mode == TOpenMode::ReadWrite) {
+            writeTurn_ = session_->AcquireWriteTurn(fileName_);
+        }
+        sqlite3* raw = nullptr;
+        const int flags =
+            mode == TOpenMode::ReadWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
+        const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+        db_.reset(raw);
+        if (rc != SQLITE_OK) {
+            ThrowSqliteError(db_.get(), rc, fileName_);
+        }
+        sqlite3_extended_result_codes(db_.get(), 1);
+        sqlite3_busy_timeout(db_.get(), static_cast<int>(session_->BusyTimeout().count()));
+        // 64 MB of page cache: the indexed locates of a large integration stay in memory.
+        Execute(db_.get(), "PRAGMA cache_size = -65536", fileName_);
+        Execute(db_.get(), "PRAGMA foreign_keys = ON", fileName_);
+        if (mode == TOpenMode::ReadWrite) {
+            Execute(db_.get(), "BEGIN IMMEDIATE", fileName_);
+        }
+        schema_ = TTableSchema::Load(db_.get(), sqlName_, fileName_);
+        const auto& columns = schema_->Columns();
+        fields_.clear();
+        fieldIndex_.clear();
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            fields_.push_back(TField(*this, i, columns[i]));
+            fieldIndex_.emplace(columns[i].name, i);
+        }
+        spanLost_.clear();
+        First();
+    } catch (...) {
+        CloseConnection();
+        throw;
+    }
+}
+
+void TTable::Close() {
+    if (!Active()) {
+        return;
+    }
+    std::string failure;
+    if (mode_ == TOpenMode::ReadWrite) {
+        if (!spanLost_.empty()) {
+            failure = "Les modifications de la table " + fileName_ +
+                      " depuis son ouverture ont été annulées : " + spanLost_;
+        } else {
+            for (auto& [key, stmt] : statements_) {
+                sqlite3_reset(stmt.get());
+            }
+            const int rc = sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
+            if (rc != SQLITE_OK) {
+                failure = "L'enregistrement des modifications de la table " + fileName_ +
+                          " a échoué : " + DescribeSqliteError(db_.get(), rc, fileName_);
+            }
+        }
+    }
+    CloseConnection();
+    if (!failure.empty()) {
+        throw EDBEngineError(failure);
+    }
+}
+
+void TTable::CloseConnection() noexcept {
+    statements_.clear();
+    if (db_ && sqlite3_get_autocommit(db_.get()) == 0) {
+        sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    db_.reset();
+    writeTurn_.reset();
+    fields_.clear();
+    fieldIndex_.clear();
+    schema_.reset();
+    current_.reset();
+    deletedAt_.reset();
+    ahead_.clear();
+    aheadPos_ = 0;
+    inserting_ = false;
+    beforeInsert_.reset();
+}
+
+// ---- TTable: checks and helpers --------------------------------------------------------------
+
+void TTable::RequireOpen() const {
+    if (!Active()) {
+        throw EDBEngineError("La table " + fileName_ + " n'est pas ouverte");
+    }
+}
+
+void TTable::RequireWritable() const {
+    RequireOpen();
+    if (mode_ != TOpenMode::ReadWrite) {
+        throw EDBEngineError("La table " + fileName_ + " est ouverte en lecture seule");
+    }
+    CheckSpan();
+}
+
+void TTable::RequireBrowsing() const {
+    RequireOpen();
+    if (inserting_) {
+        throw EDBEngineError("La table " + fileName_ + " est en mode insertion");
+    }
+}
+
+void TTable::CheckSpan() const {
+    if (!spanLost_.empty()) {
+        throw EDBEngineError("Les modifications de la table " + fileName_ +
+                             " depuis son ouverture ont été annulées : " + spanLost_);
+    }
+}
+
+sqlite3_stmt* TTable::Cached(const std::string& key, const std::string& sql) {
+    auto found = statements_.find(key);
+    if (found == statements_.end()) {
+        found = statements_.emplace(key, Prepare(db_.get(), sql, fileName_)).first;
+    }
+    sqlite3_stmt* stmt = found->second.get();
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    return stmt;
+}
+
+std::vector<bool> TTable::NullMask(const std::vector<TStoredValue>& values,
+                                   std::size_t parts) const {
+    std::vector<bool> mask(parts);
+    const auto& positions = schema_->KeyPositions();
+    for (std::size_t i = 0; i < parts; ++i) {
+        mask[i] = IsNullValue(values[positions[i]]);
+    }
+    return mask;
+}
+
+void TTable::BindKey(sqlite3_stmt* stmt, const Row& row, std::size_t parts) const {
+    const auto& positions = schema_->KeyPositions();
+    for (std::size_t i = 0; i < parts; ++i) {
+        BindValue(stmt, static_cast<int>(i + 1), row.values[positions[i]]);
+    }
+}
+
+void TTable::FillBuffer(sqlite3_stmt* stmt) {
+    ahead_.clear();
+    aheadPos_ = 0;
+    const std::size_t count = schema_->SelectedCount();
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        Row row;
+        row.values.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            row.values.push_back(ColumnValue(stmt, static_cast<int>(i)));
+        }
+        ahead_.push_back(std::move(row));
+    }
+    sqlite3_reset(stmt);
+    if (rc != SQLITE_DONE) {
+        ThrowSqliteError(db_.get(), rc, fileName_);
+    }
+    exhausted_ = ahead_.size() < batch_;
+    // Reads grow to full batches while a scan goes on; a write starts again from one record,
+    // so locate-and-delete work does not read ahead records it will never visit.
+    batch_ = std::min(batch_ * 2, kMaxBatch);
+}
+
+void TTable::FetchAfter(const Row& row) {
+    const std::size_t parts = schema_->KeyPositions().size();
+    const auto mask = NullMask(row.values, parts);
+    sqlite3_stmt* stmt =
+        Cached("A" + MaskKey(mask),
+               schema_->SelectSql(schema_->KeyAfterSql(mask), "?" + std::to_string(parts + 1)));
+    BindKey(stmt, row, parts);
+    sqlite3_bind_int64(stmt, static_cast<int>(parts + 1), static_cast<std::int64_t>(batch_));
+    FillBuffer(stmt);
+}
+
+std::optional<TTable::Row> TTable::QueryOne(sqlite3_stmt* stmt) {
+    const std::size_t keep = batch_;
+    batch_ = 1;
+    FillBuffer(stmt);
+    batch_ = keep;
+    std::optional<Row> row;
+    if (!ahead_.empty()) {
+        row = std::move(ahead_.front());
+    }
+    ahead_.clear();
+    exhausted_ = false;
+    return row;
+}
+
+// ---- TTable: moving --------------------------------------------------------------------------
+
+void TTable::First() {
+    RequireBrowsing();
+    deletedAt_.reset();
+    batch_ = 1;
+    sqlite3_stmt* stmt = Cached("F", schema_->SelectSql("", "?1"));
+    sqlite3_bind_int64(stmt, 1, static_cast<std::int64_t>(batch_));
+    FillBuffer(stmt);
+    current_.reset();
+    if (!ahead_.empty()) {
+        current_ = std::move(ahead_[0]);
+        aheadPos_ = 1;
+    }
+}
+
+void TTable::Next() {
+    RequireBrowsing();
+    deletedAt_.reset();
+    if (!current_) {
+        return;
+    }
+    if (aheadPos_ >= ahead_.size()) {
+        if (exhausted_) {
+            current_.reset();
+            return;
+        }
+        FetchAfter(*current_);
+    }
+    if (aheadPos_ < ahead_.size()) {
+        current_ = std::move(ahead_[aheadPos_++]);
+    } else {
+        current_.reset();
+    }
+}
+
+bool TTable::Eof() const {
+    RequireOpen();
+    return !inserting_ && !current_;
+}
+
+TField& TTable::Fields(std::size_t index) {
+    RequireOpen();
+    if (index >= fields_.size()) {
+        throw EDBEngineError("La table " + fileName_ + " n'a pas de champ à la position " +
+                             std::to_string(index));
+    }
+    return fields_[index];
+}
+
+TField& TTable::FieldByName(std::string_view name) {
+    RequireOpen();
+    const auto found = fieldIndex_.find(std::string(name));
+    if (found == fieldIndex_.end()) {
+        throw EDBEngineError("Le champ " + std::string(name) + " n'existe pas dans la table " +
+                             fileName_);
+    }
+    return fields_[found->second];
+}
+
+}  // namespace quorvane

@@ -1,0 +1,168 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "database/FieldConversion.h"
+#include "database/SqliteSupport.h"
+#include "database/TableSchema.h"
+
+namespace quorvane {
+
+class TSession;
+class TTable;
+class TNetDirLock;
+
+// "0"/"1" per key part, to tell apart the cached statements of each NULL pattern.
+std::string MaskKey(const std::vector<bool>& mask);
+
+// One field of an open table. It reads the current record (or the new record being inserted)
+// and is assigned on the new record only.
+class TField {
+  public:
+    const std::string& FieldName() const { return column_->name; }
+    TFieldType DataType() const { return column_->kind.type; }
+    const TFieldKind& Kind() const { return column_->kind; }
+    const std::string& DeclaredType() const { return column_->declaredType; }
+
+    bool IsNull() const;
+    // NULL reads as the empty text, numbers in plain decimal form.
+    std::string AsString() const;
+    // NULL reads as 0; raises EDBEngineError when the value is not a whole number of 32 bits.
+    std::int32_t AsInteger() const;
+    std::int64_t AsLargeInt() const;
+
+    // The text is converted to the field's kind (FieldConversion.h); raises when it does not fit.
+    void SetAsString(std::string_view text);
+    // A money value in ten-thousandths.
+    void SetAsMoney(std::int64_t tenThousandths);
+    void Clear();
+
+  private:
+    friend class TTable;
+    TField(TTable& table, std::size_t index, const TColumnInfo& column)
+        : table_(&table), index_(index), column_(&column) {}
+    const TStoredValue& Value() const;
+
+    TTable* table_;
+    std::size_t index_;
+    const TColumnInfo* column_;
+};
+
+// One condition of a locate: a field equal to a text or a whole number, or empty. The conditions
+// match what reading the field gives: NULL reads as the empty text and as the number 0.
+struct FieldCondition {
+    enum class Kind { EqualText, EqualInteger, Empty };
+    std::string field;
+    Kind kind = Kind::Empty;
+    std::string text;
+    std::int64_t number = 0;
+
+    static FieldCondition Equal(std::string field, std::string text);
+    static FieldCondition Equal(std::string field, std::int64_t number);
+    static FieldCondition Empty(std::string field);
+};
+
+enum class TOpenMode { ReadWrite, ReadOnly };
+
+// A table file of an alias's directory, read in table order (primary key order, else insertion
+// order). Between Open and Close in ReadWrite mode every write is part of one transaction, each
+// record operation in a savepoint of its own: a refused record is undone alone, and Close commits
+// the rest (raising when the commit fails). Every refusal raises EDBEngineError.
+class TTable {
+  public:
+    TTable(std::string aliasName, std::string tableFileName);
+    TTable(std::string aliasName, std::string tableFileName, TSession& session);
+    ~TTable();
+    TTable(const TTable&) = delete;
+    TTable& operator=(const TTable&) = delete;
+
+    const std::string& TableName() const { return fileName_; }
+    std::string DatabaseDirectory() const;
+    bool Exists() const;
+
+    void Open(TOpenMode mode = TOpenMode::ReadWrite);
+    void Close();
+    bool Active() const { return db_ != nullptr; }
+    void CancelRange() {}  // no range is ever set through this layer
+
+    void First();
+    void Next();
+    bool Eof() const;
+    bool Locate(const std::vector<FieldCondition>& conditions);
+    // Goes on after the current record; right after a Delete, the record that became current is
+    // still to be looked at, so the search starts with it.
+    bool LocateNext(const std::vector<FieldCondition>& conditions);
+
+    std::size_t FieldCount() const { return fields_.size(); }
+    TField& Fields(std::size_t index);
+    TField& FieldByName(std::string_view name);
+
+    // A new empty record becomes current (a pending one that was never stored is abandoned).
+    void Insert();
+    void Post();
+    void Cancel();
+    bool Inserting() const { return inserting_; }
+    // Removes the current record; the following one becomes current.
+    void Delete();
+
+    // 1-based position of the current record in table order; while inserting, the position the
+    // new record would take; 0 when there is no current record.
+    std::int64_t RecNo();
+
+  private:
+    friend class TField;
+    struct Row {
+        std::vector<TStoredValue> values;  // every selected column, key included
+    };
+
+    void RequireOpen() const;
+    void RequireWritable() const;
+    void RequireBrowsing() const;
+    sqlite3_stmt* Cached(const std::string& key, const std::string& sql);
+    std::vector<bool> NullMask(const std::vector<TStoredValue>& values, std::size_t parts) const;
+    void BindKey(sqlite3_stmt* stmt, const Row& row, std::size_t parts) const;
+    // Fetches up to `limit` rows of `stmt` (already bound) into the read-ahead buffer.
+    void FillBuffer(sqlite3_stmt* stmt);
+    void FetchAfter(const Row& row);
+    std::optional<Row> QueryOne(sqlite3_stmt* stmt);
+    bool LocateFrom(const std::vector<FieldCondition>& conditions, const Row* after);
+    void BeginRecord();
+    void EndRecord();
+    void FailRecord(int rc);
+    void CheckSpan() const;
+    void CloseConnection() noexcept;
+
+    std::string alias_;
+    std::string fileName_;
+    std::string sqlName_;
+    TSession* session_;
+
+    SqliteDb db_;
+    TOpenMode mode_ = TOpenMode::ReadWrite;
+    std::shared_ptr<TNetDirLock> writeTurn_;
+    std::optional<TTableSchema> schema_;
+    std::vector<TField> fields_;
+    std::unordered_map<std::string, std::size_t> fieldIndex_;
+    std::unordered_map<std::string, SqliteStmt> statements_;
+
+    std::optional<Row> current_;
+    std::optional<Row> deletedAt_;  // the record a Delete removed, where LocateNext goes on
+    std::vector<Row> ahead_;        // read-ahead of the records after the current one, in order
+    std::size_t aheadPos_ = 0;
+    std::size_t batch_ = 1;
+    bool exhausted_ = false;  // nothing after the last buffered record
+
+    bool inserting_ = false;
+    std::vector<TStoredValue> newValues_;
+    std::vector<bool> assigned_;
+    std::optional<Row> beforeInsert_;
+    std::string spanLost_;  // why the open transaction was lost, when it was
+};
+
+}  // namespace quorvane

@@ -1,0 +1,255 @@
+// The writing and positioning half of TTable: records inserted, deleted, located and numbered.
+#include <utility>
+
+#include "database/DbError.h"
+#include "database/Table.h"
+
+namespace quorvane {
+
+std::string MaskKey(const std::vector<bool>& mask) {
+    std::string key;
+    for (const bool b : mask) {
+        key += b ? '1' : '0';
+    }
+    return key;
+}
+
+void TTable::BeginRecord() {
+    const int rc = sqlite3_step(Cached("S", "SAVEPOINT quorvane_record"));
+    if (rc != SQLITE_DONE) {
+        ThrowSqliteError(db_.get(), rc, fileName_);
+    }
+}
+
+void TTable::EndRecord() {
+    const int rc = sqlite3_step(Cached("R", "RELEASE quorvane_record"));
+    if (rc != SQLITE_DONE) {
+        FailRecord(rc);
+    }
+}
+
+void TTable::FailRecord(int rc) {
+    const std::string cause = DescribeSqliteError(db_.get(), rc, fileName_);
+    for (auto& [key, stmt] : statements_) {
+        sqlite3_reset(stmt.get());
+    }
+    if (sqlite3_get_autocommit(db_.get()) != 0) {
+        // SQLite undid the whole transaction (a disk error, a trigger asking for ROLLBACK):
+        // the records written since Open are gone, and nothing may pretend otherwise.
+        spanLost_ = cause;
+        CheckSpan();
+    }
+    sqlite3_exec(db_.get(), "ROLLBACK TO quorvane_record; RELEASE quorvane_record", nullptr,
+                 nullptr, nullptr);
+    throw EDBEngineError(cause);
+}
+
+void TTable::Insert() {
+    RequireWritable();
+    if (!inserting_) {
+        beforeInsert_ = current_;
+    }
+    inserting_ = true;
+    newValues_.assign(fields_.size(), TStoredValue{});
+    assigned_.assign(fields_.size(), false);
+}
+
+void TTable::Cancel() {
+    RequireOpen();
+    if (!inserting_) {
+        return;
+    }
+    inserting_ = false;
+    current_ = std::move(beforeInsert_);
+    beforeInsert_.reset();
+}
+
+void TTable::Post() {
+    RequireWritable();
+    if (!inserting_) {
+        throw EDBEngineError("La table " + fileName_ + " n'est pas en mode insertion");
+    }
+    sqlite3_stmt* insert = Cached("I" + MaskKey(assigned_), schema_->InsertSql(assigned_));
+    for (std::size_t i = 0; i < newValues_.size(); ++i) {
+        if (assigned_[i]) {
+            BindValue(insert, static_cast<int>(i + 1), newValues_[i]);
+        }
+    }
+    BeginRecord();
+    const int rc = sqlite3_step(insert);
+    sqlite3_reset(insert);
+    if (rc != SQLITE_DONE) {
+        FailRecord(rc);
+    }
+    EndRecord();
+
+    // The stored record becomes current, found again by its rowid or, without one, its key.
+    inserting_ = false;
+    beforeInsert_.reset();
+    deletedAt_.reset();
+    ahead_.clear();
+    aheadPos_ = 0;
+    exhausted_ = false;
+    batch_ = 1;
+    sqlite3_stmt* find = nullptr;
+    if (!schema_->RowidExpression().empty()) {
+        find = Cached("P", schema_->SelectSql(schema_->RowidExpression() + " = ?1", "1"));
+        sqlite3_bind_int64(find, 1, sqlite3_last_insert_rowid(db_.get()));
+    } else {
+        Row key{newValues_};
+        const std::size_t parts = schema_->KeyPositions().size();
+        const auto mask = NullMask(key.values, parts);
+        find = Cached("K" + MaskKey(mask), schema_->SelectSql(schema_->KeyEqualsSql(mask), "1"));
+        BindKey(find, key, parts);
+    }
+    current_ = QueryOne(find);
+}
+
+void TTable::Delete() {
+    RequireWritable();
+    RequireBrowsing();
+    if (!current_) {
+        throw EDBEngineError("La table " + fileName_ + " n'a pas d'enregistrement courant");
+    }
+    const std::size_t parts = schema_->KeyPositions().size();
+    const auto mask = NullMask(current_->values, parts);
+    sqlite3_stmt* remove = Cached("D" + MaskKey(mask), "DELETE FROM " + schema_->QuotedTable() +
+                                                           " WHERE " + schema_->KeyEqualsSql(mask));
+    BindKey(remove, *current_, parts);
+    BeginRecord();
+    const int rc = sqlite3_step(remove);
+    sqlite3_reset(remove);
+    if (rc != SQLITE_DONE) {
+        FailRecord(rc);
+    }
+    EndRecord();
+
+    Row removed = std::move(*current_);
+    current_.reset();
+    batch_ = 1;
+    FetchAfter(removed);
+    if (!ahead_.empty()) {
+        current_ = std::move(ahead_[0]);
+        aheadPos_ = 1;
+    }
+    deletedAt_ = std::move(removed);
+}
+
+std::int64_t TTable::RecNo() {
+    RequireOpen();
+    const Row* row = nullptr;
+    Row pending;
+    std::size_t parts = schema_->KeyPositions().size();
+    if (inserting_) {
+        const bool rowidKey =
+            schema_->PrimaryKeyParts() == parts && !schema_->RowidExpression().empty();
+        const auto& positions = schema_->KeyPositions();
+        if (!schema_->HasPrimaryKey() ||
+            (rowidKey && std::holds_alternative<std::monostate>(newValues_[positions[0]]))) {
+            row = nullptr;  // insertion order, or a rowid still to come: after every record
+        } else {
+            pending.values = newValues_;
+            pending.values.resize(schema_->SelectedCount());
+            // A rowid still to come sorts after every record of an equal key.
+            parts = schema_->PrimaryKeyParts();
+            row = &pending;
+        }
+    } else if (current_) {
+        row = &*current_;
+    } else {
+        return 0;
+    }
+    sqlite3_stmt* count = nullptr;
+    if (row == nullptr) {
+        count = Cached("C", schema_->CountSql(""));
+    } else {
+        const auto mask = NullMask(row->values, parts);
+        count = Cached("B" + std::to_string(parts) + MaskKey(mask),
+                       schema_->CountSql(schema_->KeyBeforeSql(mask, parts)));
+        BindKey(count, *row, parts);
+    }
+    const int rc = sqlite3_step(count);
+    const std::int64_t before = rc == SQLITE_ROW ? sqlite3_column_int64(count, 0) : 0;
+    sqlite3_reset(count);
+    if (rc != SQLITE_ROW) {
+        ThrowSqliteError(db_.get(), rc, fileName_);
+    }
+    return before + 1;
+}
+
+bool TTable::Locate(const std::vector<FieldCondition>& conditions) {
+    RequireBrowsing();
+    return LocateFrom(conditions, nullptr);
+}
+
+bool TTable::LocateNext(const std::vector<FieldCondition>& conditions) {
+    RequireBrowsing();
+    if (deletedAt_) {
+        const Row after = *deletedAt_;
+        return LocateFrom(conditions, &after);
+    }
+    if (!current_) {
+        return false;
+    }
+    const Row after = *current_;
+    return LocateFrom(conditions, &after);
+}
+
+bool TTable::LocateFrom(const std::vector<FieldCondition>& conditions, const Row* after) {
+    const std::size_t parts = schema_->KeyPositions().size();
+    std::vector<bool> mask;
+    std::string where;
+    if (after != nullptr) {
+        mask = NullMask(after->values, parts);
+        where = schema_->KeyAfterSql(mask);
+    }
+    std::vector<const FieldCondition*> bound;
+    for (const auto& condition : conditions) {
+        const std::string column = QuoteIdentifier(FieldByName(condition.field).FieldName());
+        std::string term;
+        const bool empty =
+            condition.kind == FieldCondition::Kind::Empty ||
+            (condition.kind == FieldCondition::Kind::EqualText && condition.text.empty());
+        if (empty) {
+            term = "(" + column + " IS NULL OR " + column + " = '')";
+        } else {
+            const std::string param = "?" + std::to_string(parts + bound.size() + 1);
+            bound.push_back(&condition);
+            if (condition.kind == FieldCondition::Kind::EqualText) {
+                // Exact comparison, letter case included, whatever collation the column has.
+                term = column + " = " + param + " COLLATE BINARY";
+            } else if (condition.number == 0) {
+                term = "(" + column + " = " + param + " OR " + column + " IS NULL)";
+            } else {
+                term = column + " = " + param;
+            }
+        }
+        where += (where.empty() ? "" : " AND ") + term;
+    }
+    const std::string sql = schema_->SelectSql(where, "1");
+    sqlite3_stmt* stmt = Cached("L" + sql, sql);
+    if (after != nullptr) {
+        BindKey(stmt, *after, parts);
+    }
+    for (std::size_t i = 0; i < bound.size(); ++i) {
+        const int index = static_cast<int>(parts + i + 1);
+        if (bound[i]->kind == FieldCondition::Kind::EqualText) {
+            BindValue(stmt, index, bound[i]->text);
+        } else {
+            sqlite3_bind_int64(stmt, index, bound[i]->number);
+        }
+    }
+    auto found = QueryOne(stmt);
+    if (!found) {
+        return false;
+    }
+    current_ = std::move(found);
+    deletedAt_.reset();
+    ahead_.clear();
+    aheadPos_ = 0;
+    exhausted_ = false;
+    batch_ = 1;
+    return true;
+}
+
+}  // namespace quorvane
