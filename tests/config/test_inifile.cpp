@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "TestSupport.h"
+#include "config/IniFile.h"
+#include "config/TextConversion.h"
+
+using quorvane::TIniFile;
+using quorvane::testing::ReadFile;
+using quorvane::testing::TempDir;
+using quorvane::testing::WriteFile;
+
+namespace {
+
+class IniFileTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::filesystem::path path = dir.path() / "QuorvaneClient.ini";
+};
+
+TEST_F(IniFileTest, MissingFileGivesEveryDefault) {
+    const TIniFile ini(path);
+    EXPECT_FALSE(ini.Exists());
+    EXPECT_EQ(ini.ReadString("Quorvane", "TypeEnvoi", "FTP"), "FTP");
+    EXPECT_EQ(ini.ReadInteger("Quorvane_FTP", "Port", 21), 21);
+    EXPECT_TRUE(ini.ReadBool("Quorvane", "Message", true));
+}
+
+TEST_F(IniFileTest, NamesMatchWithoutRegardToCaseAndFirstOccurrenceCounts) {
+    WriteFile(path,
+              "[quorvane]\r\nremise_achat=1\r\nTYPEENVOI=URI\r\ntypeenvoi=FTP\r\n"
+              "[Quorvane_FTP]\r\n Host = ftp.example \r\n[QUORVANE]\r\nMessage=1\r\n");
+    const TIniFile ini(path);
+    EXPECT_TRUE(ini.ReadBool("Quorvane", "Remise_Achat", false));
+    EXPECT_EQ(ini.ReadString("Quorvane", "TypeEnvoi", "FTP"), "URI");
+    EXPECT_EQ(ini.ReadString("quorvane_ftp", "HOST", ""), "ftp.example");
+    // A second section of the same name is not looked at.
+    EXPECT_FALSE(ini.ReadBool("Quorvane", "Message", false));
+}
+
+TEST_F(IniFileTest, TypedValuesFollowTheIntegerRule) {
+    WriteFile(path,
+              "[Quorvane]\nRemise_Achat=yes\nPersonnalisation=2\nMessage=0\nDocument=\n"
+              "[Quorvane_FTP]\nPort=abc\nLogin=\nMdp=-12\nHost=1.5\n");
+    const TIniFile ini(path);
+    EXPECT_FALSE(ini.ReadBool("Quorvane", "Remise_Achat", false));
+    EXPECT_TRUE(ini.ReadBool("Quorvane", "Remise_Achat", true));  // "yes" gives the default
+    EXPECT_TRUE(ini.ReadBool("Quorvane", "Personnalisation", false));
+    EXPECT_FALSE(ini.ReadBool("Quorvane", "Message", true));
+    EXPECT_TRUE(ini.ReadBool("Quorvane", "Document", true));  // empty: not an integer
+    EXPECT_EQ(ini.ReadInteger("Quorvane_FTP", "Port", 21), 21);
+    EXPECT_EQ(ini.ReadInteger("Quorvane_FTP", "Mdp", 0), -12);
+    EXPECT_EQ(ini.ReadInteger("Quorvane_FTP", "Host", 7), 7);
+    // Present with an empty value is the empty text, not the default.
+    EXPECT_EQ(ini.ReadString("Quorvane_FTP", "Login", "x"), "");
+    EXPECT_EQ(ini.ReadString("Quorvane_FTP", "Absent", "x"), "x");
+}
+
+TEST_F(IniFileTest, AccentedValuesAreWindows1252OnDisk) {
+    WriteFile(path, "[Quorvane_URI]\r\nURI=/srv/donn\xe9\x65s/\x80uro\r\n");
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("Quorvane_URI", "URI", ""), "/srv/données/€uro");
+    ini.WriteString("Quorvane_FTP", "Mdp", "clé€");
+    EXPECT_NE(ReadFile(path).find("Mdp=cl\xe9\x80\r\n"), std::string::npos);
+    EXPECT_EQ(ini.ReadString("Quorvane_FTP", "Mdp", ""), "clé€");
+}
+
+TEST_F(IniFileTest, WriteKeepsEveryOtherLineByteForByte) {
+    const std::string before =
+        "; installation\r\n[Setup]\r\nDir=/opt/ombrelin\r\n\r\n[Quorvane]\r\nRemise_Achat = 0\r\n"
+        "TypeEnvoi=FTP\r\n\r\n[Quorvane_FTP]\r\nHost=h\r\n";
+    WriteFile(path, before);
+    TIniFile ini(path);
+    ini.WriteBool("quorvane", "REMISE_ACHAT", true);
+    ini.WriteString("Quorvane", "Document", "1");
+    ini.WriteInteger("Nouvelle", "Port", 2121);
+    EXPECT_EQ(ReadFile(path),
+              "; installation\r\n[Setup]\r\nDir=/opt/ombrelin\r\n\r\n[Quorvane]\r\nRemise_Achat=1\r\n"
+              "TypeEnvoi=FTP\r\nDocument=1\r\n\r\n[Quorvane_FTP]\r\nHost=h\r\n"
+              "[Nouvelle]\r\nPort=2121\r\n");
+}
+
+TEST_F(IniFileTest, WriteKeepsLfFilesLfAndCreatesPrivateFile) {
+    TIniFile fresh(path);
+    fresh.WriteString("Quorvane_FTP", "Mdp", "secret");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    WriteFile(path, "[A]\nx=1");
+    fresh.WriteString("A", "y", "2");
+    EXPECT_EQ(ReadFile(path), "[A]\nx=1\ny=2\n");
+    // No temporary file is left beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+TEST_F(IniFileTest, RefusedWriteRaisesAndLeavesTheFile) {
+    WriteFile(path, "[A]\nx=1\n");
+    // A folder in place of the temporary's parent makes the write fail even for root.
+    TIniFile inDirectory(dir.path() / "missing" / "QuorvaneClient.ini");
+    EXPECT_THROW(inDirectory.WriteString("A", "x", "2"), quorvane::IniWriteError);
+    EXPECT_EQ(ReadFile(path), "[A]\nx=1\n");
+}
+
+TEST(TextConversion, WholeNumbersAndCodePage) {
+    using quorvane::TryStrToInt;
+    EXPECT_EQ(TryStrToInt("42"), 42);
+    EXPECT_EQ(TryStrToInt("-2147483648"), INT32_MIN);
+    EXPECT_EQ(TryStrToInt("+7"), 7);
+    EXPECT_FALSE(TryStrToInt("2147483648"));
+    EXPECT_FALSE(TryStrToInt("1 2"));
+    EXPECT_FALSE(TryStrToInt("1.0"));
+    EXPECT_FALSE(TryStrToInt(""));
+    EXPECT_FALSE(TryStrToInt("-"));
+    EXPECT_EQ(quorvane::Utf8ToCp1252("àé€Ω"), "\xe0\xe9\x80?");
+    EXPECT_EQ(quorvane::Cp1252ToUtf8("\x9c\xff"), "œÿ");
+}
+
+}  // namespace
