@@ -1,0 +1,356 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "database/DbError.h"
+#include "database/DbTestSupport.h"
+#include "database/Session.h"
+#include "database/Table.h"
+
+namespace quorvane {
+namespace {
+
+using testing::Db;
+using testing::One;
+using testing::OpenDirect;
+using testing::Rows;
+
+std::string ErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const EDBEngineError& e) {
+        return e.what();
+    }
+    return "<no error>";
+}
+
+class TableTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Session().Reset();
+        Session().AddStandardAlias("OmbrelinAdministration", dir.Str(), "");
+    }
+    void TearDown() override { Session().Reset(); }
+    std::filesystem::path File(const std::string& name) const { return dir.Path() / name; }
+
+    // Inserts one record from (field, text) pairs through the layer.
+    static void Add(TTable& table, const std::vector<std::pair<std::string, std::string>>& values) {
+        table.Insert();
+        for (const auto& [field, text] : values) {
+            table.FieldByName(field).SetAsString(text);
+        }
+        table.Post();
+    }
+
+    testing::TempDir dir;
+};
+
+TEST_F(TableTest, ExistsOpensAndNamesItsDirectoryWithoutCreatingFiles) {
+    TTable table("OmbrelinAdministration", "REMISES.DB");
+    EXPECT_EQ(table.DatabaseDirectory(), dir.Str());
+    EXPECT_FALSE(table.Exists());
+    EXPECT_EQ(ErrorOf([&] { table.Open(); }), "La table REMISES.DB n'existe pas dans " + dir.Str());
+    EXPECT_FALSE(std::filesystem::exists(File("REMISES.DB")));
+    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    EXPECT_TRUE(table.Exists());
+    EXPECT_FALSE(TTable("OmbrelinAdministration", "remises.db").Exists());
+    table.Open();
+    EXPECT_TRUE(table.Active());
+    EXPECT_TRUE(table.Eof());
+    table.Close();
+    EXPECT_FALSE(table.Active());
+    EXPECT_EQ(ErrorOf([] { TTable("Inconnu", "REMISES.DB").Exists(); }),
+              "L'alias Inconnu est inconnu");
+}
+
+TEST_F(TableTest, FieldsCarryTheirKindsAndAreFoundByExactName) {
+    testing::CreateTable(File("AllKinds.DB"), "AllKinds.sql");
+    TTable table("OmbrelinAdministration", "AllKinds.DB");
+    table.Open();
+    const std::vector<TFieldType> expected = {
+        TFieldType::Integer,  TFieldType::Text,    TFieldType::Integer, TFieldType::Integer,
+        TFieldType::Integer,  TFieldType::Integer, TFieldType::Float,   TFieldType::Money,
+        TFieldType::Bcd,      TFieldType::Boolean, TFieldType::Date,    TFieldType::Time,
+        TFieldType::DateTime, TFieldType::Memo,    TFieldType::Binary,  TFieldType::Text};
+    ASSERT_EQ(table.FieldCount(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(table.Fields(i).DataType(), expected[i]) << table.Fields(i).FieldName();
+    }
+    EXPECT_EQ(table.Fields(1).FieldName(), "Nom");
+    EXPECT_EQ(ErrorOf([&] { table.FieldByName("nom"); }),
+              "Le champ nom n'existe pas dans la table AllKinds.DB");
+}
+
+TEST_F(TableTest, AssignedValuesAreStoredInTheirKinds) {
+    testing::CreateTable(File("AllKinds.DB"), "AllKinds.sql");
+    {
+        TTable table("OmbrelinAdministration", "AllKinds.DB");
+        table.Open();
+        Add(table, {{"Id", "1"},
+                    {"Nom", "Hélène"},
+                    {"Court", "-7"},
+                    {"Grand", "9000000000"},
+                    {"Reel", "1,5"},
+                    {"Quantite", "12,250"},
+                    {"Actif", "Oui"},
+                    {"Jour", "05/11/2024"},
+                    {"Heure", "8:30"},
+                    {"Moment", "2024-11-05 08:30:15"},
+                    {"Note", ""},
+                    {"Divers", "x"}});
+        table.Insert();
+        table.FieldByName("Id").SetAsString("2");
+        table.FieldByName("Prix").SetAsMoney(12345600);
+        table.FieldByName("Reel").SetAsMoney(-35000);
+        table.FieldByName("Jour").SetAsString("");
+        table.Post();
+        EXPECT_EQ(table.FieldByName("Prix").AsString(), "1234.56");
+        table.Close();
+    }
+    const Db db = OpenDirect(File("AllKinds.DB"));
+    EXPECT_EQ(Rows(db.get(),
+                   "SELECT Nom, Court, typeof(Court), Grand, Reel, Quantite, typeof(Quantite), "
+                   "Actif, Jour, Heure, Moment, Note, typeof(Note), typeof(Prix) FROM AllKinds "
+                   "ORDER BY Id"),
+              (std::vector<std::string>{
+                  "Hélène|-7|integer|9000000000|1.5|12.25|real|1|2024-11-05|08:30:00|"
+                  "2024-11-05 08:30:15||text|null",
+                  "NULL|NULL|null|NULL|-3.5|NULL|null|NULL|NULL|NULL|NULL|NULL|null|real"}));
+    EXPECT_EQ(One(db.get(), "SELECT Prix FROM AllKinds WHERE Id = 2"), "1234.56");
+}
+
+TEST_F(TableTest, ARefusedConversionNamesValueAndFieldAndLeavesTheRecordUnstored) {
+    testing::CreateTable(File("AllKinds.DB"), "AllKinds.sql");
+    TTable table("OmbrelinAdministration", "AllKinds.DB");
+    table.Open();
+    table.Insert();
+    EXPECT_EQ(ErrorOf([&] { table.FieldByName("Moyen").SetAsString("abc"); }),
+              "La valeur 'abc' n'est pas un entier valide pour le champ Moyen");
+    EXPECT_EQ(ErrorOf([&] { table.FieldByName("Jour").SetAsString("31/02/2020"); }),
+              "La valeur '31/02/2020' n'est pas une date valide pour le champ Jour");
+    table.Cancel();
+    EXPECT_EQ(ErrorOf([&] { table.FieldByName("Nom").SetAsString("x"); }),
+              "La table AllKinds.DB n'est pas en mode insertion");
+    table.Close();
+    const Db db = OpenDirect(File("AllKinds.DB"));
+    EXPECT_EQ(One(db.get(), "SELECT count(*) FROM AllKinds"), "0");
+}
+
+TEST_F(TableTest, KeyViolationIsRefusedAloneAndTheRestOfTheSpanCommits) {
+    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    TTable table("OmbrelinAdministration", "REMISES.DB");
+    table.Open();
+    Add(table, {{"Fournisseur", "B"}, {"Type", "2"}});
+    Add(table, {{"Fournisseur", "D"}, {"Type", "2"}});
+    table.Insert();
+    table.FieldByName("Fournisseur").SetAsString("B");
+    table.FieldByName("Type").SetAsString("2");
+    EXPECT_EQ(table.RecNo(), 1);  // where the new record would stand, before "D"
+    EXPECT_EQ(ErrorOf([&] { table.Post(); }), "Violation de clé");
+    EXPECT_TRUE(table.Inserting());
+    EXPECT_EQ(table.RecNo(), 1);
+    table.Cancel();
+    table.Insert();
+    table.FieldByName("Fournisseur").SetAsString("C");
+    EXPECT_EQ(ErrorOf([&] { table.Post(); }), "Le champ Type doit avoir une valeur");
+    Add(table, {{"Fournisseur", "A"}, {"Type", "2"}});
+    EXPECT_EQ(table.RecNo(), 1);
+    table.Close();
+    const Db db = OpenDirect(File("REMISES.DB"));
+    EXPECT_EQ(Rows(db.get(), "SELECT Fournisseur FROM REMISES ORDER BY rowid"),
+              (std::vector<std::string>{"B", "D", "A"}));
+}
+
+TEST_F(TableTest, DeclaredReplaceOnConflictStillRefusesTheDuplicate) {
+    {
+        const Db db = OpenDirect(File("Codes.DB"));
+        testing::Exec(db.get(),
+                      "CREATE TABLE Codes (Code TEXT PRIMARY KEY ON CONFLICT REPLACE, Nom TEXT);"
+                      "INSERT INTO Codes VALUES ('A', 'premier');");
+    }
+    TTable table("OmbrelinAdministration", "Codes.DB");
+    table.Open();
+    table.Insert();
+    table.FieldByName("Code").SetAsString("A");
+    table.FieldByName("Nom").SetAsString("second");
+    EXPECT_EQ(ErrorOf([&] { table.Post(); }), "Violation de clé");
+    table.Close();
+    const Db db = OpenDirect(File("Codes.DB"));
+    EXPECT_EQ(One(db.get(), "SELECT Nom FROM Codes"), "premier");
+}
+
+TEST_F(TableTest, CheckAndTriggerRefusalsNameTheirCause) {
+    testing::CreateTable(File("Message.DB"), "Message.sql");
+    TTable table("OmbrelinAdministration", "Message.DB");
+    table.Open();
+    Add(table, {{"Externe", "5"}, {"Titre", "bienvenue"}});
+    EXPECT_EQ(ErrorOf([&] {
+                  Add(table, {{"Externe", "5"}, {"Titre", ""}});
+              }),
+              "Valeur refusée par une contrainte de validité de la table Message.DB : "
+              "length(Titre) > 0");
+    table.Cancel();
+    EXPECT_EQ(ErrorOf([&] {
+                  Add(table, {{"Externe", "5"}, {"Titre", "interdit"}});
+              }),
+              "Enregistrement refusé par la table Message.DB : titre réservé");
+    table.Cancel();
+    Add(table, {{"Externe", "1"}, {"Titre", "magasin"}});
+    EXPECT_EQ(table.RecNo(), 2);
+    table.Close();
+    const Db db = OpenDirect(File("Message.DB"));
+    EXPECT_EQ(Rows(db.get(), "SELECT Numero, Titre FROM Message ORDER BY Numero"),
+              (std::vector<std::string>{"1|bienvenue", "2|magasin"}));
+}
+
+TEST_F(TableTest, ScanFollowsTableOrderAndRecordNumbers) {
+    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    testing::CreateTable(File("Perso.DB"), "Perso.sql");
+    {
+        const Db db = OpenDirect(File("REMISES.DB"));
+        testing::Exec(db.get(),
+                      "INSERT INTO REMISES (Fournisseur, Type) VALUES ('M', 2), ('C', 1), "
+                      "('C', 2), ('Z', 2), ('A', 9);");
+        const Db perso = OpenDirect(File("Perso.DB"));
+        testing::Exec(perso.get(),
+                      "INSERT INTO Perso (Groupe, Modele) VALUES (3, 'z'), (1, 'a'), (2, 'm');");
+    }
+    for (const auto& [file, field, expected] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"REMISES.DB", "Fournisseur", "A,C,C,M,Z"}, {"Perso.DB", "Modele", "z,a,m"}}) {
+        TTable table("OmbrelinAdministration", file, Session());
+        table.Open(TOpenMode::ReadOnly);
+        std::string seen;
+        std::int64_t expectedRecNo = 1;
+        for (table.First(); !table.Eof(); table.Next()) {
+            seen += (seen.empty() ? "" : ",") + table.FieldByName(field).AsString();
+            EXPECT_EQ(table.RecNo(), expectedRecNo++) << file;
+        }
+        EXPECT_EQ(seen, expected);
+        EXPECT_EQ(table.RecNo(), 0);
+        table.Close();
+    }
+}
+
+TEST_F(TableTest, DeletingDuringAScanVisitsEveryRecordOnce) {
+    {
+        const Db db = OpenDirect(File("Nombres.DB"));
+        testing::Exec(db.get(),
+                      "CREATE TABLE Nombres (N INTEGER PRIMARY KEY, Pair LOGICAL);"
+                      "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
+                      "WHERE n < 1500) INSERT INTO Nombres SELECT n, n % 2 = 0 FROM s;");
+    }
+    TTable table("OmbrelinAdministration", "Nombres.DB");
+    table.Open();
+    std::int64_t expected = 1;
+    int deleted = 0;
+    table.First();
+    while (!table.Eof()) {
+        ASSERT_EQ(table.FieldByName("N").AsLargeInt(), expected++);
+        if (table.FieldByName("Pair").AsInteger() == 1) {
+            table.Delete();
+            ++deleted;
+        } else {
+            table.Next();
+        }
+    }
+    EXPECT_EQ(expected, 1501);
+    EXPECT_EQ(deleted, 750);
+    table.Close();
+    const Db db = OpenDirect(File("Nombres.DB"));
+    EXPECT_EQ(One(db.get(), "SELECT count(*), sum(N % 2) FROM Nombres"), "750|750");
+}
+
+TEST_F(TableTest, KeysWithNullPartsKeepAWellDefinedOrder) {
+    {
+        const Db db = OpenDirect(File("Paires.DB"));
+        testing::Exec(db.get(),
+                      "CREATE TABLE Paires (A TEXT, B TEXT, Nom TEXT, PRIMARY KEY (A, B));"
+                      "INSERT INTO Paires VALUES ('x', NULL, '3'), (NULL, 'b', '2'), "
+                      "('x', 'a', '4'), (NULL, NULL, '1'), (NULL, NULL, '1bis'), "
+                      "('y', NULL, '5');");
+    }
+    TTable table("OmbrelinAdministration", "Paires.DB");
+    table.Open();
+    std::string seen;
+    for (table.First(); !table.Eof(); table.Next()) {
+        seen += table.FieldByName("Nom").AsString() + "@" + std::to_string(table.RecNo()) + " ";
+    }
+    EXPECT_EQ(seen, "1@1 1bis@2 2@3 3@4 4@5 5@6 ");
+    ASSERT_TRUE(table.Locate({FieldCondition::Equal("Nom", "3")}));
+    table.Delete();
+    EXPECT_EQ(table.FieldByName("Nom").AsString(), "4");
+    table.Close();
+}
+
+TEST_F(TableTest, LocateFindsTheFirstMatchInTableOrderAndLocateNextGoesOn) {
+    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    {
+        const Db db = OpenDirect(File("REMISES.DB"));
+        testing::Exec(db.get(),
+                      "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
+                      "('X', 2, '', 'f3'), ('X', 2, '', 'f1'), ('X', 1, '', 'f1'), "
+                      "('X', 2, 'CLI', 'f1'), ('x', 2, '', 'f1'), ('Y', 2, '', 'f1'), "
+                      "('X', 2, '', 'f2');");
+    }
+    TTable table("OmbrelinAdministration", "REMISES.DB");
+    table.Open();
+    const std::vector<FieldCondition> conditions = {FieldCondition::Equal("Fournisseur", "X"),
+                                                    FieldCondition::Equal("Type", 2),
+                                                    FieldCondition::Empty("Client")};
+    std::string deleted;
+    bool found = table.Locate(conditions);
+    while (found) {
+        deleted += table.FieldByName("Famille").AsString() + " ";
+        table.Delete();
+        found = table.LocateNext(conditions);
+    }
+    EXPECT_EQ(deleted, "f1 f2 f3 ");
+    EXPECT_FALSE(table.Locate(conditions));
+    ASSERT_TRUE(table.Locate({FieldCondition::Equal("Fournisseur", "X")}));
+    EXPECT_EQ(table.FieldByName("Type").AsInteger(), 1);
+    EXPECT_EQ(table.RecNo(), 1);
+    ASSERT_TRUE(table.LocateNext({FieldCondition::Equal("Fournisseur", "X")}));
+    EXPECT_EQ(table.FieldByName("Client").AsString(), "CLI");
+    EXPECT_FALSE(table.LocateNext({FieldCondition::Equal("Fournisseur", "X")}));
+    EXPECT_EQ(ErrorOf([&] { table.Locate({FieldCondition::Empty("Inconnu")}); }),
+              "Le champ Inconnu n'existe pas dans la table REMISES.DB");
+    table.Close();
+    const Db db = OpenDirect(File("REMISES.DB"));
+    EXPECT_EQ(One(db.get(), "SELECT count(*) FROM REMISES"), "4");
+}
+
+TEST_F(TableTest, LocateTreatsNullAsEmptyTextAndAsZero) {
+    testing::CreateTable(File("Perso.DB"), "Perso.sql");
+    {
+        const Db db = OpenDirect(File("Perso.DB"));
+        testing::Exec(db.get(),
+                      "INSERT INTO Perso (Groupe, Famille, Modele, Fournisseur, Produit, Libelle) "
+                      "VALUES (1, 'F', 'M', 'S', NULL, 'fournisseur'), "
+                      "(1, 'F', 'M', NULL, '', 'general'), (1, 'F', 'M', '', NULL, 'second'), "
+                      "(NULL, 'F', 'M', NULL, NULL, 'sans groupe');");
+    }
+    TTable table("OmbrelinAdministration", "Perso.DB");
+    table.Open(TOpenMode::ReadOnly);
+    auto general = [](std::int64_t groupe) {
+        return std::vector<FieldCondition>{
+            FieldCondition::Equal("Groupe", groupe), FieldCondition::Equal("Famille", "F"),
+            FieldCondition::Equal("Modele", "M"), FieldCondition::Empty("Fournisseur"),
+            FieldCondition::Equal("Produit", "")};
+    };
+    ASSERT_TRUE(table.Locate(general(1)));
+    EXPECT_EQ(table.FieldByName("Libelle").AsString(), "general");
+    EXPECT_EQ(table.RecNo(), 2);
+    ASSERT_TRUE(table.LocateNext(general(1)));
+    EXPECT_EQ(table.FieldByName("Libelle").AsString(), "second");
+    ASSERT_TRUE(table.Locate(general(0)));
+    EXPECT_EQ(table.FieldByName("Libelle").AsString(), "sans groupe");
+    EXPECT_EQ(table.FieldByName("Groupe").AsInteger(), 0);
+    EXPECT_EQ(table.FieldByName("Fournisseur").AsString(), "");
+    EXPECT_EQ(ErrorOf([&] { table.Delete(); }), "La table Perso.DB est ouverte en lecture seule");
+    table.Close();
+}
+
+}  // namespace
+}  // namespace quorvane
