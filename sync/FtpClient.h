@@ -1,0 +1,99 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+// Plain-FTP client of the synchronization run and of the FTP settings window's connection test.
+// One session holds one control connection from Connect to Disconnect; every size query and
+// download of the session goes over it, and the client never logs in a second time behind the
+// caller's back: once the server has dropped the connection, Connected() says so and requests fail.
+namespace quorvane {
+
+// Any failure of the client; what() is always a non-empty text.
+class FtpError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Failure of the session's security negotiation (TLS, AUTH), told apart from other failures.
+class FtpAuthError : public FtpError {
+  public:
+    using FtpError::FtpError;
+};
+
+enum class FtpTransferType { Ascii, Binary };
+
+class FtpClient {
+  public:
+    FtpClient();
+    ~FtpClient();
+    FtpClient(const FtpClient&) = delete;
+    FtpClient& operator=(const FtpClient&) = delete;
+
+    // Settings take effect at the next Connect.
+    void SetHost(std::string host) { host_ = std::move(host); }
+    const std::string& Host() const { return host_; }
+    void SetUsername(std::string username) { username_ = std::move(username); }
+    const std::string& Username() const { return username_; }
+    void SetPassword(std::string password) { password_ = std::move(password); }
+    const std::string& Password() const { return password_; }
+    // Checked at Connect: only 1..65535 is a port.
+    void SetPort(int port) { port_ = port; }
+    int Port() const { return port_; }
+
+    // Limits, each zero for "none". The transfer time-out bounds one whole download; the stall
+    // limit fails a download that moves no byte for that long.
+    void SetTransferTimeout(std::chrono::milliseconds timeout) { transferTimeout_ = timeout; }
+    std::chrono::milliseconds TransferTimeout() const { return transferTimeout_; }
+    void SetConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
+    std::chrono::milliseconds ConnectTimeout() const { return connectTimeout_; }
+    void SetResponseTimeout(std::chrono::milliseconds timeout) { responseTimeout_ = timeout; }
+    std::chrono::milliseconds ResponseTimeout() const { return responseTimeout_; }
+    void SetStallLimit(std::chrono::milliseconds limit) { stallLimit_ = limit; }
+    std::chrono::milliseconds StallLimit() const { return stallLimit_; }
+
+    void SetTransferType(FtpTransferType type) { transferType_ = type; }
+    FtpTransferType TransferType() const { return transferType_; }
+    void SetPassive(bool passive) { passive_ = passive; }
+    bool Passive() const { return passive_; }
+
+    // Opens the control connection and logs in; an earlier session is closed first.
+    void Connect();
+    // Whether the control connection is still open, asked of the socket itself, so a connection
+    // the server closed (or is closing with a 421) reads as closed.
+    bool Connected();
+    // Downloads remote (a name relative to the login directory) into localPath. The data go to a
+    // temporary file next to localPath, renamed over it only once complete, so a failed download
+    // leaves localPath as it was. Resuming appends to the local file and needs binary mode.
+    void Get(const std::string& remote, const std::filesystem::path& localPath, bool overwrite,
+             bool resume);
+    // The file's size in bytes, asked in binary mode; -1 when the server gives none (the file is
+    // absent or the server does not answer the query). A transport failure throws.
+    std::int64_t Size(const std::string& remote);
+    // Ends the session (QUIT when the connection still stands). Never throws.
+    void Disconnect() noexcept;
+
+  private:
+    struct Session;
+
+    // The live session for a request; throws when there is none or the server has closed it.
+    Session& LiveSession();
+
+    std::string host_;
+    std::string username_;
+    std::string password_;
+    int port_ = 21;
+    std::chrono::milliseconds transferTimeout_{0};
+    std::chrono::milliseconds connectTimeout_{30000};
+    std::chrono::milliseconds responseTimeout_{60000};
+    std::chrono::milliseconds stallLimit_{60000};
+    FtpTransferType transferType_ = FtpTransferType::Binary;
+    bool passive_ = true;
+    std::unique_ptr<Session> session_;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,117 @@
+#!/usr/bin/python3
+"""Loopback FTP server for the tests, with fault modes.
+
+Prints the port it listens on as the first line of standard output, then serves until it is
+terminated. Every command received is appended to the --log file, one line each, exactly as
+received (the password included: it is a test account).
+"""
+import argparse
+import logging
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def parse_args():
+    p = argparse.ArgumentParser()
+    p.add_argument("--port", type=int, default=0)
+    p.add_argument("--root", required=True)
+    p.add_argument("--user", default="user")
+    p.add_argument("--password", default="secret")
+    p.add_argument("--log", default=None, help="file receiving every command line")
+    p.add_argument("--drop-after-bytes", type=int, default=-1,
+                   help="close each download's data connection after N bytes")
+    p.add_argument("--drop-reply-ok", action="store_true",
+                   help="answer 226 instead of 426 after a dropped download")
+    p.add_argument("--stall-after-bytes", type=int, default=-1,
+                   help="stop sending each download after N bytes, connection left open")
+    p.add_argument("--close-after-greeting", action="store_true",
+                   help="close the control connection right after the 220 greeting")
+    p.add_argument("--close-after-commands", type=int, default=-1,
+                   help="close the control connection 0.2 s after answering N commands")
+    p.add_argument("--idle-timeout", type=float, default=0,
+                   help="seconds of control-connection silence before a 421 and close")
+    p.add_argument("--refuse-size", action="store_true",
+                   help="answer SIZE with 502, so no size is known")
+    return p.parse_args()
+
+
+def main():
+    args = parse_args()
+    logging.basicConfig(level=logging.CRITICAL)
+    log_file = open(args.log, "a", encoding="utf-8") if args.log else None
+
+    class FaultyDTPHandler(DTPHandler):
+        def send(self, data):
+            limit = args.drop_after_bytes if args.drop_after_bytes >= 0 else args.stall_after_bytes
+            if limit >= 0:
+                room = limit - self.tot_bytes_sent
+                if room <= 0:
+                    if args.drop_after_bytes >= 0:
+                        self._drop()
+                    return 0
+                data = data[:room]
+            return DTPHandler.send(self, data)
+
+        def writable(self):
+            if 0 <= args.stall_after_bytes <= self.tot_bytes_sent:
+                return False
+            return DTPHandler.writable(self)
+
+        def _drop(self):
+            if args.drop_reply_ok:
+                self._resp = ("226 Transfer complete.", logging.debug)
+            else:
+                self._resp = ("426 Connection closed; transfer aborted.", logging.debug)
+            self.close()
+
+    class FaultyHandler(FTPHandler):
+        answered = 0
+
+        def handle(self):
+            FTPHandler.handle(self)
+            if args.close_after_greeting:
+                self.close_when_done()
+
+        def pre_process_command(self, line, cmd, arg):
+            if log_file is not None:
+                log_file.write(line + "\n")
+                log_file.flush()
+            FTPHandler.pre_process_command(self, line, cmd, arg)
+            self.answered += 1
+            if 0 <= args.close_after_commands == self.answered:
+                # A moment later, so the client has read the last answer as an idle
+                # client would have before the server goes away.
+                self.ioloop.call_later(0.2, self._close_if_open)
+
+        def _close_if_open(self):
+            if not self._closed:
+                self.close_when_done()
+
+        def ftp_SIZE(self, path):
+            if args.refuse_size:
+                self.respond("502 Command not implemented.")
+                return
+            return FTPHandler.ftp_SIZE(self, path)
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elradfmw")
+    FaultyHandler.authorizer = authorizer
+    FaultyHandler.dtp_handler = FaultyDTPHandler
+    FaultyHandler.auth_failed_timeout = 0
+    FaultyHandler.use_sendfile = False
+    FaultyHandler.banner = "Quorvane test server ready."
+    if args.idle_timeout > 0:
+        FaultyHandler.timeout = args.idle_timeout
+    FaultyHandler.passive_ports = None
+
+    server = FTPServer(("127.0.0.1", args.port), FaultyHandler)
+    print(server.address[1], flush=True)
+    # A polling time-out is what lets the idle time-out fire at all.
+    server.serve_forever(timeout=0.1, handle_exit=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
