@@ -9,8 +9,10 @@
 
 #include "app/Dialogs.h"
 #include "app/StyleManager.h"
+#include "config/IniFile.h"
 #include "config/ProgramPaths.h"
 #include "config/TextConversion.h"
+#include "database/Fonctionsbde.h"
 #include "sync/TFicheQuorvaneClientAuto.h"
 
 namespace quorvane {
@@ -18,8 +20,16 @@ namespace {
 
 // Reads ombbde.ini when the settings name it; false when a directory it names was refused.
 bool PrepareDatabaseEnvironment(const ProgramPaths& paths) {
-    (void)paths;
-    return true;
+    const std::string iniPath = BdeIniPath(paths);
+    std::error_code ec;
+    if (iniPath.empty() || !std::filesystem::is_regular_file(iniPath, ec)) {
+        // Tables are then reached through whatever aliases the session already knows.
+        return true;
+    }
+    TIniFile ini(iniPath);
+    return InitBdeEnvironment(ini, [](const std::string& text) {
+        dialogs::Warning(nullptr, QString::fromStdString(text));
+    });
 }
 
 std::unique_ptr<QWidget> CreateConfigurationWindow(const ProgramPaths& paths) {

@@ -88,6 +88,8 @@ class TTable {
 
     void Open(TOpenMode mode = TOpenMode::ReadWrite);
     void Close();
+    // Closes without committing: every write since Open is undone.
+    void Abandon() noexcept { CloseConnection(); }
     bool Active() const { return db_ != nullptr; }
     void CancelRange() {}  // no range is ever set through this layer
 

@@ -6,6 +6,8 @@
 
 #include "config/IniFile.h"
 #include "sync/CategoryIntegration.h"
+#include "sync/FolderRetrieval.h"
+#include "sync/IntegrationDriver.h"
 
 namespace quorvane {
 namespace {
@@ -140,16 +142,13 @@ void SynchronizationRun::LancerTransfertFtp(const std::string& section) {
 }
 
 void SynchronizationRun::CopierRepertoire(const std::string& repertoireSource) {
-    (void)repertoireSource;
-    (void)Integration();
+    FolderRetrieval retrieval(state_, repertoireSource);
+    retrieval.CopierRepertoire(display_, Integration());
 }
 
 CategoryIntegration& SynchronizationRun::Integration() {
     if (!integration_) {
-        struct NotIntegrated : CategoryIntegration {
-            bool Integrer(Categorie) override { return false; }
-        };
-        integration_ = std::make_unique<NotIntegrated>();
+        integration_ = std::make_unique<IntegrationDriver>(state_, display_);
     }
     return *integration_;
 }

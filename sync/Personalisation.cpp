@@ -1,0 +1,63 @@
+#include "sync/Personalisation.h"
+
+#include "config/TextConversion.h"
+#include "database/Table.h"
+#include "xml/Tnativexml.h"
+
+namespace quorvane {
+namespace {
+
+const std::string kPrefix = "[Fonction PersoUpdateRecords()] ";
+const std::string kDeletePrefix = kPrefix + "Erreur lors de la suppression de l'enregistrement ";
+const std::string kInsertPrefix = kPrefix + "Erreur à l'insertion de l'enregistrement ";
+
+}  // namespace
+
+bool PersoUpdateRecords(IntegrationContext& context, TableSpan& span, const TNativeXmlOMB& xml) {
+    const auto lignes = xml.Root().FindChild("Lignes");
+    if (!lignes) {
+        return false;
+    }
+    TXMLNodeListOMB lines;
+    lignes->ChildrenByName("Ligne", lines);
+    if (lines.Count() == 0) {
+        return true;
+    }
+    TTable& table = span.Open();
+    context.Display.SetProgressMax(Categorie::Personnalisation, lines.Count());
+
+    for (int i = 0; i < lines.Count(); ++i) {
+        const TXMLNodeOMB& line = *lines.Item(i);
+        std::int64_t groupe = -1;
+        if (line.IndexOfAttribute("Groupe") >= 0) {
+            const std::string text = line.ReadAttribute("Groupe", "");
+            const auto value = TryStrToInt(text);
+            if (!value) {
+                // One bad line must not cost the store the rest of the file.
+                context.Erreur(kPrefix + "La ligne " + std::to_string(i + 1) +
+                               " est ignorée : la valeur '" + text +
+                               "' de l'attribut Groupe n'est pas un nombre entier.");
+                context.Display.StepProgress(Categorie::Personnalisation);
+                context.Display.ProcessMessages();
+                continue;
+            }
+            groupe = *value;
+        }
+        const std::vector<FieldCondition> generalRecord = {
+            FieldCondition::Equal("Groupe", groupe),
+            FieldCondition::Equal("Famille", line.ReadAttribute("Famille", "")),
+            FieldCondition::Equal("Modele", line.ReadAttribute("Modele", "")),
+            FieldCondition::Empty("Fournisseur"),
+            FieldCondition::Empty("Produit"),
+        };
+        if (table.Locate(generalRecord)) {
+            DeleteCurrent(context, table, kDeletePrefix);
+        }
+        InsertLine(context, table, line, kInsertPrefix);
+        context.Display.StepProgress(Categorie::Personnalisation);
+        context.Display.ProcessMessages();
+    }
+    return true;
+}
+
+}  // namespace quorvane
