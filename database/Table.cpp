@@ -33,6 +33,7 @@ const TStoredValue& TField::Value() const {
     if (table_->inserting_) {
         return table_->newValues_[index_];
     }
+    table_->Materialize();
     return table_->current_ ? table_->current_->values[index_] : NullValue();
 }
 
@@ -236,6 +237,8 @@ void TTable::CloseConnection() noexcept {
     fieldIndex_.clear();
     schema_.reset();
     current_.reset();
+    postedRowid_.reset();
+    beforeInsertRowid_.reset();
     deletedAt_.reset();
     ahead_.clear();
     aheadPos_ = 0;
@@ -349,6 +352,16 @@ std::optional<TTable::Row> TTable::QueryOne(sqlite3_stmt* stmt) {
     return row;
 }
 
+void TTable::Materialize() {
+    if (!postedRowid_) {
+        return;
+    }
+    sqlite3_stmt* find = Cached("P", schema_->SelectSql(schema_->RowidExpression() + " = ?1", "1"));
+    sqlite3_bind_int64(find, 1, *postedRowid_);
+    postedRowid_.reset();
+    current_ = QueryOne(find);
+}
+
 // ---- TTable: moving --------------------------------------------------------------------------
 
 void TTable::First() {
@@ -359,6 +372,7 @@ void TTable::First() {
     sqlite3_bind_int64(stmt, 1, static_cast<std::int64_t>(batch_));
     FillBuffer(stmt);
     current_.reset();
+    postedRowid_.reset();
     if (!ahead_.empty()) {
         current_ = std::move(ahead_[0]);
         aheadPos_ = 1;
@@ -367,6 +381,7 @@ void TTable::First() {
 
 void TTable::Next() {
     RequireBrowsing();
+    Materialize();
     deletedAt_.reset();
     if (!current_) {
         return;
@@ -387,7 +402,7 @@ void TTable::Next() {
 
 bool TTable::Eof() const {
     RequireOpen();
-    return !inserting_ && !current_;
+    return !inserting_ && !current_ && !postedRowid_;
 }
 
 TField& TTable::Fields(std::size_t index) {

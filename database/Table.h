@@ -139,6 +139,7 @@ class TTable {
     void FailRecord(int rc);
     void CheckSpan() const;
     void CloseConnection() noexcept;
+    void Materialize();
 
     std::string alias_;
     std::string fileName_;
@@ -154,6 +155,10 @@ class TTable {
     std::unordered_map<std::string, SqliteStmt> statements_;
 
     std::optional<Row> current_;
+    // Right after a Post the current record is known by its rowid only; it is read when someone
+    // looks at it, so that a run of insertions does not read back every record it writes.
+    std::optional<std::int64_t> postedRowid_;
+    std::optional<std::int64_t> beforeInsertRowid_;
     std::optional<Row> deletedAt_;  // the record a Delete removed, where LocateNext goes on
     std::vector<Row> ahead_;        // read-ahead of the records after the current one, in order
     std::size_t aheadPos_ = 0;

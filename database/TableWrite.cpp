@@ -48,6 +48,7 @@ void TTable::Insert() {
     RequireWritable();
     if (!inserting_) {
         beforeInsert_ = current_;
+        beforeInsertRowid_ = postedRowid_;
     }
     inserting_ = true;
     newValues_.assign(fields_.size(), TStoredValue{});
@@ -61,7 +62,9 @@ void TTable::Cancel() {
     }
     inserting_ = false;
     current_ = std::move(beforeInsert_);
+    postedRowid_ = beforeInsertRowid_;
     beforeInsert_.reset();
+    beforeInsertRowid_.reset();
 }
 
 void TTable::Post() {
@@ -91,23 +94,25 @@ void TTable::Post() {
     aheadPos_ = 0;
     exhausted_ = false;
     batch_ = 1;
-    sqlite3_stmt* find = nullptr;
+    beforeInsertRowid_.reset();
+    current_.reset();
     if (!schema_->RowidExpression().empty()) {
-        find = Cached("P", schema_->SelectSql(schema_->RowidExpression() + " = ?1", "1"));
-        sqlite3_bind_int64(find, 1, sqlite3_last_insert_rowid(db_.get()));
+        postedRowid_ = sqlite3_last_insert_rowid(db_.get());
     } else {
         Row key{newValues_};
         const std::size_t parts = schema_->KeyPositions().size();
         const auto mask = NullMask(key.values, parts);
-        find = Cached("K" + MaskKey(mask), schema_->SelectSql(schema_->KeyEqualsSql(mask), "1"));
+        sqlite3_stmt* find =
+            Cached("K" + MaskKey(mask), schema_->SelectSql(schema_->KeyEqualsSql(mask), "1"));
         BindKey(find, key, parts);
+        current_ = QueryOne(find);
     }
-    current_ = QueryOne(find);
 }
 
 void TTable::Delete() {
     RequireWritable();
     RequireBrowsing();
+    Materialize();
     if (!current_) {
         throw EDBEngineError("La table " + fileName_ + " n'a pas d'enregistrement courant");
     }
@@ -137,6 +142,9 @@ void TTable::Delete() {
 
 std::int64_t TTable::RecNo() {
     RequireOpen();
+    if (!inserting_) {
+        Materialize();
+    }
     const Row* row = nullptr;
     Row pending;
     std::size_t parts = schema_->KeyPositions().size();
@@ -184,6 +192,7 @@ bool TTable::Locate(const std::vector<FieldCondition>& conditions) {
 
 bool TTable::LocateNext(const std::vector<FieldCondition>& conditions) {
     RequireBrowsing();
+    Materialize();
     if (deletedAt_) {
         const Row after = *deletedAt_;
         return LocateFrom(conditions, &after);
@@ -244,6 +253,7 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& conditions, const Row
         return false;
     }
     current_ = std::move(found);
+    postedRowid_.reset();
     deletedAt_.reset();
     ahead_.clear();
     aheadPos_ = 0;

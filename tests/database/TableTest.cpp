@@ -162,6 +162,30 @@ TEST_F(TableTest, KeyViolationIsRefusedAloneAndTheRestOfTheSpanCommits) {
               (std::vector<std::string>{"B", "D", "A"}));
 }
 
+TEST_F(TableTest, APostedRecordBecomesCurrentAsTheTableStoredIt) {
+    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    TTable table("OmbrelinAdministration", "REMISES.DB");
+    table.Open();
+    Add(table, {{"Fournisseur", "K"}, {"Type", "2"}, {"Famille", "a"}});
+    Add(table, {{"Fournisseur", "C"}, {"Type", "02"}, {"Remise", "12,5"}});
+    // The default the table declares, not the unassigned NULL, and the number as stored.
+    EXPECT_FALSE(table.FieldByName("Client").IsNull());
+    EXPECT_EQ(table.FieldByName("Client").AsString(), "");
+    EXPECT_EQ(table.FieldByName("Type").AsString(), "2");
+    EXPECT_EQ(table.FieldByName("Remise").AsString(), "12.5");
+    EXPECT_EQ(table.RecNo(), 1);
+    table.Insert();
+    EXPECT_EQ(table.FieldByName("Fournisseur").AsString(), "");
+    table.Cancel();
+    EXPECT_EQ(table.FieldByName("Fournisseur").AsString(), "C");
+    table.Next();
+    EXPECT_EQ(table.FieldByName("Fournisseur").AsString(), "K");
+    EXPECT_EQ(table.RecNo(), 2);
+    table.Next();
+    EXPECT_TRUE(table.Eof());
+    table.Close();
+}
+
 TEST_F(TableTest, DeclaredReplaceOnConflictStillRefusesTheDuplicate) {
     {
         const Db db = OpenDirect(File("Codes.DB"));
