@@ -221,7 +221,7 @@ struct FtpClient::Session {
     static curl_socket_t OnOpenSocket(void* user, curlsocktype purpose,
                                       struct curl_sockaddr* address) {
         auto* self = static_cast<Session*>(user);
-        if (false && self->established && purpose == CURLSOCKTYPE_IPCXN && address->family == AF_INET) {
+        if (self->established && purpose == CURLSOCKTYPE_IPCXN && address->family == AF_INET) {
             sockaddr_in target{};
             std::memcpy(&target, &address->addr, sizeof target);
             if (ntohs(target.sin_port) == self->controlPort) {
@@ -397,7 +397,7 @@ bool FtpClient::Connected() {
 }
 
 FtpClient::Session& FtpClient::LiveSession() {
-    if (!session_) {
+    if (!Connected()) {
         throw FtpError("Pas de connexion ouverte avec le serveur FTP");
     }
     return *session_;

@@ -190,6 +190,20 @@ TEST(FtpClientConnect, ConnectedTellsWhenTheServerClosed) {
         EXPECT_EQ(server.CountCommands("USER"), 1);
     }
     {
+        // Requests find out by themselves, without Connected() being asked first.
+        FtpTestServer server(FtpServerOptions{.closeAfterCommands = 3});
+        server.PutFile("a.txt", "abc");
+        FtpClient client;
+        Configure(client, server);
+        ASSERT_NO_THROW(client.Connect());
+        std::this_thread::sleep_for(800ms);
+        TempDir local;
+        EXPECT_THROW(client.Get("a.txt", local.Path() / "a.txt", true, false), FtpError);
+        EXPECT_THROW(client.Size("a.txt"), FtpError);
+        EXPECT_EQ(server.CountCommands("USER"), 1);
+        EXPECT_EQ(EntriesIn(local.Path()), 0);
+    }
+    {
         FtpTestServer server(FtpServerOptions{.idleTimeoutSeconds = 0.5});
         server.PutFile("a.txt", "abc");
         FtpClient client;
