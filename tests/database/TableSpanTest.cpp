@@ -104,6 +104,32 @@ TEST_F(TableSpanTest, AProcessKilledMidSpanLeavesTheTableAsBefore) {
     EXPECT_EQ(Content(), before);
 }
 
+TEST_F(TableSpanTest, AnAbandonedSpanKeepsNothingAndAClosedOneEverything) {
+    const std::string before = Content();
+    {
+        TTable table("OmbrelinAdministration", "Message.DB");
+        table.Open();
+        ASSERT_TRUE(table.Locate({FieldCondition::Equal("Numero", 7)}));
+        table.Delete();
+        InsertTitles(table, 2);
+        table.Abandon();
+        EXPECT_FALSE(table.Active());
+    }
+    EXPECT_EQ(Content(), before);
+    {
+        TTable table("OmbrelinAdministration", "Message.DB");
+        table.Open();
+        ASSERT_TRUE(table.Locate({FieldCondition::Equal("Numero", 7)}));
+        table.Delete();
+        InsertTitles(table, 2);
+        // Destroyed while open: the span is kept, as Close would have kept it.
+    }
+    const Db db = OpenDirect(File());
+    EXPECT_EQ(
+        One(db.get(), "SELECT count(*), sum(Numero = 7), sum(Titre = 'nouveau') FROM Message"),
+        "201|0|2");
+}
+
 TEST_F(TableSpanTest, ALockedFileIsWaitedForABoundedTimeThenRefused) {
     const Db other = OpenDirect(File());
     testing::Exec(other.get(), "BEGIN IMMEDIATE; DELETE FROM Message WHERE Numero = 1;");
