@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -65,28 +66,18 @@ long Seconds(std::chrono::milliseconds value) {
     return static_cast<long>((value.count() + 999) / 1000);
 }
 
+// curl's codes for a failed TLS or authentication-mechanism negotiation.
 bool IsSecurityNegotiation(CURLcode code) {
-    switch (code) {
-        case CURLE_USE_SSL_FAILED:
-        case CURLE_SSL_CONNECT_ERROR:
-        case CURLE_PEER_FAILED_VERIFICATION:
-        case CURLE_SSL_CERTPROBLEM:
-        case CURLE_SSL_CIPHER:
-        case CURLE_SSL_CACERT_BADFILE:
-        case CURLE_SSL_SHUTDOWN_FAILED:
-        case CURLE_SSL_CRL_BADFILE:
-        case CURLE_SSL_ISSUER_ERROR:
-        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-        case CURLE_SSL_INVALIDCERTSTATUS:
-        case CURLE_SSL_CLIENTCERT:
-        case CURLE_SSL_ENGINE_NOTFOUND:
-        case CURLE_SSL_ENGINE_SETFAILED:
-        case CURLE_SSL_ENGINE_INITFAILED:
-        case CURLE_AUTH_ERROR:
-            return true;
-        default:
-            return false;
-    }
+    // clang-format off
+    static constexpr std::array negotiation = {
+        CURLE_USE_SSL_FAILED, CURLE_SSL_CONNECT_ERROR, CURLE_PEER_FAILED_VERIFICATION,
+        CURLE_SSL_CERTPROBLEM, CURLE_SSL_CIPHER, CURLE_SSL_CACERT_BADFILE,
+        CURLE_SSL_SHUTDOWN_FAILED, CURLE_SSL_CRL_BADFILE, CURLE_SSL_ISSUER_ERROR,
+        CURLE_SSL_PINNEDPUBKEYNOTMATCH, CURLE_SSL_INVALIDCERTSTATUS, CURLE_SSL_CLIENTCERT,
+        CURLE_SSL_ENGINE_NOTFOUND, CURLE_SSL_ENGINE_SETFAILED, CURLE_SSL_ENGINE_INITFAILED,
+        CURLE_AUTH_ERROR};
+    // clang-format on
+    return std::find(negotiation.begin(), negotiation.end(), code) != negotiation.end();
 }
 
 // The download's data go here first; the file only takes the local name once complete.
@@ -126,6 +117,7 @@ class TempFile {
     }
 
     std::FILE* File() const { return file_.get(); }
+    const std::filesystem::path& Path() const { return path_; }
 
     void Commit(const std::filesystem::path& target) {
         std::FILE* file = file_.release();
@@ -242,6 +234,15 @@ struct FtpClient::Session {
         if (code != CURLE_OK) {
             Fail(code, "");
         }
+    }
+
+    std::string FileUrl(const std::string& remote) {
+        CurlText escaped(
+            curl_easy_escape(handle.get(), remote.c_str(), static_cast<int>(remote.size())));
+        if (!escaped) {
+            throw FtpError("Nom de fichier FTP non valide : " + remote);
+        }
+        return baseUrl + escaped.get();
     }
 
     CURLcode Run() {
@@ -419,28 +420,18 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
     TempFile temp(localPath);
     curl_off_t offset = 0;
     if (resume && localExists) {
-        FilePtr previous(std::fopen(localPath.c_str(), "rb"));
-        if (!previous) {
-            throw FtpError("Lecture de " + localPath.string() +
-                           " impossible : " + std::strerror(errno));
+        std::error_code error;
+        std::filesystem::copy_file(localPath, temp.Path(),
+                                   std::filesystem::copy_options::overwrite_existing, error);
+        if (error || std::fseek(temp.File(), 0, SEEK_END) != 0) {
+            throw FtpError("Reprise de " + localPath.string() +
+                           " impossible : " + (error ? error.message() : std::strerror(errno)));
         }
-        std::array<char, 65536> buffer{};
-        size_t got = 0;
-        while ((got = std::fread(buffer.data(), 1, buffer.size(), previous.get())) > 0) {
-            if (std::fwrite(buffer.data(), 1, got, temp.File()) != got) {
-                throw FtpError("Écriture dans " + localPath.parent_path().string() +
-                               " impossible : " + std::strerror(errno));
-            }
-            offset += static_cast<curl_off_t>(got);
-        }
+        offset = static_cast<curl_off_t>(std::ftell(temp.File()));
     }
 
     CURL* handle = session.handle.get();
-    CurlText escaped(curl_easy_escape(handle, remote.c_str(), static_cast<int>(remote.size())));
-    if (!escaped) {
-        throw FtpError("Nom de fichier FTP non valide : " + remote);
-    }
-    const std::string url = session.baseUrl + escaped.get();
+    const std::string url = session.FileUrl(remote);
     session.Set(CURLOPT_URL, url.c_str());
     session.Set(CURLOPT_NOBODY, 0L);
     session.Set(CURLOPT_TRANSFERTEXT, transferType_ == FtpTransferType::Ascii ? 1L : 0L);
@@ -465,11 +456,7 @@ std::int64_t FtpClient::Size(const std::string& remote) {
     CheckRemoteName(remote);
     Session& session = LiveSession();
     CURL* handle = session.handle.get();
-    CurlText escaped(curl_easy_escape(handle, remote.c_str(), static_cast<int>(remote.size())));
-    if (!escaped) {
-        throw FtpError("Nom de fichier FTP non valide : " + remote);
-    }
-    const std::string url = session.baseUrl + escaped.get();
+    const std::string url = session.FileUrl(remote);
     session.Set(CURLOPT_URL, url.c_str());
     // Servers refuse SIZE in ASCII mode, which would read as an absent file.
     session.Set(CURLOPT_NOBODY, 1L);
