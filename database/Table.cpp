@@ -168,21 +168,27 @@ void TTable::Open(TOpenMode mode) {
         if (mode == TOpenMode::ReadWrite) {
             writeTurn_ = session_->AcquireWriteTurn(fileName_);
         }
+        // Readers open the file for writing too, when they may: a process killed in the middle
+        // of a span leaves a hot journal that only a writable connection can roll back, and a
+        // read-only one would refuse the table until then. query_only keeps them from writing.
         sqlite3* raw = nullptr;
-        const int flags =
-            mode == TOpenMode::ReadWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
-        const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+        const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
         db_.reset(raw);
         if (rc != SQLITE_OK) {
             ThrowSqliteError(db_.get(), rc, fileName_);
         }
         sqlite3_extended_result_codes(db_.get(), 1);
         sqlite3_busy_timeout(db_.get(), static_cast<int>(session_->BusyTimeout().count()));
+        if (mode == TOpenMode::ReadWrite && sqlite3_db_readonly(db_.get(), "main") == 1) {
+            throw EDBEngineError("La table " + fileName_ + " est en lecture seule");
+        }
         // 64 MB of page cache: the indexed locates of a large integration stay in memory.
         Execute(db_.get(), "PRAGMA cache_size = -65536", fileName_);
         Execute(db_.get(), "PRAGMA foreign_keys = ON", fileName_);
         if (mode == TOpenMode::ReadWrite) {
             Execute(db_.get(), "BEGIN IMMEDIATE", fileName_);
+        } else {
+            Execute(db_.get(), "PRAGMA query_only = ON", fileName_);
         }
         schema_ = TTableSchema::Load(db_.get(), sqlName_, fileName_);
         const auto& columns = schema_->Columns();

@@ -93,6 +93,16 @@ TEST_F(TableSpanTest, AProcessKilledMidSpanLeavesTheTableAsBefore) {
     EXPECT_TRUE(std::filesystem::exists(dir.Path() / "Message.DB-journal"));
     EXPECT_GT(std::filesystem::file_size(File()), 1'000'000u);
 
+    // A reader comes first: it must still see the table as it was before the span.
+    TTable reader("OmbrelinAdministration", "Message.DB");
+    reader.Open(TOpenMode::ReadOnly);
+    int readCount = 0;
+    for (; !reader.Eof(); reader.Next()) {
+        ++readCount;
+    }
+    reader.Close();
+    EXPECT_EQ(readCount, 200);
+
     TTable table("OmbrelinAdministration", "Message.DB");
     table.Open();
     int count = 0;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,21 @@ TEST_F(TableTest, ExistsOpensAndNamesItsDirectoryWithoutCreatingFiles) {
     EXPECT_FALSE(table.Active());
     EXPECT_EQ(ErrorOf([] { TTable("Inconnu", "REMISES.DB").Exists(); }),
               "L'alias Inconnu est inconnu");
+}
+
+TEST_F(TableTest, AFileThatIsNoTableOrHasNoSuchTableIsRefusedAtOpen) {
+    {
+        std::ofstream out(File("REMISES.DB"));
+        out << "Fournisseur;Type\nA;2\n";
+    }
+    TTable table("OmbrelinAdministration", "REMISES.DB");
+    EXPECT_EQ(ErrorOf([&] { table.Open(); }),
+              "Le fichier de la table REMISES.DB est endommagé ou n'est pas une table SQLite");
+    EXPECT_FALSE(table.Active());
+    testing::CreateTable(File("Perso.DB"), "REMISES.sql");
+    TTable perso("OmbrelinAdministration", "Perso.DB");
+    EXPECT_EQ(ErrorOf([&] { perso.Open(TOpenMode::ReadOnly); }),
+              "La table Perso n'existe pas dans le fichier Perso.DB");
 }
 
 TEST_F(TableTest, FieldsCarryTheirKindsAndAreFoundByExactName) {
