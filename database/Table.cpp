@@ -16,113 +16,11 @@ namespace {
 
 constexpr std::size_t kMaxBatch = 256;
 
-const TStoredValue& NullValue() {
-    static const TStoredValue null;
-    return null;
-}
-
 bool IsNullValue(const TStoredValue& v) {
     return std::holds_alternative<std::monostate>(v);
 }
 
 }  // namespace
-
-// ---- TField -------------------------------------------------------------------------------
-
-const TStoredValue& TField::Value() const {
-    if (table_->inserting_) {
-        return table_->newValues_[index_];
-    }
-    table_->Materialize();
-    return table_->current_ ? table_->current_->values[index_] : NullValue();
-}
-
-bool TField::IsNull() const {
-    return IsNullValue(Value());
-}
-
-std::string TField::AsString() const {
-    return StoredValueToText(Value());
-}
-
-std::int64_t TField::AsLargeInt() const {
-    const TStoredValue& v = Value();
-    if (const auto* i = std::get_if<std::int64_t>(&v)) {
-        return *i;
-    }
-    if (const auto* d = std::get_if<double>(&v)) {
-        if (*d > -9.2e18 && *d < 9.2e18) {
-            return static_cast<std::int64_t>(std::llround(*d));
-        }
-    } else if (IsNullValue(v)) {
-        return 0;
-    } else if (const auto* s = std::get_if<std::string>(&v)) {
-        if (s->empty()) {
-            return 0;
-        }
-        if (const auto parsed = ParseWholeNumber(*s)) {
-            return *parsed;
-        }
-    }
-    throw EDBEngineError("La valeur '" + StoredValueToText(v) +
-                         "' n'est pas un entier valide pour le champ " + FieldName());
-}
-
-std::int32_t TField::AsInteger() const {
-    const std::int64_t value = AsLargeInt();
-    if (value < INT32_MIN || value > INT32_MAX) {
-        throw EDBEngineError("La valeur '" + std::to_string(value) +
-                             "' dépasse les limites d'un entier pour le champ " + FieldName());
-    }
-    return static_cast<std::int32_t>(value);
-}
-
-void TField::SetAsString(std::string_view text) {
-    if (!table_->inserting_) {
-        throw EDBEngineError("La table " + table_->fileName_ + " n'est pas en mode insertion");
-    }
-    table_->newValues_[index_] = ConvertTextForField(column_->kind, text, FieldName());
-    table_->assigned_[index_] = true;
-}
-
-void TField::SetAsMoney(std::int64_t tenThousandths) {
-    if (!table_->inserting_) {
-        throw EDBEngineError("La table " + table_->fileName_ + " n'est pas en mode insertion");
-    }
-    table_->newValues_[index_] = ConvertMoneyForField(column_->kind, tenThousandths, FieldName());
-    table_->assigned_[index_] = true;
-}
-
-void TField::Clear() {
-    if (!table_->inserting_) {
-        throw EDBEngineError("La table " + table_->fileName_ + " n'est pas en mode insertion");
-    }
-    table_->newValues_[index_] = std::monostate{};
-    table_->assigned_[index_] = true;
-}
-
-FieldCondition FieldCondition::Equal(std::string field, std::string text) {
-    FieldCondition c;
-    c.field = std::move(field);
-    c.kind = Kind::EqualText;
-    c.text = std::move(text);
-    return c;
-}
-
-FieldCondition FieldCondition::Equal(std::string field, std::int64_t number) {
-    FieldCondition c;
-    c.field = std::move(field);
-    c.kind = Kind::EqualInteger;
-    c.number = number;
-    return c;
-}
-
-FieldCondition FieldCondition::Empty(std::string field) {
-    FieldCondition c;
-    c.field = std::move(field);
-    c.kind = Kind::Empty;
-    return c;
-}
 
 // ---- TTable: life ---------------------------------------------------------------------------
 
