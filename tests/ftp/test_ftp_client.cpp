@@ -92,6 +92,7 @@ TEST(FtpClientConnect, LogsInOnceAndDisconnects) {
     EXPECT_EQ(commands[0], "USER user");
     EXPECT_EQ(commands[1], "PASS secret");
     EXPECT_EQ(server.CountCommands("USER"), 1);
+    EXPECT_EQ(server.CountCommands("QUIT"), 1);
 }
 
 TEST(FtpClientConnect, WrongPasswordFailsFastWithServerText) {
@@ -275,6 +276,13 @@ TEST(FtpClientGet, DownloadsAndReplacesOverOneLogin) {
     client.SetTransferType(FtpTransferType::Binary);
     client.Get("data.bin", local.Path() / "data.bin", true, false);
     EXPECT_EQ(ReadAll(local.Path() / "data.bin"), binary);
+    // Active mode: the server connects back to us.
+    client.SetPassive(false);
+    std::filesystem::remove(local.Path() / "data.bin");
+    client.Get("data.bin", local.Path() / "data.bin", true, false);
+    EXPECT_EQ(ReadAll(local.Path() / "data.bin"), binary);
+    EXPECT_EQ(server.CountCommands("PORT") + server.CountCommands("EPRT"), 1);
+    client.SetPassive(true);
 
     // Not allowed to overwrite: the local file stays as it is.
     WriteAll(local.Path() / "data.bin", "mine");
@@ -314,6 +322,9 @@ TEST(FtpClientGet, BrokenTransfersKeepThePreviousFile) {
         const char* name;
         FtpServerOptions options;
         FtpTransferType type;
+        std::chrono::milliseconds stallLimit = 2s;
+        std::chrono::milliseconds transferTimeout = 0ms;
+        const char* reason = "";  // a text the error must contain
     };
     const Case cases[] = {
         {"dropped with 426, ascii", {.dropAfterBytes = 10000}, FtpTransferType::Ascii},
@@ -321,7 +332,24 @@ TEST(FtpClientGet, BrokenTransfersKeepThePreviousFile) {
         {"dropped with 226, binary",
          {.dropAfterBytes = 10000, .dropReplyOk = true},
          FtpTransferType::Binary},
-        {"stalled", {.stallAfterBytes = 10000}, FtpTransferType::Ascii},
+        {"stalled",
+         {.stallAfterBytes = 10000},
+         FtpTransferType::Ascii,
+         2s,
+         0ms,
+         "aucune donnée reçue depuis 2000 ms"},
+        {"stalled before the first byte",
+         {.stallAfterBytes = 0},
+         FtpTransferType::Binary,
+         2s,
+         0ms,
+         "aucune donnée reçue"},
+        {"transfer time-out",
+         {.stallAfterBytes = 10000},
+         FtpTransferType::Binary,
+         0ms,
+         1500ms,
+         "timed out"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -332,7 +360,8 @@ TEST(FtpClientGet, BrokenTransfersKeepThePreviousFile) {
         WriteAll(target, "previous");
         FtpClient client;
         Configure(client, server);
-        client.SetStallLimit(2s);
+        client.SetStallLimit(c.stallLimit);
+        client.SetTransferTimeout(c.transferTimeout);
         client.Connect();
         client.SetTransferType(c.type);
         const auto start = std::chrono::steady_clock::now();
@@ -341,6 +370,7 @@ TEST(FtpClientGet, BrokenTransfersKeepThePreviousFile) {
             FAIL() << "a broken transfer reported success";
         } catch (const FtpError& error) {
             EXPECT_STRNE(error.what(), "");
+            EXPECT_NE(std::string(error.what()).find(c.reason), std::string::npos) << error.what();
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
         EXPECT_EQ(ReadAll(target), "previous");
