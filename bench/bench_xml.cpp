@@ -1,14 +1,14 @@
 // Loading a large head-office file and reading every attribute of every "Ligne" through the
 // wrapper. The file (100,000 lines, 10 attributes a line, Windows-1252) is generated once.
 //
-// Run with --no_mxfast to see the cost of freeing the DOM without the allocator setting the
-// program makes at start-up.
+// Set QUORVANE_BENCH_NO_MXFAST to run without the allocator setting the program makes at
+// start-up.
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
 #include <unistd.h>
-#include <cstring>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -39,22 +39,44 @@ std::string MakeFile() {
     return text;
 }
 
-const std::string& SamplePath() {
-    static const std::string path = [] {
-        const auto file = std::filesystem::temp_directory_path() /
-                          ("quorvane-bench-xml-" + std::to_string(::getpid()) + ".xml");
-        std::ofstream(file, std::ios::binary) << MakeFile();
-        return file.string();
-    }();
-    return path;
-}
-
-struct RemoveSample {
-    ~RemoveSample() {
-        std::error_code ec;
-        std::filesystem::remove(SamplePath(), ec);
+// Generated on first use, removed at exit.
+class SampleFile {
+  public:
+    SampleFile() {
+        if (std::getenv("QUORVANE_BENCH_NO_MXFAST") == nullptr) {
+            // As the program does at start-up: freeing a large DOM otherwise leaves millions
+            // of fast-bin blocks for the next large allocation to merge.
+            mallopt(M_MXFAST, 0);
+        }
     }
+    ~SampleFile() {
+        if (!path_.empty()) {
+            std::error_code ec;
+            std::filesystem::remove(path_, ec);
+        }
+    }
+    SampleFile(const SampleFile&) = delete;
+    SampleFile& operator=(const SampleFile&) = delete;
+
+    const std::string& Path() {
+        if (path_.empty()) {
+            const auto file = std::filesystem::temp_directory_path() /
+                              ("quorvane-bench-xml-" + std::to_string(::getpid()) + ".xml");
+            std::ofstream(file, std::ios::binary) << MakeFile();
+            path_ = file.string();
+        }
+        return path_;
+    }
+
+  private:
+    std::string path_;
 };
+
+SampleFile sample;
+
+const std::string& SamplePath() {
+    return sample.Path();
+}
 
 void SetFileCounters(benchmark::State& state) {
     state.counters["lines"] = kLines;
@@ -117,22 +139,4 @@ BENCHMARK(BM_LoadAndReadEveryAttributeByName)->Unit(benchmark::kMillisecond)->Mi
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    bool mxfast = true;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--no_mxfast") == 0) {
-            mxfast = false;
-        }
-    }
-    if (mxfast) {
-        // As the program does at start-up: freeing a large DOM otherwise leaves millions of
-        // fast-bin blocks for the next large allocation to merge.
-        mallopt(M_MXFAST, 0);
-    }
-    benchmark::Initialize(&argc, argv);
-    const RemoveSample cleanup;
-    SamplePath();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();
