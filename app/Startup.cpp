@@ -11,6 +11,7 @@
 #include "app/StyleManager.h"
 #include "config/IniFile.h"
 #include "config/ProgramPaths.h"
+#include "config/TFicheQuorvaneClientConfig.h"
 #include "config/TextConversion.h"
 #include "database/Fonctionsbde.h"
 #include "sync/TFicheQuorvaneClientAuto.h"
@@ -33,11 +34,7 @@ bool PrepareDatabaseEnvironment(const ProgramPaths& paths) {
 }
 
 std::unique_ptr<QWidget> CreateConfigurationWindow(const ProgramPaths& paths) {
-    (void)paths;
-    auto window = std::make_unique<QWidget>();
-    window->setWindowTitle(QStringLiteral("Paramétrage de la Quorvane client"));
-    window->setFixedSize(348, 368);
-    return window;
+    return std::make_unique<TFicheQuorvaneClientConfig>(paths);
 }
 
 }  // namespace
@@ -65,6 +62,7 @@ int RunProgram(const QStringList& arguments) {
         }
         StyleManager::TrySetStyle(QStringLiteral("Smokey Quartz Kamri"), true);
         QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+        QApplication::setApplicationVersion(QStringLiteral("1.0.0.0"));
         QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/quorvane.png")));
 
         std::unique_ptr<QWidget> mainWindow;
