@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include "integration/IntegTestSupport.h"
+
+namespace quorvane::testing {
+namespace {
+
+const std::string kMessages = "SELECT Code, Externe, Titre FROM Message ORDER BY Code";
+
+class Driver : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        store.CreateTable("Message.DB", DemoSchema("Message"));
+        store.CreateTable("MessageType.DB", DemoSchema("MessageType"));
+    }
+    std::string Path(const std::string& file) const { return store.AutoDir() + file; }
+    std::vector<std::string> Messages() const { return store.Rows("Message.DB", kMessages); }
+
+    StoreFixture store;
+};
+
+const std::vector<std::string> kDemoMessages = {"HO-2026-01|5|Inventaire annuel",
+                                                "HO-2026-02|5|Nouvelle collection",
+                                                "MAG-001|0|Réunion d'équipe", "MAG-002|0|Congés"};
+
+std::string OneMessage(const std::string& code) {
+    return Ligne({{"Code", code}, {"Externe", "5"}, {"Titre", "Siège " + code}});
+}
+
+TEST_F(Driver, FileWithoutVersionIsIntegratedUnchecked) {
+    store.WriteHeadOffice("message.xml",
+                          HeadOffice("Messages", "<Lignes>" + OneMessage("N1") + "</Lignes>"));
+    EXPECT_TRUE(store.driver->IntegrerMessage());
+    EXPECT_TRUE(store.state.Erreurs.Empty());
+    EXPECT_EQ(store.One("Message.DB", "SELECT Titre FROM Message WHERE Code='N1'"), "Siège N1");
+}
+
+TEST_F(Driver, OtherVersionsAreRejectedAndLeaveTheTableAlone) {
+    struct Case {
+        std::string versionElement;
+        std::string numeroInMessage;
+    };
+    for (const Case& c : {Case{"<Version Numero=\"1.00\"/>", "1.00"}, Case{"<Version/>", ""},
+                          Case{"<Version Numero=\"1.0 \"/>", "1.0 "}}) {
+        SCOPED_TRACE(c.versionElement);
+        StoreFixture fresh;
+        fresh.CreateTable("Message.DB", DemoSchema("Message"));
+        fresh.WriteHeadOffice(
+            "message.xml",
+            HeadOffice("Messages", c.versionElement +
+                                       "<Configuration ViderExterne=\"1\"/><Lignes>" +
+                                       OneMessage("N1") + "</Lignes>"));
+        const std::string path = fresh.AutoDir() + "message.xml";
+        EXPECT_FALSE(fresh.driver->XmlToTable(fresh.driver->tblMessage, path, 2, "Messages"));
+        ASSERT_EQ(fresh.Texts().size(), 1u);
+        // Without "Numero" the message carries two blanks in a row.
+        EXPECT_EQ(fresh.Texts()[0], "[Fonction XmlToTable()] La version " + c.numeroInMessage +
+                                        " du fichier " + path +
+                                        " est différente de la version 1.0 prise en charge par "
+                                        "l'application.");
+        fresh.ExpectOnlyCode1();
+        EXPECT_TRUE(fresh.state.EnErreur);
+        EXPECT_EQ(fresh.Rows("Message.DB", kMessages), kDemoMessages);
+    }
+}
+
+TEST_F(Driver, OnlyViderExterneOnePurges) {
+    struct Case {
+        std::string configuration;
+        bool purges;
+    };
+    const std::vector<Case> cases = {
+        {"<Configuration ViderExterne=\"1\"/>", true},
+        {"<Configuration ViderExterne=\" 1\"/>", true},
+        {"<Configuration ViderExterne=\"0\"/>", false},
+        {"<Configuration ViderExterne=\"2\"/>", false},
+        {"<Configuration ViderExterne=\"oui\"/>", false},
+        {"<Configuration ViderExterne=\"\"/>", false},
+        {"<Configuration viderexterne=\"1\"/>", false},
+        {"<Configuration/>", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.configuration);
+        StoreFixture fresh;
+        fresh.CreateTable("Message.DB", DemoSchema("Message"));
+        fresh.WriteHeadOffice(
+            "message.xml", HeadOffice("Messages", Envelope({OneMessage("N1")}, c.configuration)));
+        EXPECT_TRUE(fresh.driver->XmlToTable(fresh.driver->tblMessage,
+                                             fresh.AutoDir() + "message.xml", 2, "Messages"));
+        EXPECT_TRUE(fresh.state.Erreurs.Empty());
+        std::vector<std::string> expected = {"MAG-001|0|Réunion d'équipe", "MAG-002|0|Congés",
+                                             "N1|5|Siège N1"};
+        if (!c.purges) {
+            expected.insert(expected.begin(), kDemoMessages.begin(), kDemoMessages.begin() + 2);
+        }
+        EXPECT_EQ(fresh.Rows("Message.DB", kMessages), expected);
+    }
+}
+
+TEST_F(Driver, UnexpectedTopLevelElementReadsAsAnEmptyFile) {
+    store.CreateTable("REMISES.DB", DemoSchema("REMISES"));
+    store.CreateTable("Perso.DB", DemoSchema("Perso"));
+    store.CreateSuppliers(DemoSchema("FOURNIS"));
+    const std::string remises = "SELECT * FROM REMISES ORDER BY 1, 2, 3, 4";
+    const auto remisesBefore = store.Rows("REMISES.DB", remises);
+    const auto persoBefore = store.Rows("Perso.DB", "SELECT * FROM Perso ORDER BY rowid");
+    // Version 2.0 and a purge inside: none of it may count.
+    const std::string body =
+        "<Version Numero=\"2.0\"/><Configuration ViderExterne=\"1\"/><Lignes>" +
+        Ligne({{"Fournisseur", "ALPINA"}, {"Type", "2"}, {"Famille", "X"}}) + "</Lignes>";
+    store.WriteHeadOffice("remise_achat.xml", HeadOffice("Remises", body));
+    store.WriteHeadOffice("personnalisation.xml", HeadOffice("Remises", body));
+    store.WriteHeadOffice("message.xml", HeadOffice("Remises", body));
+
+    EXPECT_TRUE(store.driver->IntegrerRemiseAchat());
+    EXPECT_FALSE(store.driver->IntegrerPersonnalisation());
+    EXPECT_FALSE(store.driver->IntegrerMessage());
+    EXPECT_TRUE(store.state.Erreurs.Empty());
+    EXPECT_FALSE(store.state.EnErreur);
+    EXPECT_EQ(store.Rows("REMISES.DB", remises), remisesBefore);
+    EXPECT_EQ(store.Rows("Perso.DB", "SELECT * FROM Perso ORDER BY rowid"), persoBefore);
+    EXPECT_EQ(Messages(), kDemoMessages);
+}
+
+TEST_F(Driver, LoadFailureNamesThePathAfterALineFeed) {
+    for (const std::string& bytes : {std::string("<?xml version=\"1.0\"?><Messages><Lignes>"),
+                                     std::string(""), IntegrationData("message_truncated.xml")}) {
+        StoreFixture fresh;
+        fresh.CreateTable("Message.DB", DemoSchema("Message"));
+        WriteFile(fresh.AutoDir() + "message.xml", bytes);
+        const std::string path = fresh.AutoDir() + "message.xml";
+        EXPECT_FALSE(fresh.driver->XmlToTable(fresh.driver->tblMessage, path, 2, "Messages"));
+        EXPECT_EQ(
+            fresh.Texts(),
+            std::vector<std::string>{
+                "[Fonction XmlToTable()] Une erreur est survenue au chargement du fichier :\n" +
+                path});
+        fresh.ExpectOnlyCode1();
+        EXPECT_TRUE(fresh.state.EnErreur);
+        EXPECT_EQ(fresh.Rows("Message.DB", kMessages), kDemoMessages);
+    }
+}
+
+TEST_F(Driver, MissingFileIsSuccessWithoutAnyEntry) {
+    EXPECT_TRUE(
+        store.driver->XmlToTable(store.driver->tblMessage, Path("message.xml"), 2, "Messages"));
+    EXPECT_TRUE(store.driver->IntegrerMessage());
+    EXPECT_TRUE(store.state.Erreurs.Empty());
+    EXPECT_FALSE(store.state.EnErreur);
+    EXPECT_EQ(Messages(), kDemoMessages);
+}
+
+TEST_F(Driver, MissingTablesAreReportedWithTheirDirectory) {
+    // No REMISES.DB, no Perso.DB: both categories fail without reading their file.
+    WriteFile(Path("remise_achat.xml"), "not even XML");
+    WriteFile(Path("personnalisation.xml"), "not even XML");
+    EXPECT_FALSE(store.driver->IntegrerRemiseAchat());
+    EXPECT_FALSE(store.driver->IntegrerPersonnalisation());
+    EXPECT_EQ(store.Texts(), (std::vector<std::string>{
+                                 "[Fonction IntegrerRemiseAchat] La table REMISES.DB n'existe pas "
+                                 "dans " +
+                                     store.AdminDir(),
+                                 "[Fonction IntegrerPersonnalisation] La table Perso.DB n'existe "
+                                 "pas dans " +
+                                     store.AdminDir()}));
+    store.ExpectOnlyCode1();
+    EXPECT_FALSE(store.state.EnErreur);
+}
+
+TEST_F(Driver, MissingSupplierTableLeavesConditionsAlone) {
+    store.CreateTable("REMISES.DB", DemoSchema("REMISES"));
+    const std::string all = "SELECT * FROM REMISES ORDER BY 1, 2, 3, 4";
+    const auto before = store.Rows("REMISES.DB", all);
+    store.WriteHeadOffice(
+        "remise_achat.xml",
+        HeadOffice(
+            "RemisesAchat",
+            Envelope({Ligne({{"Fournisseur", "ALPINA"}, {"Type", "2"}, {"Famille", "NEW"}})})));
+    EXPECT_FALSE(store.driver->IntegrerRemiseAchat());
+    EXPECT_EQ(store.Texts(), std::vector<std::string>{
+                                 "[Fonction IntegrerRemiseAchat] La table FOURNIS.db n'existe pas "
+                                 "dans " +
+                                 store.MajDir()});
+    store.ExpectOnlyCode1();
+    EXPECT_EQ(store.Rows("REMISES.DB", all), before);
+}
+
+TEST_F(Driver, MissingMessageTableFailsTheCategoryButTheOtherFileGoesIn) {
+    std::filesystem::remove(store.AdminDir() + "/MessageType.DB");
+    store.WriteHeadOffice("message.xml", HeadOffice("Messages", Envelope({OneMessage("N1")})));
+    store.WriteHeadOffice("message_type.xml",
+                          HeadOffice("Messages", Envelope({Ligne({{"Code", "9"}})})));
+    EXPECT_FALSE(store.driver->IntegrerMessage());
+    EXPECT_EQ(store.Texts(), std::vector<std::string>{
+                                 "[Fonction IntegrerMessage] La table MessageType.DB n'existe pas "
+                                 "dans " +
+                                 store.AdminDir()});
+    EXPECT_EQ(store.One("Message.DB", "SELECT Titre FROM Message WHERE Code='N1'"), "Siège N1");
+
+    // The documents pair the other way round: the first table missing.
+    store.CreateTable("MesDocsType.DB", DemoSchema("MesDocsType"));
+    store.WriteHeadOffice(
+        "mes_docs_type.xml",
+        HeadOffice("Documents", Envelope({Ligne({{"Code", "7"}, {"Libelle", "Nouveau"}})})));
+    EXPECT_FALSE(store.driver->IntegrerDocument());
+    EXPECT_EQ(store.Texts().back(),
+              "[Fonction IntegrerDocument] La table MesDocs.DB n'existe pas "
+              "dans " +
+                  store.AdminDir());
+    EXPECT_EQ(store.One("MesDocsType.DB", "SELECT Libelle FROM MesDocsType WHERE Code=7"),
+              "Nouveau");
+}
+
+TEST_F(Driver, BadFirstFileStillLetsTheSecondIn) {
+    store.WriteHeadOffice("message.xml", HeadOffice("Messages", "<Version Numero=\"0.9\"/>" +
+                                                                    Envelope({OneMessage("N1")})));
+    store.WriteHeadOffice(
+        "message_type.xml",
+        HeadOffice("Messages", Envelope({Ligne({{"Code", "9"}, {"Libelle", "Neuf"}})})));
+    EXPECT_FALSE(store.driver->IntegrerMessage());
+    EXPECT_EQ(store.Texts().size(), 1u);
+    EXPECT_EQ(Messages(), kDemoMessages);
+    EXPECT_EQ(store.One("MessageType.DB", "SELECT Libelle FROM MessageType WHERE Code=9"), "Neuf");
+}
+
+TEST_F(Driver, FailureOutsideRecordOperationsLeavesTheTableUnchanged) {
+    // A message table without "Externe": the purge cannot read it.
+    StoreFixture fresh;
+    fresh.CreateTable("Message.DB",
+                      "CREATE TABLE Message (Code VARCHAR(20) PRIMARY KEY, Titre VARCHAR(80));"
+                      "INSERT INTO Message VALUES ('OLD', 'Ancien');");
+    fresh.CreateTable("MessageType.DB", DemoSchema("MessageType"));
+    fresh.WriteHeadOffice("message.xml",
+                          HeadOffice("Messages", Envelope({Ligne({{"Code", "N1"}, {"Titre", "T"}})},
+                                                          "<Configuration ViderExterne=\"1\"/>")));
+    fresh.WriteHeadOffice(
+        "message_type.xml",
+        HeadOffice("Messages", Envelope({Ligne({{"Code", "9"}, {"Libelle", "Neuf"}})})));
+    EXPECT_FALSE(fresh.driver->IntegrerMessage());
+    ASSERT_EQ(fresh.Texts().size(), 1u);
+    const std::string text = fresh.Texts()[0];
+    EXPECT_EQ(
+        text.rfind("[Fonction MessageDeleteRecords()] L'intégration du fichier " + fresh.AutoDir() +
+                       "message.xml est abandonnée, la table Message.DB "
+                       "est laissée inchangée : ",
+                   0),
+        0u)
+        << text;
+    EXPECT_NE(text.find("Externe"), std::string::npos) << text;
+    fresh.ExpectOnlyCode1();
+    EXPECT_EQ(fresh.Rows("Message.DB", "SELECT * FROM Message"),
+              std::vector<std::string>{"OLD|Ancien"});
+    // The other file of the category is still integrated.
+    EXPECT_EQ(fresh.One("MessageType.DB", "SELECT Libelle FROM MessageType WHERE Code=9"), "Neuf");
+}
+
+TEST_F(Driver, KeyToTableLowerCasesTheKey) {
+    IntegrationDriver& d = *store.driver;
+    EXPECT_EQ(d.KeyToTable("REMISE"), &d.tblRemise);
+    EXPECT_EQ(d.KeyToTable("Personnalisation"), &d.tblPerso);
+    EXPECT_EQ(d.KeyToTable("message"), &d.tblMessage);
+    EXPECT_EQ(d.KeyToTable("Message_Type"), &d.tblMessageType);
+    EXPECT_EQ(d.KeyToTable("MES_DOCS"), &d.tblMesDocs);
+    EXPECT_EQ(d.KeyToTable("mes_docs_type"), &d.tblMesDocsType);
+    EXPECT_EQ(d.KeyToTable("remises"), nullptr);
+    EXPECT_EQ(d.KeyToTable(""), nullptr);
+}
+
+}  // namespace
+}  // namespace quorvane::testing
