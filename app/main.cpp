@@ -6,6 +6,10 @@
 
 #include "app/Startup.h"
 
+// The version record, readable with `strings QuorvaneClient` on a store machine; the package
+// carries the same number.
+[[gnu::used]] static const char kVersionRecord[] = "QuorvaneClient 1.0.0.0";
+
 int main(int argc, char* argv[]) {
     // Large head-office documents free millions of small blocks at once; without fast bins the
     // allocator does not pay for merging them on the next large allocation.
