@@ -18,6 +18,8 @@ printf '[Alias]\r\nOmbrelin=%s\r\n' "$run/ombrelin" > "$run/ombrelin/ombbde.ini"
 printf '[Setup]\r\nDir=%s\r\n[Quorvane]\r\nRemise_Achat=1\r\nPersonnalisation=1\r\nMessage=1\r\nDocument=1\r\nTypeEnvoi=URI\r\n[Quorvane_URI]\r\nURI=%s\r\n' \
     "$run/ombrelin" "$root/demo/headoffice" > "$run/QuorvaneClient.ini"
 
+[ "${1:-}" = "--prepare-only" ] && exit 0
+
 echo "Synchronizing the demo store in $run (the window closes itself after 30 seconds)..."
 "$run/QuorvaneClient"
 echo "Done. Report: $([ -f "$run/QuorvaneClientAutoLog.html" ] && echo "$run/QuorvaneClientAutoLog.html" || echo "none (no error)")"

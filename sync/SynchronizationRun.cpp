@@ -7,6 +7,7 @@
 #include "config/IniFile.h"
 #include "sync/CategoryIntegration.h"
 #include "sync/FolderRetrieval.h"
+#include "sync/FtpRetrieval.h"
 #include "sync/IntegrationDriver.h"
 
 namespace quorvane {
@@ -137,8 +138,18 @@ void SynchronizationRun::Rapporter() {
 }
 
 void SynchronizationRun::LancerTransfertFtp(const std::string& section) {
-    (void)section;
-    (void)Integration();
+    FtpLimits limits;
+    if (options_.FtpStallLimitMs > 0) {
+        limits.Stall = std::chrono::milliseconds(options_.FtpStallLimitMs);
+    }
+    if (options_.FtpConnectTimeoutMs > 0) {
+        limits.Connect = std::chrono::milliseconds(options_.FtpConnectTimeoutMs);
+    }
+    if (options_.FtpResponseTimeoutMs > 0) {
+        limits.Response = std::chrono::milliseconds(options_.FtpResponseTimeoutMs);
+    }
+    FtpRetrieval retrieval(state_, display_, IdFTP1, limits);
+    retrieval.LancerTransfertFtp(section, Integration());
 }
 
 void SynchronizationRun::CopierRepertoire(const std::string& repertoireSource) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/ProgramPaths.h"
+#include "sync/FtpClient.h"
 #include "sync/RunDisplay.h"
 #include "sync/RunReport.h"
 #include "sync/RunState.h"
@@ -56,6 +57,8 @@ class SynchronizationRun {
     RunState state_;
     RunDisplay display_;
     RunOptions options_;
+    // One FTP client for the run, as the window owns one.
+    FtpClient IdFTP1;
     std::unique_ptr<CategoryIntegration> integration_;
 };
 

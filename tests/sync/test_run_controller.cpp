@@ -12,7 +12,7 @@ namespace {
 
 // A program folder with its settings file, and a run over it whose report opener records.
 class RunControllerTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     ProgramPaths paths = ProgramPaths::ForFolder(dir.path().string());
     std::vector<std::string> opened;

@@ -28,15 +28,17 @@ TEST(RunReport, OneEntryByteForByte) {
     TempDir dir;
     const std::string path = dir.folder() + "QuorvaneClientAutoLog.html";
     ListeErreurs erreurs;
-    erreurs.Ajouter("[Fonction FormCreate()] Impossible de supprimer le fichier log précédent /x", 0);
+    erreurs.Ajouter("[Fonction FormCreate()] Impossible de supprimer le fichier log précédent /x",
+                    0);
     EcrireRapport(path, erreurs, [] { return Moment(9, 5, 7); });
     EXPECT_EQ(ReadFile(path),
-              kSep + "\r\n<div class=\"messages\">\r\n"
-                     "<div class=\"message\">Il y a eu 1 erreurs au cour de la synchronisation de la "
-                     "Quorvane client.</div>\r\n"
-                     "<div class=\"message\" code=\"0\" heure=\"2026-01-05 09:05:07\">[Fonction "
-                     "FormCreate()] Impossible de supprimer le fichier log pr\xe9\x63\xe9\x64\x65nt "
-                     "/x</div>\r\n</div>\r\n" +
+              kSep +
+                  "\r\n<div class=\"messages\">\r\n"
+                  "<div class=\"message\">Il y a eu 1 erreurs au cour de la synchronisation de la "
+                  "Quorvane client.</div>\r\n"
+                  "<div class=\"message\" code=\"0\" heure=\"2026-01-05 09:05:07\">[Fonction "
+                  "FormCreate()] Impossible de supprimer le fichier log pr\xe9\x63\xe9\x64\x65nt "
+                  "/x</div>\r\n</div>\r\n" +
                   kSep + "\r\n");
 }
 
@@ -62,8 +64,7 @@ TEST(RunReport, SeveralEntriesStampedWhenWrittenAndReplacingOldContent) {
 }
 
 TEST(RunReport, MarkupFromOutsideIsEscaped) {
-    const std::string line =
-        LigneRapport("<script>alert(\"x\")</script> & co", 1, Moment(1, 2, 3));
+    const std::string line = LigneRapport("<script>alert(\"x\")</script> & co", 1, Moment(1, 2, 3));
     EXPECT_EQ(line,
               "<div class=\"message\" code=\"1\" heure=\"2026-01-05 01:02:03\">&lt;script&gt;"
               "alert(&quot;x&quot;)&lt;/script&gt; &amp; co</div>");

@@ -1,0 +1,120 @@
+#include "sync/FtpRetrieval.h"
+
+#include "config/IniFile.h"
+
+namespace quorvane {
+
+FtpRetrieval::FtpRetrieval(RunState& state, RunDisplay& display, FtpClient& client,
+                           FtpLimits limits)
+    : state_(state), display_(display), IdFTP1(client), limits_(limits) {}
+
+bool FtpRetrieval::ClientConnected() noexcept {
+    try {
+        return IdFTP1.Connected();
+    } catch (...) {
+        return false;
+    }
+}
+
+void FtpRetrieval::LancerTransfertFtp(const std::string& section,
+                                      CategoryIntegration& integration) {
+    std::string login;
+    std::string password;
+    std::string host;
+    int port = 21;
+    const TIniFile ini(state_.Paths.CheminIni);
+    if (ini.Exists()) {
+        login = ini.ReadString(section, "Login", "");
+        password = ini.ReadString(section, "Mdp", "");
+        host = ini.ReadString(section, "Host", "");
+        port = ini.ReadInteger(section, "Port", 21);
+    }
+
+    IdFTP1.SetHost(host);
+    IdFTP1.SetUsername(login);
+    IdFTP1.SetPassword(password);
+    // A port outside 1..65535 is refused by Connect rather than wrapped onto another port.
+    IdFTP1.SetPort(port);
+    IdFTP1.SetTransferTimeout(std::chrono::milliseconds(0));
+    IdFTP1.SetConnectTimeout(limits_.Connect);
+    IdFTP1.SetResponseTimeout(limits_.Response);
+    IdFTP1.SetStallLimit(limits_.Stall);
+
+    const std::string prefix = "[Fonction LancerTransfertFtp() section : " + section + "] ";
+    try {
+        IdFTP1.Connect();
+    } catch (const std::exception& e) {
+        state_.Erreur(prefix + "Impossible de se connecter au serveur FTP. Erreur " + e.what(), 0);
+    } catch (...) {
+        state_.Erreur(prefix + "Impossible de se connecter au serveur FTP !", 0);
+    }
+
+    if (!ClientConnected() || state_.EnErreur) {
+        state_.Erreur("[Fonction LancerTransfertFtp()] Vous n'êtes pas connecté au serveur FTP !",
+                      0);
+    } else {
+        RetrieveCategories(state_, display_, integration, *this);
+    }
+
+    if (ClientConnected()) {
+        IdFTP1.Disconnect();
+    }
+}
+
+bool FtpRetrieval::Fetch(const std::string& fileName) {
+    return DownloadFile(fileName, FtpTransferType::Ascii, state_.Paths.RepertoireAuto);
+}
+
+void FtpRetrieval::BeforeCategory(Categorie) {
+    display_.ProcessMessages();
+}
+
+void FtpRetrieval::AfterCategory(Categorie categorie) {
+    if (categorie != Categorie::RemiseAchat) {
+        display_.ProcessMessages();
+    }
+}
+
+bool FtpRetrieval::DownloadFile(const std::string& fileName, FtpTransferType transferType,
+                                const std::string& localFolder) {
+    if (!FileExistOnServer(fileName)) {
+        return false;
+    }
+    if (!ClientConnected()) {
+        state_.Erreur("[Fonction DownloadFile()] Vous n'êtes plus connecté au serveur FTP !", 0);
+        return false;
+    }
+    try {
+        IdFTP1.SetTransferType(transferType);
+        IdFTP1.SetPassive(true);
+        IdFTP1.Get(fileName, localFolder + fileName, true, false);
+        return true;
+    } catch (const FtpAuthError& e) {
+        state_.Erreur(
+            std::string("[Fonction DownloadFile()] Erreur lors du téléchargement : ") + e.what(),
+            0);
+    } catch (...) {
+        state_.Erreur("[Fonction DownloadFile()] Une erreur est survenue.", 0);
+    }
+    return false;
+}
+
+bool FtpRetrieval::FileExistOnServer(const std::string& fileName) {
+    if (!ClientConnected()) {
+        state_.Erreur("[Fonction FileExistOnServer()] Vous n'êtes plus connecté au serveur FTP !",
+                      0);
+        return false;
+    }
+    try {
+        return IdFTP1.Size(fileName) >= 0;
+    } catch (const std::exception& e) {
+        // The query itself failed (the connection dropped while asking): not an absent file.
+        state_.Erreur(
+            "[Fonction FileExistOnServer()] Impossible de demander la taille du fichier " +
+                fileName + " : " + e.what(),
+            0);
+        return false;
+    }
+}
+
+}  // namespace quorvane

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+
+#include "sync/CategoryRetrieval.h"
+#include "sync/FtpClient.h"
+
+namespace quorvane {
+
+// Limits of a run's FTP session. The transfer time-out stays 0 as the run sets it; the other
+// limits keep a stalled or silent server from holding the store's run forever.
+struct FtpLimits {
+    std::chrono::milliseconds Connect{30000};
+    std::chrono::milliseconds Response{60000};
+    std::chrono::milliseconds Stall{60000};
+};
+
+// Retrieval from the head office's FTP server: one session for the whole run, each enabled
+// category downloaded into the download folder and integrated at once.
+class FtpRetrieval : public FileTransport {
+  public:
+    FtpRetrieval(RunState& state, RunDisplay& display, FtpClient& client, FtpLimits limits = {});
+
+    void LancerTransfertFtp(const std::string& section, CategoryIntegration& integration);
+    bool DownloadFile(const std::string& fileName, FtpTransferType transferType,
+                      const std::string& localFolder);
+    bool FileExistOnServer(const std::string& fileName);
+
+    bool Fetch(const std::string& fileName) override;
+    void BeforeCategory(Categorie categorie) override;
+    void AfterCategory(Categorie categorie) override;
+
+  private:
+    bool ClientConnected() noexcept;
+
+    RunState& state_;
+    RunDisplay& display_;
+    FtpClient& IdFTP1;
+    FtpLimits limits_;
+};
+
+}  // namespace quorvane

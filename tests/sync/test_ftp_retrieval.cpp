@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include "StoreFixture.h"
+#include "ftp/FtpServerFixture.h"
+#include "sync/SynchronizationRun.h"
+
+using namespace quorvane;
+using quorvane::test::FtpServerOptions;
+using quorvane::test::FtpTestServer;
+using quorvane::testing::ReadFile;
+using quorvane::testing::StoreFixture;
+using quorvane::testing::WriteFile;
+
+namespace {
+
+const char* kFiles[] = {"remise_achat.xml", "personnalisation.xml", "message.xml",
+                        "message_type.xml", "mes_docs.xml",         "mes_docs_type.xml"};
+
+class FtpRetrievalTest : public ::testing::Test {
+  protected:
+    StoreFixture store;
+    std::vector<std::string> opened;
+
+    void PublishDemoFiles(const FtpTestServer& server) {
+        for (const char* name : kFiles) {
+            server.PutFile(name,
+                           ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/" + name));
+        }
+    }
+    void Settings(const std::string& categories, const std::string& host, int port,
+                  const std::string& user, const std::string& password) {
+        WriteFile(store.paths.CheminIni, "[Quorvane]\n" + categories + "TypeEnvoi=FTP\n" +
+                                             "[Quorvane_FTP]\nLogin=" + user + "\nMdp=" + password +
+                                             "\nHost=" + host + "\nPort=" + std::to_string(port) +
+                                             "\n");
+    }
+    void SettingsFor(const FtpTestServer& server, const std::string& categories) {
+        Settings(categories, "127.0.0.1", server.Port(), server.User(), server.Password());
+    }
+    std::unique_ptr<SynchronizationRun> Run(long stallMs = 0) {
+        RunOptions options;
+        options.OpenReport = [this](const std::string& p) { opened.push_back(p); };
+        options.FtpStallLimitMs = stallMs;
+        options.FtpResponseTimeoutMs = 5000;
+        options.FtpConnectTimeoutMs = 5000;
+        auto run = std::make_unique<SynchronizationRun>(store.paths, std::move(options));
+        run->Executer();
+        return run;
+    }
+    static std::vector<std::string> Texts(const SynchronizationRun& run) {
+        std::vector<std::string> texts;
+        for (const auto& e : run.State().Erreurs.Entries()) {
+            texts.push_back(e.Texte);
+            EXPECT_EQ(e.Code, 0) << e.Texte;
+        }
+        return texts;
+    }
+    static constexpr const char* kAll =
+        "Remise_Achat=1\nPersonnalisation=1\nMessage=1\nDocument=1\n";
+};
+
+TEST_F(FtpRetrievalTest, FullRunDownloadsAndIntegratesEveryCategoryOverOneLogin) {
+    FtpTestServer server;
+    PublishDemoFiles(server);
+    SettingsFor(server, kAll);
+    auto run = Run();
+    EXPECT_TRUE(Texts(*run).empty());
+    for (auto c : kCategoriesEnOrdre) {
+        EXPECT_EQ(run->Display().Image(c, Colonne::Telechargement), ImageState::Success);
+        EXPECT_EQ(run->Display().Image(c, Colonne::Integration), ImageState::Success);
+    }
+    for (const char* name : kFiles) {
+        EXPECT_TRUE(std::filesystem::exists(store.paths.RepertoireAuto + name)) << name;
+    }
+    EXPECT_EQ(store.Query("Message.DB", "select count(*) from Message where Externe=5"), "2");
+    EXPECT_EQ(store.Query("REMISES.DB", "select Taux from REMISES where Famille='VERR'"), "21.75");
+    EXPECT_EQ(server.CountCommands("USER"), 1);
+    EXPECT_EQ(server.CountCommands("RETR"), 6);
+    EXPECT_FALSE(std::filesystem::exists(store.paths.CheminRapport));
+    EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(FtpRetrievalTest, RefusedConnectionsGiveExactlyTheTwoEntries) {
+    FtpTestServer server;
+    struct Case {
+        std::string host;
+        int port;
+        std::string password;
+        std::string errorPart;
+    };
+    const std::vector<Case> cases = {
+        {"127.0.0.1", server.Port(), "wrong", ""},
+        {"", 21, server.Password(), ""},
+        {"127.0.0.1", 70000, server.Password(), "70000"},
+        {"127.0.0.1", 65557, server.Password(), "65557"},
+        {"127.0.0.1", 1, server.Password(), ""},  // nothing listens there
+        {"127.0.0.1", server.Port(), "se\r\nDELE remise_achat.xml", ""},
+    };
+    server.PutFile("remise_achat.xml", "<RemisesAchat/>");
+    for (const auto& c : cases) {
+        Settings("Remise_Achat=1\n", c.host, c.port, server.User(), c.password);
+        auto run = Run();
+        const auto texts = Texts(*run);
+        ASSERT_EQ(texts.size(), 2u) << c.host << ":" << c.port;
+        const std::string prefix =
+            "[Fonction LancerTransfertFtp() section : Quorvane_FTP] Impossible de se connecter au "
+            "serveur FTP. Erreur ";
+        EXPECT_EQ(texts[0].rfind(prefix, 0), 0u) << texts[0];
+        EXPECT_GT(texts[0].size(), prefix.size()) << "the error carries a text";
+        EXPECT_NE(texts[0].find(c.errorPart), std::string::npos) << texts[0];
+        EXPECT_EQ(texts[1],
+                  "[Fonction LancerTransfertFtp()] Vous n'êtes pas connecté au serveur FTP !");
+        EXPECT_EQ(run->Display().Image(Categorie::RemiseAchat, Colonne::Integration),
+                  ImageState::Failure);
+        EXPECT_FALSE(std::filesystem::exists(store.paths.RepertoireAuto + "remise_achat.xml"));
+    }
+    // Neither the line break's command nor any download reached the server.
+    EXPECT_EQ(server.CountCommands("DELE"), 0);
+    EXPECT_EQ(server.CountCommands("RETR"), 0);
+    EXPECT_TRUE(std::filesystem::exists(server.Root() / "remise_achat.xml"));
+}
+
+TEST_F(FtpRetrievalTest, AbsentSecondFileIsNoErrorAndKeepsTheFirst) {
+    FtpTestServer server;
+    server.PutFile("message.xml",
+                   ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/message.xml"));
+    SettingsFor(server, "Message=1\nPersonnalisation=1\n");
+    auto run = Run();
+    EXPECT_TRUE(Texts(*run).empty());
+    EXPECT_TRUE(std::filesystem::exists(store.paths.RepertoireAuto + "message.xml"));
+    EXPECT_EQ(run->Display().Image(Categorie::Message, Colonne::Telechargement),
+              ImageState::Failure);
+    EXPECT_EQ(run->Display().Image(Categorie::Message, Colonne::Integration), ImageState::Failure);
+    // Not integrated: the head-office messages of the store are still the old ones.
+    EXPECT_EQ(
+        store.Query("Message.DB", "select count(*) from Message where Code like 'HO-2026-1_'"),
+        "0");
+    EXPECT_FALSE(std::filesystem::exists(store.paths.CheminRapport));
+}
+
+TEST_F(FtpRetrievalTest, RepaintsBeforeEachCategoryAndAfterEachButTheFirst) {
+    FtpTestServer server;  // no file at all: no integration repaints
+    SettingsFor(server, "Remise_Achat=1\n");
+    EXPECT_EQ(Run()->Display().ProcessMessagesCount(), 1);
+    SettingsFor(server, "Remise_Achat=1\nPersonnalisation=1\nDocument=1\n");
+    EXPECT_EQ(Run()->Display().ProcessMessagesCount(), 5);
+}
+
+TEST_F(FtpRetrievalTest, EmptyRemoteFileIsDownloadedAndHandedToTheIntegration) {
+    FtpTestServer server;
+    server.PutFile("personnalisation.xml", "");
+    WriteFile(store.paths.RepertoireAuto + "personnalisation.xml", "old copy");
+    SettingsFor(server, "Personnalisation=1\n");
+    auto run = Run();
+    EXPECT_EQ(ReadFile(store.paths.RepertoireAuto + "personnalisation.xml"), "");
+    EXPECT_EQ(run->Display().Image(Categorie::Personnalisation, Colonne::Telechargement),
+              ImageState::Success);
+    ASSERT_EQ(run->State().Erreurs.Count(), 1u);
+    EXPECT_EQ(run->State().Erreurs.Entries()[0].Texte,
+              "[Fonction XmlToTable()] Une erreur est survenue au chargement du fichier :\n" +
+                  store.paths.RepertoireAuto + "personnalisation.xml");
+}
+
+TEST_F(FtpRetrievalTest, DroppedTransferLeavesThePreviousCopyAndTheRunGoesOn) {
+    FtpServerOptions options;
+    options.dropAfterBytes = 100;
+    FtpTestServer server(options);
+    PublishDemoFiles(server);
+    const std::string previous = "<RemisesAchat/>";
+    WriteFile(store.paths.RepertoireAuto + "remise_achat.xml", previous);
+    SettingsFor(server, "Remise_Achat=1\nDocument=1\n");
+    auto run = Run();
+    const auto texts = Texts(*run);
+    ASSERT_GE(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "[Fonction DownloadFile()] Une erreur est survenue.");
+    EXPECT_EQ(ReadFile(store.paths.RepertoireAuto + "remise_achat.xml"), previous);
+    // The documents category was still attempted after the failure.
+    EXPECT_GE(server.CountCommands("SIZE"), 2);
+    for (const auto& entry : std::filesystem::directory_iterator(store.paths.RepertoireAuto)) {
+        EXPECT_EQ(entry.path().filename().string().find('.'),
+                  entry.path().filename().string().rfind(".xml"))
+            << "no temporary file is left: " << entry.path();
+    }
+    EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST_F(FtpRetrievalTest, StalledTransferFailsAtTheStallLimit) {
+    FtpServerOptions options;
+    options.stallAfterBytes = 50;
+    FtpTestServer server(options);
+    PublishDemoFiles(server);
+    SettingsFor(server, "Remise_Achat=1\n");
+    const auto start = std::chrono::steady_clock::now();
+    auto run = Run(1500);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::seconds(15));
+    const auto texts = Texts(*run);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts[0], "[Fonction DownloadFile()] Une erreur est survenue.");
+    EXPECT_FALSE(std::filesystem::exists(store.paths.RepertoireAuto + "remise_achat.xml"));
+}
+
+}  // namespace
