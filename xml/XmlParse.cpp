@@ -1,13 +1,18 @@
 #include "xml/XmlParse.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 
+#include <libxml/encoding.h>
 #include <libxml/entities.h>
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
+
+#include "config/TextConversion.h"
 
 namespace quorvane {
 namespace {
@@ -88,6 +93,56 @@ struct ContextFree {
     void operator()(xmlParserCtxt* ctxt) const noexcept { xmlFreeParserCtxt(ctxt); }
 };
 
+// Windows-1252 to UTF-8 for libxml2, by the program's own table: iconv refuses the five bytes
+// the code page leaves undefined (a whole file would be lost for one stray byte) and depends on
+// gconv modules being installed.
+struct Utf8Char {
+    unsigned char length = 0;
+    unsigned char bytes[3] = {};
+};
+// Filled once from Cp1252ToUtf8, so the mapping stays the program's single one.
+Utf8Char cp1252Table[256];
+
+int Cp1252Input(unsigned char* out, int* outlen, const unsigned char* in, int* inlen) noexcept {
+    const int room = *outlen;
+    const int available = *inlen;
+    int used = 0;
+    int written = 0;
+    while (used < available) {
+        const unsigned char byte = in[used];
+        if (byte < 0x80) {
+            if (written == room) {
+                break;
+            }
+            out[written++] = byte;
+        } else {
+            const Utf8Char& c = cp1252Table[byte];
+            if (room - written < c.length) {
+                break;
+            }
+            for (unsigned char k = 0; k < c.length; ++k) {
+                out[written++] = c.bytes[k];
+            }
+        }
+        ++used;
+    }
+    *outlen = written;
+    *inlen = used;
+    return written;
+}
+
+void RegisterCp1252() {
+    for (int b = 0; b < 256; ++b) {
+        const std::string utf8 = Cp1252ToUtf8(std::string(1, static_cast<char>(b)));
+        Utf8Char& c = cp1252Table[b];
+        c.length = static_cast<unsigned char>(std::min<std::size_t>(utf8.size(), 3));
+        std::memcpy(c.bytes, utf8.data(), c.length);
+    }
+    // libxml2 keeps the handlers for the process and looks names up in upper case.
+    xmlNewCharEncodingHandler("WINDOWS-1252", Cp1252Input, nullptr);
+    xmlNewCharEncodingHandler("CP1252", Cp1252Input, nullptr);
+}
+
 [[noreturn]] void Fail(const std::string& name, const std::string& reason) {
     throw XmlLoadError("Erreur de chargement du fichier " + name + " : " + reason);
 }
@@ -148,7 +203,10 @@ std::string ReadXmlFileBytes(const std::string& path) {
 
 XmlDocPtr ParseXmlBytes(std::string_view bytes, const std::string& name) {
     static std::once_flag initialized;
-    std::call_once(initialized, [] { xmlInitParser(); });
+    std::call_once(initialized, [] {
+        xmlInitParser();
+        RegisterCp1252();
+    });
 
     if (bytes.empty()) {
         Fail(name, "le fichier est vide");
