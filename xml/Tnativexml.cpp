@@ -136,7 +136,7 @@ std::unique_ptr<TXMLNodeOMB> TXMLNodeOMB::ScanChild(std::string_view name) const
     return Wrap(FirstChildElement(Checked(), name));
 }
 
-std::unique_ptr<TXMLNodeOMB> TXMLNodeOMB::AddChild(std::string_view name) {
+std::unique_ptr<TXMLNodeOMB> TXMLNodeOMB::AddChild(std::string_view name) const {
     xmlNode* parent = Checked();
     const std::string ownName(name);
     if (xmlValidateName(XmlText(ownName), 0) != 0) {
@@ -156,7 +156,7 @@ std::unique_ptr<TXMLNodeOMB> TXMLNodeOMB::AddChild(std::string_view name) {
     return Wrap(xmlAddChild(parent, child));
 }
 
-std::unique_ptr<TXMLNodeOMB> TXMLNodeOMB::GetOrAddChild(std::string_view name) {
+std::unique_ptr<TXMLNodeOMB> TXMLNodeOMB::GetOrAddChild(std::string_view name) const {
     auto found = ScanChild(name);
     return found != nullptr ? std::move(found) : AddChild(name);
 }

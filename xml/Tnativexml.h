@@ -51,8 +51,9 @@ class TXMLNodeOMB {
     // Same result as FindChild, by a walk of the child list from its first node.
     std::unique_ptr<TXMLNodeOMB> ScanChild(std::string_view name) const;
     // Appends a new empty element as last child and returns a handle on it.
-    std::unique_ptr<TXMLNodeOMB> AddChild(std::string_view name);
-    std::unique_ptr<TXMLNodeOMB> GetOrAddChild(std::string_view name);
+    // A handle is a reference: adding through a const handle changes the tree, not the handle.
+    std::unique_ptr<TXMLNodeOMB> AddChild(std::string_view name) const;
+    std::unique_ptr<TXMLNodeOMB> GetOrAddChild(std::string_view name) const;
 
     // Position (from 0) of the first attribute of that name in document order, or -1.
     int IndexOfAttribute(std::string_view name) const;
@@ -113,9 +114,8 @@ class TNativeXmlOMB {
     void LoadFromMemory(std::string_view bytes, const std::string& name);
 
     // After a load: the top-level element named RootName, else the document node itself.
-    TXMLNodeOMB& Root() noexcept { return root_; }
+    // Read-only so that nobody re-points them but the document itself.
     const TXMLNodeOMB& Root() const noexcept { return root_; }
-    TXMLNodeOMB& DocNode() noexcept { return docNode_; }
     const TXMLNodeOMB& DocNode() const noexcept { return docNode_; }
 
     const std::string& RootName() const noexcept { return rootName_; }

@@ -38,7 +38,7 @@ void LoadAndWalk(std::string_view bytes) {
     } catch (const quorvane::XmlLoadError&) {
         return;
     }
-    quorvane::TXMLNodeOMB& root = xml.Root();
+    const quorvane::TXMLNodeOMB& root = xml.Root();
     Walk(root);
     if (auto version = root.FindChild("Version")) {
         (void)version->ReadAttribute("Numero", "");
