@@ -55,6 +55,12 @@ std::vector<Line> SplitLines(const std::string& bytes) {
     return lines;
 }
 
+// A last line cut after the CR of its CR LF (or ending with a lone CR) is not ended: a line
+// added after it would be joined to it and the write lost on reading.
+bool EndsLine(const Line& line) {
+    return !line.ending.empty() && line.ending.back() == '\n';
+}
+
 std::optional<std::string_view> SectionName(std::string_view line) {
     const auto t = Trim(line);
     if (t.size() >= 2 && t.front() == '[') {
@@ -248,13 +254,13 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
         lines[*keyLine].text = std::string(kv->key) + "=" + valueBytes;
     } else if (sectionLine) {
         const std::size_t at = *lastKeyOfSection;
-        if (lines[at].ending.empty()) {
+        if (!EndsLine(lines[at])) {
             lines[at].ending = eol;
         }
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at + 1),
                      Line{keyBytes + "=" + valueBytes, eol});
     } else {
-        if (!lines.empty() && lines.back().ending.empty()) {
+        if (!lines.empty() && !EndsLine(lines.back())) {
             lines.back().ending = eol;
         }
         lines.push_back({"[" + sectionBytes + "]", eol});
