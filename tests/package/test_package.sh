@@ -5,7 +5,7 @@
 #   test_package.sh BUILD_DIR VERSION
 set -uo pipefail
 
-build="$1"
+build="$(cd "$1" && pwd)"
 version="$2"
 tmp="$(mktemp -d)"
 program_pid=""
