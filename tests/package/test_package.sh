@@ -90,7 +90,13 @@ grep -qx "QuorvaneClient $version" <(strings -a "$exe") ||
 if readelf -d "$exe" | grep -E 'R(UN)?PATH' | grep -q "$build"; then
     fail "the executable searches libraries in the build tree"
 fi
-file -b "$root/usr/share/icons/hicolor/48x48/apps/quorvane.png" | grep -q 'PNG image data, 48 x 48' ||
+# The icon theme looks in 48x48/ for a picture of that size: PNG signature, then IHDR width
+# and height.
+/usr/bin/python3 - "$root/usr/share/icons/hicolor/48x48/apps/quorvane.png" <<'EOF_PY' ||
+import struct, sys
+head = open(sys.argv[1], "rb").read(24)
+sys.exit(0 if head[:8] == b"\x89PNG\r\n\x1a\n" and struct.unpack(">II", head[16:24]) == (48, 48) else 1)
+EOF_PY
     fail "the icon is not a 48x48 PNG"
 
 # --- Desktop entries --------------------------------------------------------------------
