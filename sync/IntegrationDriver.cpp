@@ -47,15 +47,26 @@ IntegrationDriver::IntegrationDriver(RunState& state, RunDisplay& display)
 IntegrationDriver::~IntegrationDriver() = default;
 
 bool IntegrationDriver::Integrer(Categorie categorie) {
-    switch (categorie) {
-        case Categorie::RemiseAchat:
-            return IntegrerRemiseAchat();
-        case Categorie::Personnalisation:
-            return IntegrerPersonnalisation();
-        case Categorie::Message:
-            return IntegrerMessage();
-        case Categorie::Document:
-            return IntegrerDocument();
+    // Whatever one category meets (an alias nobody set up, a table that cannot be read), the
+    // run goes on with the next one and ends with its report.
+    const char* operation = "IntegrerRemiseAchat";
+    try {
+        switch (categorie) {
+            case Categorie::RemiseAchat:
+                return IntegrerRemiseAchat();
+            case Categorie::Personnalisation:
+                operation = "IntegrerPersonnalisation";
+                return IntegrerPersonnalisation();
+            case Categorie::Message:
+                operation = "IntegrerMessage";
+                return IntegrerMessage();
+            case Categorie::Document:
+                operation = "IntegrerDocument";
+                return IntegrerDocument();
+        }
+    } catch (...) {
+        context_.Erreur(std::string("[Fonction ") + operation + "] " +
+                        WhatOf(std::current_exception()));
     }
     return false;
 }

@@ -134,6 +134,28 @@ TEST_F(RunControllerTest, SourceFolderGetsOneSeparatorMore) {
     EXPECT_EQ(run->State().OmbrelinTypeEnvoi, "X");
 }
 
+TEST_F(RunControllerTest, CategoriesWithoutDatabaseAreReportedAndTheRunGoesOn) {
+    // No ombbde.ini was read: the session knows no alias at all.
+    const std::string source = dir.folder() + "source/";
+    for (const char* name : {"remise_achat.xml", "personnalisation.xml"}) {
+        WriteFile(source + name, "<?xml version=\"1.0\"?><Racine/>");
+    }
+    Settings("[Quorvane]\nRemise_Achat=1\nPersonnalisation=1\nTypeEnvoi=URI\n[Quorvane_URI]\nURI=" +
+             source + "\n");
+    CreateAuto();
+    auto run = Run();
+    const auto entries = Entries(*run);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].Texte.rfind("[Fonction IntegrerRemiseAchat] ", 0), 0u) << entries[0].Texte;
+    EXPECT_EQ(entries[1].Texte.rfind("[Fonction IntegrerPersonnalisation] ", 0), 0u);
+    EXPECT_EQ(entries[1].Code, 1);
+    EXPECT_EQ(run->Display().Image(Categorie::Personnalisation, Colonne::Telechargement),
+              ImageState::Success);
+    EXPECT_EQ(run->Display().Image(Categorie::Personnalisation, Colonne::Integration),
+              ImageState::Failure);
+    EXPECT_EQ(opened.size(), 1u);
+}
+
 TEST(CloseCountdownTest, CountsTwentyNineDownToZeroAndClosesOnTheThirtiethTick) {
     CloseCountdown countdown;
     countdown.Start();
