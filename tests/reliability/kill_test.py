@@ -64,11 +64,13 @@ def main():
             shutil.copy2(folder.table_path(table), pristine / table)
         before = rs.snapshots(folder)
 
-        seconds = folder.run_until_report()
+        commits = {}
+        seconds = folder.run_until_report(commits=commits)
         after = rs.snapshots(folder)
         reference_entries = report_entries(folder)
-        print("uninterrupted run: report after %.2f s, %d entries" % (seconds,
-                                                                       len(reference_entries)))
+        print("uninterrupted run: report after %.2f s, %d entries; tables written at %s"
+              % (seconds, len(reference_entries),
+                 ", ".join("%s %.2f s" % (rs.table_name(t), c) for t, c in commits.items())))
         for table in rs.TABLES:
             if before[table] == after[table]:
                 failures.append("%s: the run did not change the table" % table)
@@ -82,7 +84,12 @@ def main():
         counts = {"before": 0, "after": 0}
         for trial in range(args.trials):
             restore(folder, pristine)
-            moment = rnd.uniform(0.5, seconds)
+            # Half the kills anywhere in the run, half close to the end of one file's
+            # transaction, where a half-applied file would show if commits were not atomic.
+            if trial % 2 == 0 or not commits:
+                moment = rnd.uniform(0.5, seconds)
+            else:
+                moment = max(0.5, rnd.choice(list(commits.values())) + rnd.uniform(-0.15, 0.05))
             proc = folder.start()
             time.sleep(moment)
             rs.kill(proc)

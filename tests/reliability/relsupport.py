@@ -103,15 +103,21 @@ class ProgramFolder:
         finally:
             out.close()
 
-    def run_until_report(self, limit=120.0):
+    def run_until_report(self, limit=300.0, commits=None):
         """Runs the program until its report is complete (every table is written before the
-        report), then ends it without waiting for the countdown. Returns the seconds taken."""
+        report), then ends it without waiting for the countdown. Returns the seconds taken.
+        With a dict as `commits`, records when each table file was first written."""
         if self.report.exists():
             self.report.unlink()
+        mtimes = {t: os.stat(self.table_path(t)).st_mtime_ns for t in TABLES}
         start = time.monotonic()
         proc = self.start()
         try:
             while time.monotonic() - start < limit:
+                if commits is not None:
+                    for t in TABLES:
+                        if t not in commits and os.stat(self.table_path(t)).st_mtime_ns != mtimes[t]:
+                            commits[t] = time.monotonic() - start
                 if self.report_complete():
                     return time.monotonic() - start
                 if proc.poll() is not None:
