@@ -160,7 +160,7 @@ void Step(sqlite3* db, sqlite3_stmt* stmt) {
 
 // Every line of a file with every attribute, in document order, as UTF-8.
 struct Lines {
-    std::vector<std::string> names;               // attribute names of the first line
+    std::vector<std::string> names;                // attribute names of the first line
     std::vector<std::vector<std::string>> values;  // one vector per line, in `names` order
 };
 
@@ -217,7 +217,7 @@ class Inserter {
             sql += (i > 0 ? ", " : "") + names[i];
             params += (i > 0 ? ", ?" : "?");
             const std::string type = types[names[i]];
-            kinds_.push_back(type.rfind("MONEY", 0) == 0 || type.rfind("FLOAT", 0) == 0 ? 'm'
+            kinds_.push_back(type.rfind("MONEY", 0) == 0 || type.rfind("FLOAT", 0) == 0    ? 'm'
                              : type.rfind("INT", 0) == 0 || type.rfind("SMALLINT", 0) == 0 ? 'i'
                              : type.rfind("DATE", 0) == 0                                  ? 'd'
                              : type.rfind("LOGICAL", 0) == 0                               ? 'l'
