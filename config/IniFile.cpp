@@ -180,7 +180,9 @@ TIniFile::TIniFile(std::filesystem::path path) : path_(std::move(path)) {}
 
 bool TIniFile::Exists() const {
     std::error_code ec;
-    return std::filesystem::is_regular_file(path_, ec);
+    // A file that cannot be read is "inaccessible" to the run, not one whose every key is at
+    // its default: the run would otherwise do nothing and report nothing.
+    return std::filesystem::is_regular_file(path_, ec) && ::access(path_.c_str(), R_OK) == 0;
 }
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,

@@ -405,7 +405,7 @@ FtpClient::Session& FtpClient::LiveSession() {
 }
 
 void FtpClient::Get(const std::string& remote, const std::filesystem::path& localPath,
-                    bool overwrite, bool resume) {
+                    bool overwrite, bool resume, std::int64_t announcedSize) {
     CheckRemoteName(remote);
     if (resume && transferType_ == FtpTransferType::Ascii) {
         throw FtpError("Reprise d'un téléchargement impossible en mode ASCII : " + remote);
@@ -448,6 +448,11 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
     curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, curl_off_t{0});
     if (code != CURLE_OK) {
         session.Fail(code, remote);
+    }
+    const long received = std::ftell(temp.File());
+    if (announcedSize >= 0 && received >= 0 && received < announcedSize) {
+        throw FtpError(remote + " : transfert incomplet, " + std::to_string(received) +
+                       " octets reçus sur " + std::to_string(announcedSize));
     }
     temp.Commit(localPath);
 }

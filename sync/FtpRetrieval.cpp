@@ -87,7 +87,7 @@ bool FtpRetrieval::DownloadFile(const std::string& fileName, FtpTransferType tra
     try {
         IdFTP1.SetTransferType(transferType);
         IdFTP1.SetPassive(true);
-        IdFTP1.Get(fileName, localFolder + fileName, true, false);
+        IdFTP1.Get(fileName, localFolder + fileName, true, false, announcedSize_);
         return true;
     } catch (const FtpAuthError& e) {
         state_.Erreur(
@@ -105,8 +105,10 @@ bool FtpRetrieval::FileExistOnServer(const std::string& fileName) {
                       0);
         return false;
     }
+    announcedSize_ = -1;
     try {
-        return IdFTP1.Size(fileName) >= 0;
+        announcedSize_ = IdFTP1.Size(fileName);
+        return announcedSize_ >= 0;
     } catch (const std::exception& e) {
         // The query itself failed (the connection dropped while asking): not an absent file.
         state_.Erreur(

@@ -37,6 +37,8 @@ class FtpRetrieval : public FileTransport {
     RunDisplay& display_;
     FtpClient& IdFTP1;
     FtpLimits limits_;
+    // The size the server gave for the file last asked about; the download must reach it.
+    std::int64_t announcedSize_ = -1;
 };
 
 }  // namespace quorvane

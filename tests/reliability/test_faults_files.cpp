@@ -1,0 +1,245 @@
+// Whole runs where the file system does not cooperate: a download folder that cannot take the
+// files, source files that are not files, an unreadable settings file, and a program folder
+// where the report cannot be written (the real program, which must still count down and end).
+// The tests may run as root, where permission bits stop nothing: the faults are then made of
+// things root cannot get past either (a directory where a file should be, a dangling link).
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <set>
+
+#include "config/IniFile.h"
+#include "config/TextConversion.h"
+#include "sync/StoreFixture.h"
+#include "sync/SynchronizationRun.h"
+
+using namespace quorvane;
+using quorvane::testing::ReadFile;
+using quorvane::testing::StoreFixture;
+using quorvane::testing::TempDir;
+using quorvane::testing::WriteFile;
+
+namespace {
+
+const std::string kDemo = std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/";
+
+std::string Absent(const std::string& name) {
+    return "[Fonction _CopyFile()] Le fichier : " + name + " n'éxiste pas ou est inaccessible.";
+}
+std::string Refused(const std::string& name) {
+    return "[Fonction _CopyFile()] Impossible de copier ce fichier : " + name;
+}
+
+class FileFaultTest : public ::testing::Test {
+  protected:
+    StoreFixture store;
+    TempDir source;
+    std::vector<std::string> opened;
+
+    void Publish(const std::string& name) const {
+        WriteFile(source.path() / name, ReadFile(kDemo + name));
+    }
+    void UriSettings(const std::string& categories, const std::string& folder) const {
+        WriteFile(store.paths.CheminIni, "[Quorvane]\n" + categories +
+                                             "TypeEnvoi=URI\n[Quorvane_URI]\nURI=" + folder + "\n");
+    }
+    std::vector<std::string> Run(std::unique_ptr<SynchronizationRun>* keep = nullptr) {
+        RunOptions options;
+        options.OpenReport = [this](const std::string& p) { opened.push_back(p); };
+        auto run = std::make_unique<SynchronizationRun>(store.paths, std::move(options));
+        run->Executer();
+        std::vector<std::string> texts;
+        for (const auto& e : run->State().Erreurs.Entries()) {
+            texts.push_back(e.Texte);
+            EXPECT_EQ(e.Code, 0) << e.Texte;
+        }
+        if (keep != nullptr) {
+            *keep = std::move(run);
+        }
+        return texts;
+    }
+    std::set<std::string> DownloadFolder() const {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(store.paths.RepertoireAuto)) {
+            found.insert(entry.path().filename().string());
+        }
+        return found;
+    }
+    void ExpectReportHolds(const std::vector<std::string>& texts) const {
+        ASSERT_EQ(opened, std::vector<std::string>{store.paths.CheminRapport});
+        const std::string report = Cp1252ToUtf8(ReadFile(store.paths.CheminRapport));
+        EXPECT_NE(report.find("Il y a eu " + std::to_string(texts.size()) + " erreurs"),
+                  std::string::npos);
+        for (const auto& text : texts) {
+            EXPECT_NE(report.find(EscapeHtml(text)), std::string::npos) << text;
+        }
+    }
+};
+
+TEST_F(FileFaultTest, DestinationThatCannotBeReplacedRefusesTheCopyAndKeepsNoPartialFile) {
+    Publish("remise_achat.xml");
+    Publish("mes_docs.xml");
+    Publish("mes_docs_type.xml");
+    // A non-empty directory where the file goes: no rename can replace it, root or not.
+    WriteFile(store.paths.RepertoireAuto + "remise_achat.xml/occupe", "x");
+    UriSettings("Remise_Achat=1\nDocument=1\n", source.path().string());
+    std::unique_ptr<SynchronizationRun> run;
+    const auto texts = Run(&run);
+    ASSERT_EQ(texts, std::vector<std::string>{Refused("remise_achat.xml")});
+    EXPECT_EQ(run->Display().Image(Categorie::RemiseAchat, Colonne::Telechargement),
+              ImageState::Failure);
+    EXPECT_EQ(run->Display().Image(Categorie::RemiseAchat, Colonne::Integration),
+              ImageState::Failure);
+    // The failure did not stop the documents.
+    EXPECT_EQ(run->Display().Image(Categorie::Document, Colonne::Integration), ImageState::Success);
+    EXPECT_EQ(DownloadFolder(),
+              (std::set<std::string>{"remise_achat.xml", "mes_docs.xml", "mes_docs_type.xml"}));
+    EXPECT_TRUE(std::filesystem::is_directory(store.paths.RepertoireAuto + "remise_achat.xml"));
+    ExpectReportHolds(texts);
+}
+
+TEST_F(FileFaultTest, DownloadFolderThatIsAFileStopsTheRunAtTheGate) {
+    std::filesystem::remove_all(store.paths.RepertoireAuto);
+    // The download folder's name without its trailing "/": a plain file stands there.
+    WriteFile(store.paths.RepertoireAuto.substr(0, store.paths.RepertoireAuto.size() - 1), "x");
+    Publish("remise_achat.xml");
+    UriSettings("Remise_Achat=1\n", source.path().string());
+    std::unique_ptr<SynchronizationRun> run;
+    const auto texts = Run(&run);
+    ASSERT_EQ(texts, std::vector<std::string>{"[Fonction FormCreate()] Erreur le repertoire " +
+                                              store.paths.RepertoireAuto +
+                                              " est introuvable ou est inaccessible."});
+    EXPECT_EQ(run->Display().Image(Categorie::RemiseAchat, Colonne::Telechargement),
+              ImageState::Failure);
+    ExpectReportHolds(texts);
+}
+
+TEST_F(FileFaultTest, ReadOnlyDownloadFolderRefusesTheCopy) {
+    if (!quorvane::testing::PermissionsAreEnforced()) {
+        GTEST_SKIP() << "root writes into a read-only folder; the directory case above covers it";
+    }
+    Publish("remise_achat.xml");
+    UriSettings("Remise_Achat=1\n", source.path().string());
+    std::filesystem::permissions(store.paths.RepertoireAuto, std::filesystem::perms(0555));
+    const auto texts = Run();
+    std::filesystem::permissions(store.paths.RepertoireAuto, std::filesystem::perms(0755));
+    ASSERT_EQ(texts, std::vector<std::string>{Refused("remise_achat.xml")});
+    EXPECT_TRUE(DownloadFolder().empty());
+    ExpectReportHolds(texts);
+}
+
+TEST_F(FileFaultTest, SourceEntriesThatAreNotFilesAreReportedAbsentWithoutBlocking) {
+    // A directory, a link to a removed file and a named pipe (which a copy would wait on
+    // for ever) stand where three of the head-office files should be.
+    std::filesystem::create_directories(source.path() / "remise_achat.xml");
+    Publish("personnalisation.xml");
+    std::filesystem::rename(source.path() / "personnalisation.xml", source.path() / "parti.xml");
+    std::filesystem::create_symlink(source.path() / "parti.xml",
+                                    source.path() / "personnalisation.xml");
+    std::filesystem::remove(source.path() / "parti.xml");
+    ASSERT_EQ(::mkfifo((source.path() / "message.xml").c_str(), 0644), 0);
+    Publish("message_type.xml");
+    // A link to a present file is a file.
+    Publish("mes_docs_type.xml");
+    std::filesystem::create_symlink(kDemo + "mes_docs.xml", source.path() / "mes_docs.xml");
+    UriSettings("Remise_Achat=1\nPersonnalisation=1\nMessage=1\nDocument=1\n",
+                source.path().string());
+    std::unique_ptr<SynchronizationRun> run;
+    const auto start = std::chrono::steady_clock::now();
+    const auto texts = Run(&run);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    ASSERT_EQ(texts,
+              (std::vector<std::string>{Absent("remise_achat.xml"), Absent("personnalisation.xml"),
+                                        Absent("message.xml")}));
+    EXPECT_EQ(run->Display().Image(Categorie::Document, Colonne::Integration), ImageState::Success);
+    EXPECT_EQ(DownloadFolder(), (std::set<std::string>{"mes_docs.xml", "mes_docs_type.xml"}));
+    EXPECT_TRUE(std::filesystem::is_regular_file(
+        std::filesystem::symlink_status(store.paths.RepertoireAuto + "mes_docs.xml")));
+    ExpectReportHolds(texts);
+}
+
+TEST_F(FileFaultTest, SourceFolderGoneGivesOneEntryPerCategoryTried) {
+    const auto gone = source.path() / "depot";
+    std::filesystem::create_directories(gone);
+    std::filesystem::create_symlink(gone, source.path() / "lien");
+    std::filesystem::remove(gone);
+    UriSettings("Remise_Achat=1\nMessage=1\n", (source.path() / "lien").string());
+    const auto texts = Run();
+    // The second file of the messages is not tried once the first is missing.
+    ASSERT_EQ(texts, (std::vector<std::string>{Absent("remise_achat.xml"), Absent("message.xml")}));
+    EXPECT_TRUE(DownloadFolder().empty());
+    ExpectReportHolds(texts);
+}
+
+TEST_F(FileFaultTest, UnreadableSettingsFileIsReportedAsInaccessible) {
+    const std::string message = "[Fonction FormCreate()] Erreur le fichier " +
+                                store.paths.CheminIni + " est introuvable ou est inaccessible.";
+    // As root: the settings file's name is taken by a directory.
+    std::filesystem::create_directories(store.paths.CheminIni);
+    WriteFile(store.paths.CheminIni + "/Quorvane", "[Quorvane]\nRemise_Achat=1\n");
+    EXPECT_EQ(Run(), std::vector<std::string>{message});
+    ExpectReportHolds({message});
+    if (quorvane::testing::PermissionsAreEnforced()) {
+        opened.clear();
+        std::filesystem::remove_all(store.paths.CheminIni);
+        UriSettings("Remise_Achat=1\n", source.path().string());
+        std::filesystem::permissions(store.paths.CheminIni, std::filesystem::perms::none);
+        EXPECT_EQ(Run(), std::vector<std::string>{message});
+        ExpectReportHolds({message});
+    }
+}
+
+TEST(SettingsFileCut, WriteAfterALastLineCutAfterItsCarriageReturnKeepsBothLines) {
+    TempDir dir;
+    const auto path = dir.path() / "QuorvaneClient.ini";
+    // The file lost its last LF: the last line ends with a lone CR.
+    WriteFile(path, "[Quorvane]\r\nTypeEnvoi=URI\r\n[Quorvane_URI]\r\nURI=/srv/depot\r");
+    TIniFile ini(path);
+    ini.WriteString("Quorvane_FTP", "Host", "ftp.exemple.fr");
+    ini.WriteString("Quorvane_URI", "Autre", "1");
+    EXPECT_EQ(ini.ReadString("Quorvane_FTP", "Host", "?"), "ftp.exemple.fr");
+    EXPECT_EQ(ini.ReadString("Quorvane_URI", "URI", "?"), "/srv/depot");
+    EXPECT_EQ(ini.ReadString("Quorvane_URI", "Autre", "?"), "1");
+    EXPECT_EQ(ReadFile(path),
+              "[Quorvane]\r\nTypeEnvoi=URI\r\n[Quorvane_URI]\r\nURI=/srv/depot\r\nAutre=1\r\n"
+              "[Quorvane_FTP]\r\nHost=ftp.exemple.fr\r\n");
+}
+
+// The real program in a folder where its report cannot be created: a non-empty directory holds
+// the report's name, so neither the old report's deletion nor the new report can succeed, for
+// root too. The run must still count down and end by itself with exit code 0.
+TEST(ProgramFolderFaults, ReportThatCannotBeWrittenStillEndsTheProgramByItself) {
+    TempDir dir;
+    const auto program = dir.path() / "QuorvaneClient";
+    std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient", program);
+    WriteFile(dir.path() / "QuorvaneClient.ini", "[Quorvane]\r\nRemise_Achat=0\r\n");
+    std::filesystem::create_directories(dir.path() / "Auto");
+    WriteFile(dir.path() / "QuorvaneClientAutoLog.html" / "occupe", "x");
+    WriteFile(dir.path() / "bin" / "xdg-open",
+              "#!/bin/sh\necho \"$@\" >> \"" + dir.folder() + "opened.txt\"\n");
+    std::filesystem::permissions(dir.path() / "bin" / "xdg-open",
+                                 std::filesystem::perms::owner_all);
+    const std::string command = "cd '" + dir.folder() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
+                                "-u QT_QPA_PLATFORM PATH='" + dir.folder() + "bin':\"$PATH\" " +
+                                "timeout 120 ./QuorvaneClient > out.txt 2>&1";
+    const auto start = std::chrono::steady_clock::now();
+    const int status = std::system(command.c_str());
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_GE(seconds, 30.0);
+    EXPECT_LT(seconds, 45.0);
+    const std::string output = ReadFile(dir.path() / "out.txt");
+    EXPECT_NE(output.find("Erreur : le rapport n'a pas pu être écrit : "), std::string::npos)
+        << output;
+    // Nothing was written, so nothing is handed to the viewer.
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "opened.txt"));
+    EXPECT_EQ(ReadFile(dir.path() / "QuorvaneClientAutoLog.html" / "occupe"), "x");
+}
+
+}  // namespace

@@ -1,0 +1,290 @@
+// Whole runs against a misbehaving FTP server on loopback: each fault ends with its exact
+// entries, nothing half-written in the download folder, and a run that ends in bounded time
+// with its report.
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "config/TextConversion.h"
+#include "ftp/FtpServerFixture.h"
+#include "sync/StoreFixture.h"
+#include "sync/SynchronizationRun.h"
+
+using namespace quorvane;
+using quorvane::test::FtpServerOptions;
+using quorvane::test::FtpTestServer;
+using quorvane::testing::ReadFile;
+using quorvane::testing::StoreFixture;
+using quorvane::testing::WriteFile;
+
+namespace {
+
+const std::string kPasConnecte =
+    "[Fonction LancerTransfertFtp()] Vous n'êtes pas connecté au serveur FTP !";
+const std::string kConnexionImpossible =
+    "[Fonction LancerTransfertFtp() section : Quorvane_FTP] "
+    "Impossible de se connecter au serveur FTP. Erreur ";
+const std::string kTelechargement = "[Fonction DownloadFile()] Une erreur est survenue.";
+const std::string kPlusConnecte =
+    "[Fonction FileExistOnServer()] Vous n'êtes plus connecté au serveur FTP !";
+
+// A window that takes its time to repaint: the pause lets a server's idle limit pass between
+// the login and the first request.
+class SlowView : public RunView {
+  public:
+    explicit SlowView(std::chrono::milliseconds pause) : pause_(pause) {}
+    void ImageChanged(Categorie, Colonne, ImageState) override {}
+    void ProgressChanged(Categorie, const ProgressState&) override {}
+    void ProcessMessages() override { std::this_thread::sleep_for(pause_); }
+
+  private:
+    std::chrono::milliseconds pause_;
+};
+
+// A TCP port that completes the handshake and then says nothing, ever: listening without
+// accepting leaves the connection in the kernel's queue, greeting never sent.
+class SilentListener {
+  public:
+    SilentListener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        auto* generic = reinterpret_cast<sockaddr*>(&address);
+        if (fd_ < 0 || ::bind(fd_, generic, length) != 0 || ::listen(fd_, 4) != 0 ||
+            ::getsockname(fd_, generic, &length) != 0) {
+            throw std::runtime_error("cannot open a listening socket");
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    ~SilentListener() { ::close(fd_); }
+    int Port() const { return port_; }
+
+  private:
+    int fd_;
+    int port_ = 0;
+};
+
+struct RunResult {
+    std::vector<std::string> texts;
+    std::chrono::steady_clock::duration elapsed{};
+    std::unique_ptr<SynchronizationRun> run;
+};
+
+class FtpFaultTest : public ::testing::Test {
+  protected:
+    StoreFixture store;
+    std::vector<std::string> opened;
+
+    void Publish(const FtpTestServer& server, const std::string& name) const {
+        server.PutFile(name,
+                       ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/" + name));
+    }
+    void Settings(const std::string& categories, int port, const std::string& password) const {
+        WriteFile(store.paths.CheminIni,
+                  "[Quorvane]\n" + categories + "TypeEnvoi=FTP\n[Quorvane_FTP]\nLogin=user\nMdp=" +
+                      password + "\nHost=127.0.0.1\nPort=" + std::to_string(port) + "\n");
+    }
+    RunResult Run(RunView* view = nullptr, long limitMs = 1500) {
+        RunOptions options;
+        options.OpenReport = [this](const std::string& p) { opened.push_back(p); };
+        options.FtpStallLimitMs = limitMs;
+        options.FtpResponseTimeoutMs = limitMs;
+        options.FtpConnectTimeoutMs = limitMs;
+        RunResult result;
+        result.run = std::make_unique<SynchronizationRun>(store.paths, std::move(options));
+        result.run->Display().SetView(view);
+        const auto start = std::chrono::steady_clock::now();
+        result.run->Executer();
+        result.elapsed = std::chrono::steady_clock::now() - start;
+        for (const auto& e : result.run->State().Erreurs.Entries()) {
+            result.texts.push_back(e.Texte);
+            EXPECT_EQ(e.Code, 0) << e.Texte;
+        }
+        return result;
+    }
+    // The download folder holds exactly these names: no partial or temporary file.
+    void ExpectDownloadFolder(const std::set<std::string>& names) const {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(store.paths.RepertoireAuto)) {
+            found.insert(entry.path().filename().string());
+        }
+        EXPECT_EQ(found, names);
+    }
+    // The report was written with every entry, in order, and handed to the viewer once.
+    void ExpectReport(const std::vector<std::string>& texts) const {
+        ASSERT_EQ(opened, std::vector<std::string>{store.paths.CheminRapport});
+        const std::string report = Cp1252ToUtf8(ReadFile(store.paths.CheminRapport));
+        EXPECT_NE(report.find("Il y a eu " + std::to_string(texts.size()) +
+                              " erreurs au cour de la synchronisation de la Quorvane client."),
+                  std::string::npos);
+        std::size_t at = 0;
+        for (const auto& text : texts) {
+            at = report.find(EscapeHtml(text), at);
+            ASSERT_NE(at, std::string::npos) << text;
+        }
+    }
+    void ExpectBothFailures(const RunResult& r, Categorie c) const {
+        EXPECT_EQ(r.run->Display().Image(c, Colonne::Telechargement), ImageState::Failure);
+        EXPECT_EQ(r.run->Display().Image(c, Colonne::Integration), ImageState::Failure);
+    }
+};
+
+TEST_F(FtpFaultTest, RefusedLoginAndClosedGreetingStopBeforeAnyDownload) {
+    {
+        FtpTestServer server;
+        Publish(server, "remise_achat.xml");
+        Settings("Remise_Achat=1\n", server.Port(), "mauvais");
+        const auto r = Run();
+        ASSERT_EQ(r.texts.size(), 2u);
+        EXPECT_EQ(r.texts[0].rfind(kConnexionImpossible, 0), 0u) << r.texts[0];
+        EXPECT_NE(r.texts[0].find("530"), std::string::npos) << r.texts[0];
+        EXPECT_EQ(r.texts[1], kPasConnecte);
+        EXPECT_EQ(server.CountCommands("SIZE"), 0);
+        ExpectBothFailures(r, Categorie::RemiseAchat);
+        ExpectDownloadFolder({});
+        ExpectReport(r.texts);
+    }
+    opened.clear();
+    {
+        FtpServerOptions options;
+        options.closeAfterGreeting = true;
+        FtpTestServer server(options);
+        Publish(server, "remise_achat.xml");
+        Settings("Remise_Achat=1\nMessage=1\n", server.Port(), server.Password());
+        const auto r = Run();
+        ASSERT_EQ(r.texts.size(), 2u);
+        EXPECT_EQ(r.texts[0].rfind(kConnexionImpossible, 0), 0u) << r.texts[0];
+        EXPECT_GT(r.texts[0].size(), kConnexionImpossible.size());
+        EXPECT_EQ(r.texts[1], kPasConnecte);
+        ExpectBothFailures(r, Categorie::RemiseAchat);
+        ExpectBothFailures(r, Categorie::Message);
+        ExpectDownloadFolder({});
+        ExpectReport(r.texts);
+        EXPECT_LT(r.elapsed, std::chrono::seconds(10));
+    }
+}
+
+TEST_F(FtpFaultTest, SilentServerIsGivenUpAtTheResponseLimit) {
+    SilentListener silent;
+    Settings("Remise_Achat=1\nDocument=1\n", silent.Port(), "secret");
+    const auto r = Run(nullptr, 1000);
+    // One limit for the greeting; the run does not wait on the server any further.
+    EXPECT_LT(r.elapsed, std::chrono::seconds(8));
+    ASSERT_EQ(r.texts.size(), 2u);
+    EXPECT_EQ(r.texts[0].rfind(kConnexionImpossible, 0), 0u) << r.texts[0];
+    EXPECT_EQ(r.texts[1], kPasConnecte);
+    ExpectBothFailures(r, Categorie::RemiseAchat);
+    ExpectBothFailures(r, Categorie::Document);
+    ExpectDownloadFolder({});
+    ExpectReport(r.texts);
+}
+
+TEST_F(FtpFaultTest, TransferThatNeverSendsAByteFailsAtTheStallLimit) {
+    FtpServerOptions options;
+    options.stallAfterBytes = 0;
+    FtpTestServer server(options);
+    Publish(server, "remise_achat.xml");
+    Publish(server, "personnalisation.xml");
+    WriteFile(store.paths.RepertoireAuto + "remise_achat.xml", "<RemisesAchat/>");
+    Settings("Remise_Achat=1\nPersonnalisation=1\n", server.Port(), server.Password());
+    const auto r = Run(nullptr, 1000);
+    EXPECT_LT(r.elapsed, std::chrono::seconds(15));
+    // The aborted transfer leaves the control connection unusable; the next category notices
+    // it before its first request instead of logging in again.
+    ASSERT_EQ(r.texts, (std::vector<std::string>{kTelechargement, kPlusConnecte}));
+    EXPECT_EQ(server.CountCommands("RETR"), 1);
+    EXPECT_EQ(server.CountCommands("USER"), 1);
+    ExpectBothFailures(r, Categorie::RemiseAchat);
+    ExpectBothFailures(r, Categorie::Personnalisation);
+    // The earlier copy stays as it was; no partial file is left beside it.
+    EXPECT_EQ(ReadFile(store.paths.RepertoireAuto + "remise_achat.xml"), "<RemisesAchat/>");
+    ExpectDownloadFolder({"remise_achat.xml"});
+    ExpectReport(r.texts);
+}
+
+TEST_F(FtpFaultTest, TransferCutShortIsRefusedEvenWhenTheServerSaysComplete) {
+    for (const bool replyOk : {false, true}) {
+        SCOPED_TRACE(replyOk ? "226 after the cut" : "426 after the cut");
+        opened.clear();
+        std::filesystem::remove_all(store.paths.RepertoireAuto);
+        std::filesystem::create_directories(store.paths.RepertoireAuto);
+        FtpServerOptions options;
+        options.dropAfterBytes = 120;
+        options.dropReplyOk = replyOk;
+        FtpTestServer server(options);
+        Publish(server, "message.xml");
+        Publish(server, "message_type.xml");
+        Settings("Message=1\n", server.Port(), server.Password());
+        const auto r = Run();
+        ASSERT_EQ(r.texts, std::vector<std::string>{kTelechargement});
+        // The second file of the category is not asked for once the first failed.
+        EXPECT_EQ(server.CountCommands("RETR"), 1);
+        ExpectBothFailures(r, Categorie::Message);
+        ExpectDownloadFolder({});
+        ExpectReport(r.texts);
+        EXPECT_EQ(store.Query("Message.DB",
+                              "select count(*) from Message where Code like "
+                              "'HO-2026-1_'"),
+                  "0");
+    }
+}
+
+TEST_F(FtpFaultTest, ServerClosingAnIdleSessionIsNoticedBeforeEachRequest) {
+    struct Case {
+        const char* name;
+        double idleSeconds;
+        int closeAfterCommands;
+    };
+    // pyftpdlib's idle limit answers 421 then closes; the other closes without a word once
+    // the login's commands are answered.
+    for (const Case c : {Case{"421 idle", 0.5, -1}, Case{"close after login", 0, 3}}) {
+        SCOPED_TRACE(c.name);
+        opened.clear();
+        FtpServerOptions options;
+        options.idleTimeoutSeconds = c.idleSeconds;
+        options.closeAfterCommands = c.closeAfterCommands;
+        FtpTestServer server(options);
+        Publish(server, "remise_achat.xml");
+        Publish(server, "mes_docs.xml");
+        Settings("Remise_Achat=1\nDocument=1\n", server.Port(), server.Password());
+        SlowView view(std::chrono::milliseconds(1500));
+        const auto r = Run(&view);
+        EXPECT_EQ(r.texts, (std::vector<std::string>{kPlusConnecte, kPlusConnecte}));
+        EXPECT_EQ(server.CountCommands("SIZE"), 0);
+        EXPECT_EQ(server.CountCommands("USER"), 1) << "no second login behind the run's back";
+        ExpectBothFailures(r, Categorie::RemiseAchat);
+        ExpectBothFailures(r, Categorie::Document);
+        ExpectDownloadFolder({});
+        ExpectReport(r.texts);
+    }
+}
+
+TEST_F(FtpFaultTest, RefusedSizeQueryCountsAsAnAbsentFile) {
+    FtpServerOptions options;
+    options.refuseSize = true;
+    FtpTestServer server(options);
+    Publish(server, "remise_achat.xml");
+    Publish(server, "personnalisation.xml");
+    Settings("Remise_Achat=1\nPersonnalisation=1\n", server.Port(), server.Password());
+    const auto r = Run();
+    EXPECT_TRUE(r.texts.empty()) << r.texts.front();
+    EXPECT_EQ(server.CountCommands("SIZE"), 2);
+    EXPECT_EQ(server.CountCommands("RETR"), 0);
+    ExpectBothFailures(r, Categorie::RemiseAchat);
+    ExpectBothFailures(r, Categorie::Personnalisation);
+    ExpectDownloadFolder({});
+    // No entry: no report, nothing opened.
+    EXPECT_FALSE(std::filesystem::exists(store.paths.CheminRapport));
+    EXPECT_TRUE(opened.empty());
+}
+
+}  // namespace
