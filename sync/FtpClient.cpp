@@ -449,7 +449,13 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
     if (code != CURLE_OK) {
         session.Fail(code, remote);
     }
-    const long received = std::ftell(temp.File());
+    // Counted as the bytes came off the data connection, before the ASCII mode's CR LF to LF
+    // conversion, so the count compares with the size the server gave.
+    curl_off_t received = 0;
+    if (curl_easy_getinfo(handle, CURLINFO_SIZE_DOWNLOAD_T, &received) != CURLE_OK) {
+        received = -1;
+    }
+    received += offset;
     if (announcedSize >= 0 && received >= 0 && received < announcedSize) {
         throw FtpError(remote + " : transfert incomplet, " + std::to_string(received) +
                        " octets reçus sur " + std::to_string(announcedSize));

@@ -70,8 +70,9 @@ class FtpClient {
     // temporary file next to localPath, renamed over it only once complete, so a failed download
     // leaves localPath as it was. Resuming appends to the local file and needs binary mode.
     // Given the size the server announced (0 or more), a file that arrives shorter fails: a
-    // server may close the data connection early and still answer 226. ASCII mode only ever
-    // lengthens a file (LF to CR LF), so the size is a lower bound in both modes.
+    // server may close the data connection early and still answer 226. The bytes received are
+    // counted before any line-end conversion; a server's ASCII mode only lengthens a file
+    // (LF to CR LF), so the size is a lower bound in both modes.
     void Get(const std::string& remote, const std::filesystem::path& localPath, bool overwrite,
              bool resume, std::int64_t announcedSize = -1);
     // The file's size in bytes, asked in binary mode; -1 when the server gives none (the file is
