@@ -255,6 +255,35 @@ TEST_F(Driver, FailureOutsideRecordOperationsLeavesTheTableUnchanged) {
     EXPECT_EQ(fresh.One("MessageType.DB", "SELECT Libelle FROM MessageType WHERE Code=9"), "Neuf");
 }
 
+TEST_F(Driver, FailureAfterWritesUndoesTheWholeFile) {
+    // The first supplier's conditions are deleted before the supplier table, which lacks "Code",
+    // fails to answer: the deletion must not survive.
+    store.CreateTable("REMISES.DB", IntegrationData("REMISES.sql") +
+                                        "INSERT INTO REMISES (Fournisseur, Type, Famille, Libelle) "
+                                        "VALUES ('A', 2, 'MONT', 'ancien A');");
+    store.CreateSuppliers(
+        "CREATE TABLE FOURNIS (Nom VARCHAR(60)); INSERT INTO FOURNIS VALUES "
+        "('A');");
+    store.WriteHeadOffice(
+        "remise_achat.xml",
+        HeadOffice("RemisesAchat",
+                   Envelope({Ligne({{"Fournisseur", "A"}, {"Type", "2"}, {"Famille", "NEUF"}})})));
+    EXPECT_FALSE(store.driver->IntegrerRemiseAchat());
+    ASSERT_EQ(store.Texts().size(), 1u);
+    const std::string text = store.Texts()[0];
+    EXPECT_EQ(
+        text.rfind("[Fonction RemisesUpdateRecords()] L'intégration du fichier " + store.AutoDir() +
+                       "remise_achat.xml est abandonnée, la table "
+                       "REMISES.DB est laissée inchangée : ",
+                   0),
+        0u)
+        << text;
+    EXPECT_NE(text.find("Code"), std::string::npos) << text;
+    EXPECT_EQ(store.Rows("REMISES.DB", "SELECT Fournisseur, Famille, Libelle FROM REMISES"),
+              std::vector<std::string>{"A|MONT|ancien A"});
+    EXPECT_FALSE(store.driver->tblRemise.Active());
+}
+
 TEST_F(Driver, KeyToTableLowerCasesTheKey) {
     IntegrationDriver& d = *store.driver;
     EXPECT_EQ(d.KeyToTable("REMISE"), &d.tblRemise);
