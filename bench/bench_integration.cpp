@@ -404,7 +404,8 @@ long PeakKb() {
     return usage.ru_maxrss;
 }
 
-// Keeps the medians, prints the process's peak memory after each benchmark, and the ratios.
+// Keeps the medians and the process's peak memory after each benchmark (a peak only grows: run
+// one benchmark alone with --benchmark_filter for its own), and prints them with the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -429,7 +430,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
             }
         }
         for (const auto& [name, kb] : peaks_) {
-            std::printf("peak memory after %s: %.1f MB\n", name.c_str(),
+            std::printf("peak memory of the process (ru_maxrss) after %s: %.1f MB\n", name.c_str(),
                         static_cast<double>(kb) / 1024.0);
         }
     }

@@ -112,7 +112,8 @@ bool FolderRetrieval::Fetch(const std::string& fileName) {
 bool FolderRetrieval::_CopyFile(const std::string& source, const std::string& fileName,
                                 const std::string& destinationFolder) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(source, ec)) {
+    // A source the program may not read is reported as inaccessible, not as a refused copy.
+    if (!std::filesystem::is_regular_file(source, ec) || ::access(source.c_str(), R_OK) != 0) {
         state_.Erreur("[Fonction _CopyFile()] Le fichier : " + fileName +
                           " n'éxiste pas ou est inaccessible.",
                       0);

@@ -100,6 +100,25 @@ TEST_F(Folder, DestinationThatCannotBeWrittenIsACopyRefusal) {
     EXPECT_EQ(files, 1);
 }
 
+TEST_F(Folder, SourceThatIsNoReadableFileIsInaccessible) {
+    std::filesystem::remove(source.path() / "mes_docs.xml");
+    std::filesystem::create_directories(source.path() / "mes_docs.xml");
+    run->State().DocumentActif = true;
+    run->State().MessageActif = true;
+    std::filesystem::permissions(source.path() / "message.xml", std::filesystem::perms::none);
+    run->CopierRepertoire(source.folder());
+    std::vector<std::string> expected;
+    if (PermissionsAreEnforced()) {
+        expected.push_back(
+            "[Fonction _CopyFile()] Le fichier : message.xml n'éxiste pas ou est inaccessible.");
+    }
+    expected.push_back(
+        "[Fonction _CopyFile()] Le fichier : mes_docs.xml n'éxiste pas ou est inaccessible.");
+    EXPECT_EQ(Texts(), expected);
+    EXPECT_EQ(Image(Categorie::Document, Colonne::Telechargement), ImageState::Failure);
+    EXPECT_FALSE(std::filesystem::exists(Auto("mes_docs_type.xml")));
+}
+
 TEST_F(Folder, CopyReplacesAnEarlierFile) {
     WriteFile(Auto("message.xml"), "ancienne copie");
     RunState state;
