@@ -133,6 +133,14 @@ def main():
             print("%-24s %6.1f MB file: %s in %.1f s, peak memory %d MB, connects %d"
                   % (name, len(content) / 1e6, "report" if finished else "NO REPORT", seconds,
                      maxrss // 1024, len(connects)))
+            if connects:
+                failures.append("%s: network connection attempted: %r" % (name, connects))
+            try:
+                conn, _ = listener.accept()
+                conn.close()
+                failures.append("%s: something connected to the http entity's server" % name)
+            except BlockingIOError:
+                pass
             if not finished:
                 failures.append("%s: no complete report within %.0f s" % (name, TIME_LIMIT))
                 continue
@@ -150,14 +158,6 @@ def main():
                 failures.append("%s: Perso was changed" % name)
             if maxrss > MEMORY_CEILING_KB:
                 failures.append("%s: peak memory %d MB" % (name, maxrss // 1024))
-            if connects:
-                failures.append("%s: network connection attempted: %r" % (name, connects))
-            try:
-                conn, _ = listener.accept()
-                conn.close()
-                failures.append("%s: something connected to the http entity's server" % name)
-            except BlockingIOError:
-                pass
     finally:
         listener.close()
         folder.close()
