@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/PosixFile.h"
 #include "config/TextConversion.h"
 
 namespace quorvane {
@@ -148,16 +149,8 @@ void ReplaceFileAtomically(const std::filesystem::path& path, const std::string&
         ::unlink(tmpPath.c_str());
         ThrowWriteError(path, err);
     };
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const auto n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail(errno);
-        }
-        done += static_cast<std::size_t>(n);
+    if (!WriteAll(fd, bytes.data(), bytes.size())) {
+        fail(errno);
     }
     if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
         fail(errno);

@@ -8,49 +8,11 @@
 #include <filesystem>
 #include <vector>
 
+#include "config/PosixFile.h"
+
 namespace quorvane {
-namespace {
-
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    int close() {
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc;
-    }
-
-  private:
-    int fd_;
-};
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const auto n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-}  // namespace
-
 int CopyFileAtomically(const std::string& source, const std::string& destination) {
-    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
         return errno;
     }
@@ -59,7 +21,7 @@ int CopyFileAtomically(const std::string& source, const std::string& destination
         (dest.parent_path() / ("." + dest.filename().string() + ".partiel-XXXXXX")).string();
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
-    Fd out(::mkstemp(name.data()));
+    UniqueFd out(::mkstemp(name.data()));
     if (out.get() < 0) {
         return errno;
     }
@@ -86,7 +48,7 @@ int CopyFileAtomically(const std::string& source, const std::string& destination
     if (error == 0 && (::fchmod(out.get(), 0644) != 0 || ::fsync(out.get()) != 0)) {
         error = errno;
     }
-    if (out.close() != 0 && error == 0) {
+    if (out.Close() != 0 && error == 0) {
         error = errno;
     }
     if (error == 0 && ::rename(tmpPath.c_str(), destination.c_str()) != 0) {
