@@ -56,10 +56,15 @@ std::vector<Line> SplitLines(const std::string& bytes) {
     return lines;
 }
 
-// A last line cut after the CR of its CR LF (or ending with a lone CR) is not ended: a line
-// added after it would be joined to it and the write lost on reading.
-bool EndsLine(const Line& line) {
-    return !line.ending.empty() && line.ending.back() == '\n';
+// A last line without its LF (or cut after the CR of its CR LF) is ended before a line is added
+// after it; otherwise the new line would be glued to it and the write lost on reading. A lone CR
+// is completed to CR LF so that the line's text stays as it read.
+void EndLastLine(Line& line, const std::string& eol) {
+    if (line.ending.empty()) {
+        line.ending = eol;
+    } else if (line.ending == "\r") {
+        line.ending = "\r\n";
+    }
 }
 
 std::optional<std::string_view> SectionName(std::string_view line) {
@@ -249,14 +254,12 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
         lines[*keyLine].text = std::string(kv->key) + "=" + valueBytes;
     } else if (sectionLine) {
         const std::size_t at = *lastKeyOfSection;
-        if (!EndsLine(lines[at])) {
-            lines[at].ending = eol;
-        }
+        EndLastLine(lines[at], eol);
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at + 1),
                      Line{keyBytes + "=" + valueBytes, eol});
     } else {
-        if (!lines.empty() && !EndsLine(lines.back())) {
-            lines.back().ending = eol;
+        if (!lines.empty()) {
+            EndLastLine(lines.back(), eol);
         }
         lines.push_back({"[" + sectionBytes + "]", eol});
         lines.push_back({keyBytes + "=" + valueBytes, eol});

@@ -207,6 +207,15 @@ TEST(SettingsFileCut, WriteAfterALastLineCutAfterItsCarriageReturnKeepsBothLines
     EXPECT_EQ(ReadFile(path),
               "[Quorvane]\r\nTypeEnvoi=URI\r\n[Quorvane_URI]\r\nURI=/srv/depot\r\nAutre=1\r\n"
               "[Quorvane_FTP]\r\nHost=ftp.exemple.fr\r\n");
+
+    // A file of LF lines whose last line ends with two CRs: the first stays in the value as it
+    // read before the write; the second is completed to CR LF.
+    WriteFile(path, "[Quorvane_URI]\nURI=/srv/depot\r\r");
+    const std::string before = ini.ReadString("Quorvane_URI", "URI", "?");
+    ini.WriteString("Quorvane_FTP", "Host", "ftp.exemple.fr");
+    EXPECT_EQ(ini.ReadString("Quorvane_URI", "URI", "?"), before);
+    EXPECT_EQ(ReadFile(path),
+              "[Quorvane_URI]\nURI=/srv/depot\r\r\n[Quorvane_FTP]\nHost=ftp.exemple.fr\n");
 }
 
 // The real program in a folder where its report cannot be created: a non-empty directory holds
