@@ -33,6 +33,15 @@ def restore(folder, pristine):
         folder.report.unlink()
 
 
+def checked_copy(folder, table):
+    check = folder.root / "check"
+    shutil.rmtree(check, ignore_errors=True)
+    check.mkdir()
+    for source in folder.admin.glob(table + "*"):
+        shutil.copy2(source, check / source.name)
+    return check / table
+
+
 def report_entries(folder):
     """The entry texts of the report, without their times."""
     text = folder.report_text()
@@ -68,9 +77,12 @@ def main():
         seconds = folder.run_until_report(commits=commits)
         after = rs.snapshots(folder)
         reference_entries = report_entries(folder)
+        spans = [(t, commits[t] - commits[t + "-journal"]) for t in rs.TABLES
+                 if t in commits and t + "-journal" in commits]
         print("uninterrupted run: report after %.2f s, %d entries; tables written at %s"
               % (seconds, len(reference_entries),
-                 ", ".join("%s %.2f s" % (rs.table_name(t), c) for t, c in commits.items())))
+                 ", ".join("%s %.2f s" % (t, c) for t, c in sorted(commits.items(),
+                                                                  key=lambda kv: kv[1]))))
         for table in rs.TABLES:
             if before[table] == after[table]:
                 failures.append("%s: the run did not change the table" % table)
@@ -81,40 +93,54 @@ def main():
                             % reference_entries)
 
         mixed = 0
+        journals = 0
         counts = {"before": 0, "after": 0}
         for trial in range(args.trials):
             restore(folder, pristine)
-            # Half the kills anywhere in the run, half close to the end of one file's
-            # transaction, where a half-applied file would show if commits were not atomic.
-            if trial % 2 == 0 or not commits:
-                moment = rnd.uniform(0.5, seconds)
-            else:
-                moment = max(0.5, rnd.choice(list(commits.values())) + rnd.uniform(-0.15, 0.05))
+            # Half the kills at a moment of the run, half inside one table's transaction:
+            # from the moment its journal appears, a random part of the time it took to commit
+            # in the uninterrupted run (a little more, to land just after the commit too).
             proc = folder.start()
-            time.sleep(moment)
+            if trial % 2 == 0 or not spans:
+                moment = rnd.uniform(0.5, seconds)
+                time.sleep(moment)
+                where = "%.3f s" % moment
+            else:
+                table, length = rnd.choice(spans)
+                delay = rnd.uniform(0.0, length * 1.2)
+                give_up = time.monotonic() + 3 * seconds
+                while not folder.journal(table).exists() and time.monotonic() < give_up:
+                    time.sleep(0.001)
+                time.sleep(delay)
+                where = "%.3f s into %s" % (delay, rs.table_name(table))
             rs.kill(proc)
             states = {}
             for table in rs.TABLES:
-                check = rs.integrity(folder.table_path(table))
+                # Checked on a copy (with its journal, which the first reader rolls back), so
+                # that the program's own next run still meets what the kill left.
+                copy = checked_copy(folder, table)
+                if folder.admin.joinpath(table + "-journal").exists():
+                    journals += 1
+                check = rs.integrity(copy)
                 if check != ["ok"]:
                     failures.append("trial %d: %s integrity_check %r" % (trial, table, check))
                     continue
-                now = rs.snapshot(folder.table_path(table), rs.table_name(table))
+                now = rs.snapshot(copy, rs.table_name(table))
                 if now == before[table]:
                     states[table] = "before"
                 elif now == after[table]:
                     states[table] = "after"
                 else:
-                    failures.append("trial %d (kill at %.3f s): %s holds part of its file "
+                    failures.append("trial %d (kill at %s): %s holds part of its file "
                                     "(%d rows; before %d, after %d)"
-                                    % (trial, moment, table, len(now), len(before[table]),
+                                    % (trial, where, table, len(now), len(before[table]),
                                        len(after[table])))
             for s in states.values():
                 counts[s] += 1
             if "before" in states.values() and "after" in states.values():
                 mixed += 1
-            print("trial %2d: kill at %.3f s: %s" % (
-                trial, moment, " ".join("%s=%s" % (rs.table_name(t), s[0].upper())
+            print("trial %2d: kill at %s: %s" % (
+                trial, where, " ".join("%s=%s" % (rs.table_name(t), s[0].upper())
                                         for t, s in states.items())))
 
             # A normal run over whatever the kill left.
@@ -131,7 +157,8 @@ def main():
                     trial, report_entries(folder)[:5]))
 
         print("tables found whole before: %d, whole after: %d; trials killed between two "
-              "files: %d" % (counts["before"], counts["after"], mixed))
+              "files: %d; journals left by a kill for the next run: %d"
+              % (counts["before"], counts["after"], mixed, journals))
         # Kills that all land before or after the integration would prove nothing.
         if args.trials >= 8 and mixed == 0:
             failures.append("no kill landed between two files of the run")

@@ -10,6 +10,7 @@ import shutil
 import signal
 import sqlite3
 import subprocess
+import sys
 import tempfile
 import time
 from pathlib import Path
@@ -31,6 +32,11 @@ SUPPLIERS = ["ALPINA", "BOREAL", "CELESTE", "DIVERS"]
 
 LOAD_FAILURE = "[Fonction XmlToTable()] Une erreur est survenue au chargement du fichier :\n"
 DUPLICATE_CODE = "HO-DOUBLE"
+
+
+# A time-out of the test runner ends the driver with SIGTERM: leave through the finally blocks, so
+# that the program started in its own session is ended and the temporary folder removed.
+signal.signal(signal.SIGTERM, lambda *_: sys.exit("ended by SIGTERM"))
 
 
 def table_name(table_file):
@@ -87,6 +93,9 @@ class ProgramFolder:
             return False
         return self.report_text().rstrip().endswith("</div>\r\n" + "-" * 75)
 
+    def journal(self, table_file):
+        return self.admin / (table_file + "-journal")
+
     def table_path(self, table_file):
         return self.admin / table_file
 
@@ -106,7 +115,8 @@ class ProgramFolder:
     def run_until_report(self, limit=300.0, commits=None):
         """Runs the program until its report is complete (every table is written before the
         report), then ends it without waiting for the countdown. Returns the seconds taken.
-        With a dict as `commits`, records when each table file was first written."""
+        With a dict as `commits`, records when each table file was first written, and under
+        "<table>-journal" when its transaction's journal first appeared."""
         if self.report.exists():
             self.report.unlink()
         mtimes = {t: os.stat(self.table_path(t)).st_mtime_ns for t in TABLES}
@@ -118,6 +128,8 @@ class ProgramFolder:
                     for t in TABLES:
                         if t not in commits and os.stat(self.table_path(t)).st_mtime_ns != mtimes[t]:
                             commits[t] = time.monotonic() - start
+                        if (t + "-journal") not in commits and self.journal(t).exists():
+                            commits[t + "-journal"] = time.monotonic() - start
                 if self.report_complete():
                     return time.monotonic() - start
                 if proc.poll() is not None:
