@@ -18,17 +18,6 @@
 namespace quorvane {
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
-
-std::string_view Trim(std::string_view s) {
-    const auto first = s.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = s.find_last_not_of(kBlanks);
-    return s.substr(first, last - first + 1);
-}
-
 // One physical line of the file, split at LF; the CR of a CR LF line stays in `ending`.
 struct Line {
     std::string text;
@@ -68,11 +57,11 @@ void EndLastLine(Line& line, const std::string& eol) {
 }
 
 std::optional<std::string_view> SectionName(std::string_view line) {
-    const auto t = Trim(line);
+    const auto t = TrimBlanks(line);
     if (t.size() >= 2 && t.front() == '[') {
         const auto close = t.find(']');
         if (close != std::string_view::npos) {
-            return Trim(t.substr(1, close - 1));
+            return TrimBlanks(t.substr(1, close - 1));
         }
     }
     return std::nullopt;
@@ -84,7 +73,7 @@ struct KeyValue {
 };
 
 std::optional<KeyValue> SplitKeyValue(std::string_view line) {
-    const auto t = Trim(line);
+    const auto t = TrimBlanks(line);
     if (t.empty() || t.front() == ';') {
         return std::nullopt;
     }
@@ -92,7 +81,7 @@ std::optional<KeyValue> SplitKeyValue(std::string_view line) {
     if (eq == std::string_view::npos) {
         return std::nullopt;
     }
-    return KeyValue{Trim(t.substr(0, eq)), Trim(t.substr(eq + 1))};
+    return KeyValue{TrimBlanks(t.substr(0, eq)), TrimBlanks(t.substr(eq + 1))};
 }
 
 std::optional<std::string> ReadFileBytes(const std::filesystem::path& path) {

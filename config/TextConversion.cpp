@@ -107,7 +107,7 @@ std::string Utf8ToCp1252(std::string_view text) {
     return out;
 }
 
-std::optional<std::int32_t> TryStrToInt(std::string_view text) {
+std::optional<std::int64_t> TryStrToInt64(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ') {
         ++i;
@@ -120,25 +120,45 @@ std::optional<std::int32_t> TryStrToInt(std::string_view text) {
     if (i == text.size()) {
         return std::nullopt;
     }
+    // Accumulated as a negative number so that the smallest 64-bit value is reachable.
     std::int64_t value = 0;
+    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
     for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c < '0' || c > '9') {
+        if (text[i] < '0' || text[i] > '9') {
             return std::nullopt;
         }
-        value = value * 10 + (c - '0');
-        if (value > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1) {
+        const int digit = text[i] - '0';
+        if (value < (kMin + digit) / 10) {
             return std::nullopt;
         }
+        value = value * 10 - digit;
     }
-    if (negative) {
+    if (!negative) {
+        if (value == kMin) {
+            return std::nullopt;
+        }
         value = -value;
     }
-    if (value > std::numeric_limits<std::int32_t>::max() ||
-        value < std::numeric_limits<std::int32_t>::min()) {
+    return value;
+}
+
+std::optional<std::int32_t> TryStrToInt(std::string_view text) {
+    const auto value = TryStrToInt64(text);
+    if (!value || *value > std::numeric_limits<std::int32_t>::max() ||
+        *value < std::numeric_limits<std::int32_t>::min()) {
         return std::nullopt;
     }
-    return static_cast<std::int32_t>(value);
+    return static_cast<std::int32_t>(*value);
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
 }
 
 std::int32_t StrToIntDef(std::string_view text, std::int32_t defaultValue) {

@@ -20,7 +20,12 @@ std::string Utf8ToCp1252(std::string_view text);
 // The whole-number syntax of the store world's conversions: optional leading blanks, an optional
 // sign, then decimal digits only, and the value must fit 32 signed bits.
 std::optional<std::int32_t> TryStrToInt(std::string_view text);
+// The same rule widened to 64 bits.
+std::optional<std::int64_t> TryStrToInt64(std::string_view text);
 std::int32_t StrToIntDef(std::string_view text, std::int32_t defaultValue);
+
+// Without the blanks and tabs at either end.
+std::string_view TrimBlanks(std::string_view text);
 
 // ASCII upper case, as the command line and INI names are compared.
 std::string AsciiUpper(std::string_view text);

@@ -1,21 +1,13 @@
 #include "database/DateTimeText.h"
 
+#include "config/TextConversion.h"
+
 namespace quorvane {
 
 namespace {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
 }
 
 // Reads exactly `count` digits at `pos`, or between 1 and `count` when `variable`.

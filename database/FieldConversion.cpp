@@ -32,16 +32,6 @@ std::string FirstWordUpper(std::string_view declared) {
     return AsciiUpper(declared.substr(begin, end - begin));
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -49,43 +39,6 @@ bool IsDigit(char c) {
 [[noreturn]] void Refuse(std::string_view text, const char* what, const std::string& field) {
     throw EDBEngineError("La valeur '" + std::string(text) + "' n'est pas " + what +
                          " pour le champ " + field);
-}
-
-// Whole numbers follow the store world's rule (leading blanks, a sign, digits), widened to 64
-// bits; the column's own width is checked by the caller.
-std::optional<std::int64_t> ParseWhole(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ') {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size()) {
-        return std::nullopt;
-    }
-    // Accumulate as a negative number so that the smallest 64-bit value is reachable.
-    std::int64_t value = 0;
-    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-    for (; i < text.size(); ++i) {
-        if (!IsDigit(text[i])) {
-            return std::nullopt;
-        }
-        const int digit = text[i] - '0';
-        if (value < (kMin + digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 - digit;
-    }
-    if (!negative) {
-        if (value == kMin) {
-            return std::nullopt;
-        }
-        value = -value;
-    }
-    return value;
 }
 
 bool IsSignAndDigits(std::string_view text) {
@@ -235,7 +188,7 @@ std::string MoneyToDecimalText(std::int64_t tenThousandths) {
 }  // namespace
 
 std::optional<std::int64_t> ParseWholeNumber(std::string_view text) {
-    return ParseWhole(text);
+    return TryStrToInt64(text);
 }
 
 TFieldKind FieldKindFromDeclaredType(std::string_view declaredType) {
@@ -289,7 +242,7 @@ TStoredValue ConvertTextForField(const TFieldKind& kind, std::string_view text,
     }
     switch (kind.type) {
         case TFieldType::Integer: {
-            const auto value = ParseWhole(text);
+            const auto value = TryStrToInt64(text);
             if (!value) {
                 // A long run of digits is a number too big for the field, not a non-number.
                 if (IsSignAndDigits(text)) {
