@@ -134,6 +134,8 @@ class TTable {
     void FetchAfter(const Row& row);
     std::optional<Row> QueryOne(sqlite3_stmt* stmt);
     bool LocateFrom(const std::vector<FieldCondition>& conditions, const Row* after);
+    std::size_t FixedKeyPrefix(const std::vector<FieldCondition>& conditions,
+                               const Row& after) const;
     void BeginRecord();
     void EndRecord();
     void FailRecord(int rc);

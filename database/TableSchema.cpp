@@ -110,32 +110,34 @@ std::string TTableSchema::SelectSql(const std::string& where, const std::string&
     return sql;
 }
 
-std::string TTableSchema::KeyAfterSql(const std::vector<bool>& nullMask) const {
+std::string TTableSchema::KeyAfterSql(const std::vector<bool>& nullMask,
+                                      std::size_t firstPart) const {
     const std::size_t n = keyPositions_.size();
-    const bool anyNull = std::find(nullMask.begin(), nullMask.end(), true) != nullMask.end();
+    const bool anyNull = std::find(nullMask.begin() + static_cast<std::ptrdiff_t>(firstPart),
+                                   nullMask.end(), true) != nullMask.end();
     if (!anyNull) {
         // Row values let SQLite walk the key's index straight from the current record.
-        if (n == 1) {
-            return selected_[keyPositions_[0]] + " > ?1";
+        if (n - firstPart == 1) {
+            return selected_[keyPositions_[firstPart]] + " > " + Param(firstPart);
         }
         std::string left = "(";
         std::string right = "(";
-        for (std::size_t i = 0; i < n; ++i) {
-            left += (i == 0 ? "" : ", ") + selected_[keyPositions_[i]];
-            right += (i == 0 ? "" : ", ") + Param(i);
+        for (std::size_t i = firstPart; i < n; ++i) {
+            left += (i == firstPart ? "" : ", ") + selected_[keyPositions_[i]];
+            right += (i == firstPart ? "" : ", ") + Param(i);
         }
         return left + ") > " + right + ")";
     }
     std::string sql;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = firstPart; i < n; ++i) {
         std::string term;
-        for (std::size_t j = 0; j < i; ++j) {
+        for (std::size_t j = firstPart; j < i; ++j) {
             const std::string& e = selected_[keyPositions_[j]];
             term += (nullMask[j] ? e + " IS NULL" : e + " = " + Param(j)) + " AND ";
         }
         const std::string& e = selected_[keyPositions_[i]];
         term += nullMask[i] ? e + " IS NOT NULL" : e + " > " + Param(i);
-        sql += (i == 0 ? "(" : " OR (") + term + ")";
+        sql += (i == firstPart ? "(" : " OR (") + term + ")";
     }
     return "(" + sql + ")";
 }

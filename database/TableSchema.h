@@ -36,7 +36,8 @@ class TTableSchema {
     std::string SelectSql(const std::string& where, const std::string& limit) const;
     // Lexicographic "key > current" (or "<") over the key, in table order; ?1..?n are the key's
     // parts, and a NULL part (given by `nullMask`) is not bound. NULL sorts first, as in ORDER BY.
-    std::string KeyAfterSql(const std::vector<bool>& nullMask) const;
+    // From `firstPart` on only: the caller knows the parts before it equal the current record's.
+    std::string KeyAfterSql(const std::vector<bool>& nullMask, std::size_t firstPart = 0) const;
     std::string KeyBeforeSql(const std::vector<bool>& nullMask, std::size_t parts) const;
     // "key = ?1 AND ..." that picks one record by its full key.
     std::string KeyEqualsSql(const std::vector<bool>& nullMask) const;

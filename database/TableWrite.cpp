@@ -1,4 +1,5 @@
 // The writing and positioning half of TTable: records inserted, deleted, located and numbered.
+#include <algorithm>
 #include <utility>
 
 #include "database/DbError.h"
@@ -204,13 +205,49 @@ bool TTable::LocateNext(const std::vector<FieldCondition>& conditions) {
     return LocateFrom(conditions, &after);
 }
 
+// How many leading parts of the order key the conditions hold equal to the record `after`'s
+// own values. Those parts need no "greater than" of their own; leaving them out of the key
+// comparison keeps SQLite on the key's index (with them, it may prefer another index that the
+// equalities also fit, and sort: a search per record that grows with the table).
+std::size_t TTable::FixedKeyPrefix(const std::vector<FieldCondition>& conditions,
+                                   const Row& after) const {
+    const auto& positions = schema_->KeyPositions();
+    const auto& columns = schema_->Columns();
+    std::size_t fixed = 0;
+    for (; fixed + 1 < positions.size(); ++fixed) {
+        const std::size_t position = positions[fixed];
+        if (position >= columns.size()) {
+            break;
+        }
+        const auto& value = after.values[position];
+        const auto held = std::find_if(conditions.begin(), conditions.end(), [&](const auto& c) {
+            if (c.field != columns[position].name) {
+                return false;
+            }
+            if (c.kind == FieldCondition::Kind::EqualText && !c.text.empty()) {
+                const auto* text = std::get_if<std::string>(&value);
+                return text != nullptr && *text == c.text;
+            }
+            if (c.kind == FieldCondition::Kind::EqualInteger && c.number != 0) {
+                const auto* number = std::get_if<std::int64_t>(&value);
+                return number != nullptr && *number == c.number;
+            }
+            return false;
+        });
+        if (held == conditions.end()) {
+            break;
+        }
+    }
+    return fixed;
+}
+
 bool TTable::LocateFrom(const std::vector<FieldCondition>& conditions, const Row* after) {
     const std::size_t parts = schema_->KeyPositions().size();
     std::vector<bool> mask;
     std::string where;
     if (after != nullptr) {
         mask = NullMask(after->values, parts);
-        where = schema_->KeyAfterSql(mask);
+        where = schema_->KeyAfterSql(mask, FixedKeyPrefix(conditions, *after));
     }
     std::vector<const FieldCondition*> bound;
     for (const auto& condition : conditions) {

@@ -83,16 +83,11 @@ bool PurchaseConditions::RemisesDeleteRecord(TableSpan& span, const std::string&
         FieldCondition::Equal("Type", std::int64_t{2}),
         FieldCondition::Empty("Client"),
     };
-    // While every deletion succeeds, the supplier's next condition is its first one left, and a
-    // locate from the start is an equality search of the key's index. A search that goes on from
-    // the current record adds a range on the whole key, for which SQLite prefers the index on
-    // (Type, Fournisseur) and walks every later supplier: about 7 ms a condition at 100,000
-    // records. It is needed only to go on past a condition that could not be deleted.
-    bool refused = false;
+    // A refused deletion leaves its record current; the search goes on past it.
     bool found = table.Locate(networkWide);
     while (found) {
-        refused = !DeleteCurrent(context_, table, kDeletePrefix) || refused;
-        found = refused ? table.LocateNext(networkWide) : table.Locate(networkWide);
+        DeleteCurrent(context_, table, kDeletePrefix);
+        found = table.LocateNext(networkWide);
     }
     return true;
 }

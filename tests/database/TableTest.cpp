@@ -362,6 +362,32 @@ TEST_F(TableTest, LocateFindsTheFirstMatchInTableOrderAndLocateNextGoesOn) {
     EXPECT_EQ(One(db.get(), "SELECT count(*) FROM REMISES"), "4");
 }
 
+TEST_F(TableTest, LocateNextGoesOnFromAnyCurrentRecordWhetherItMatchesOrNot) {
+    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    {
+        const Db db = OpenDirect(File("REMISES.DB"));
+        testing::Exec(db.get(),
+                      "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
+                      "('A', 2, '', 'z'), ('B', 2, '', 'a'), ('B', 2, '', 'm'), ('B', 2, 'C', 'b'),"
+                      "('B', 3, '', 'a'), ('C', 2, '', 'a');");
+    }
+    TTable table("OmbrelinAdministration", "REMISES.DB");
+    table.Open(TOpenMode::ReadOnly);
+    const std::vector<FieldCondition> supplierB = {FieldCondition::Equal("Fournisseur", "B"),
+                                                   FieldCondition::Equal("Type", 2),
+                                                   FieldCondition::Empty("Client")};
+    // From a record of another supplier, whose key sorts after B's 'a' family.
+    table.First();
+    ASSERT_EQ(table.FieldByName("Famille").AsString(), "z");
+    ASSERT_TRUE(table.LocateNext(supplierB));
+    EXPECT_EQ(table.FieldByName("Famille").AsString(), "a");
+    // Nothing deleted: each match is passed once, in key order.
+    ASSERT_TRUE(table.LocateNext(supplierB));
+    EXPECT_EQ(table.FieldByName("Famille").AsString(), "m");
+    EXPECT_FALSE(table.LocateNext(supplierB));
+    table.Close();
+}
+
 TEST_F(TableTest, LocateTreatsNullAsEmptyTextAndAsZero) {
     testing::CreateTable(File("Perso.DB"), "Perso.sql");
     {
