@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+
+#include "TestSupport.h"
+#include "app/Startup.h"
+
+using quorvane::WantsConfiguration;
+using quorvane::testing::ReadFile;
+using quorvane::testing::TempDir;
+using quorvane::testing::WriteFile;
+
+namespace {
+
+TEST(Startup, OnlyTheSingleWordConfigInAnyCaseOpensTheConfiguration) {
+    EXPECT_TRUE(WantsConfiguration({"QuorvaneClient", "CONFIG"}));
+    EXPECT_TRUE(WantsConfiguration({"QuorvaneClient", "config"}));
+    EXPECT_TRUE(WantsConfiguration({"QuorvaneClient", "CoNfIg"}));
+    EXPECT_FALSE(WantsConfiguration({"QuorvaneClient"}));
+    EXPECT_FALSE(WantsConfiguration({"QuorvaneClient", "CONFIG", "x"}));
+    EXPECT_FALSE(WantsConfiguration({"QuorvaneClient", "/CONFIG"}));
+    EXPECT_FALSE(WantsConfiguration({"QuorvaneClient", "-config"}));
+    EXPECT_FALSE(WantsConfiguration({"QuorvaneClient", "CONFIGURATION"}));
+}
+
+// A refused directory in ombbde.ini: one warning, then the program ends at once with exit code
+// 0, before any window (so no run, no report, no countdown).
+TEST(Startup, RefusedDatabaseDirectoryWarnsOnceAndEndsWithoutAWindow) {
+    TempDir dir;
+    std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient",
+                               dir.path() / "QuorvaneClient");
+    WriteFile(dir.path() / "QuorvaneClient.ini", "[Setup]\r\nDir=" + dir.folder() + "store\r\n");
+    WriteFile(dir.path() / "store" / "ombbde.ini",
+              "[Alias]\r\nOmbrelin=" + dir.folder() + "absent\r\n");
+    const std::string command =
+        "cd '" + dir.folder() +
+        "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 60 "
+        "./QuorvaneClient > out.txt 2> err.txt";
+    const auto start = std::chrono::steady_clock::now();
+    const int status = std::system(command.c_str());
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_LT(elapsed, std::chrono::seconds(10));
+    const std::string err = ReadFile(dir.path() / "err.txt");
+    const std::string warning =
+        "Avertissement : Répertoire Ombrelin non valide : " + dir.folder() + "absent\n";
+    EXPECT_NE(err.find(warning), std::string::npos) << err;
+    EXPECT_EQ(err.find("Avertissement", err.find(warning) + 1), std::string::npos)
+        << "one warning only";
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "QuorvaneClientAutoLog.html"));
+}
+
+}  // namespace
