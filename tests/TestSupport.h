@@ -14,7 +14,7 @@ namespace quorvane::testing {
 // A fresh folder per test, removed afterwards (permissions restored first so that tests that
 // make it read-only still clean up).
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "quorvane-XXXXXX").string();
         if (::mkdtemp(tmpl.data()) == nullptr) {
@@ -39,7 +39,7 @@ public:
     // The folder as the program spells folders: ending with "/".
     std::string folder() const { return path_.string() + "/"; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -57,6 +57,8 @@ inline std::string ReadFile(const std::filesystem::path& path) {
 }
 
 // Running as root ignores file permissions; tests that rely on a refused access skip then.
-inline bool PermissionsAreEnforced() { return ::geteuid() != 0; }
+inline bool PermissionsAreEnforced() {
+    return ::geteuid() != 0;
+}
 
 }  // namespace quorvane::testing

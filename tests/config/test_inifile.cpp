@@ -13,7 +13,7 @@ using quorvane::testing::WriteFile;
 namespace {
 
 class IniFileTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     std::filesystem::path path = dir.path() / "QuorvaneClient.ini";
 };
@@ -74,10 +74,11 @@ TEST_F(IniFileTest, WriteKeepsEveryOtherLineByteForByte) {
     ini.WriteBool("quorvane", "REMISE_ACHAT", true);
     ini.WriteString("Quorvane", "Document", "1");
     ini.WriteInteger("Nouvelle", "Port", 2121);
-    EXPECT_EQ(ReadFile(path),
-              "; installation\r\n[Setup]\r\nDir=/opt/ombrelin\r\n\r\n[Quorvane]\r\nRemise_Achat=1\r\n"
-              "TypeEnvoi=FTP\r\nDocument=1\r\n\r\n[Quorvane_FTP]\r\nHost=h\r\n"
-              "[Nouvelle]\r\nPort=2121\r\n");
+    EXPECT_EQ(
+        ReadFile(path),
+        "; installation\r\n[Setup]\r\nDir=/opt/ombrelin\r\n\r\n[Quorvane]\r\nRemise_Achat=1\r\n"
+        "TypeEnvoi=FTP\r\nDocument=1\r\n\r\n[Quorvane_FTP]\r\nHost=h\r\n"
+        "[Nouvelle]\r\nPort=2121\r\n");
 }
 
 TEST_F(IniFileTest, WriteKeepsLfFilesLfAndCreatesPrivateFile) {

@@ -33,8 +33,7 @@ ProgramRun RunProgramIn(const TempDir& dir, const std::string& arguments = "") {
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command.c_str());
     ProgramRun run;
-    run.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }

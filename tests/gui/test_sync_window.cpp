@@ -16,7 +16,7 @@ using quorvane::testing::WriteFile;
 namespace {
 
 class SyncWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { quorvane::testing::Application(); }
     TempDir dir;
     ProgramPaths paths = ProgramPaths::ForFolder(dir.path().string());
