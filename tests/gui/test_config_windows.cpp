@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QInputDevice>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -50,9 +49,6 @@ struct Box {
 class ConfigWindowsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        // Qt's registry of input devices must outlive the application object, which deletes the
-        // keyboard and mouse the test events create: made first, it is destroyed last at exit.
-        QInputDevice::devices();
         quorvane::testing::Application();
         dialogs::Hooks hooks;
         hooks.Box = [this](dialogs::BoxKind kind, const QString& text) {
