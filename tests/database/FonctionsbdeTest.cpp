@@ -119,7 +119,7 @@ TEST_F(FonctionsbdeTest, AnExistingAliasKeepsItsDefinitionButItsDatabaseIsRepoin
     const fs::path root = dir.Path() / "store";
     MakeStore(root);
     fs::create_directories(dir.Path() / "ancien");
-    Session().AddStandardAlias("OMBRELINMAJ", (dir.Path() / "ancien").string(), "PARADOX");
+    Session().AddStandardAlias("OMBRELINMAJ", (dir.Path() / "ancien").string(), "STANDARD");
     EXPECT_TRUE(Init({"[ALIAS]", "ombrelin=" + root.string()}));
     EXPECT_EQ(Session().AliasDirectory("OmbrelinMaj"), root.string() + "/Maj");
     EXPECT_EQ(Session().OpenDatabase("OmbrelinMaj").AliasName(), "OMBRELINMAJ");
