@@ -42,6 +42,15 @@ std::string ErrorText(const std::exception_ptr& error) {
 
 }  // namespace
 
+bool CollectLines(const TNativeXmlOMB& xml, TXMLNodeListOMB& lines) {
+    const auto lignes = xml.Root().FindChild("Lignes");
+    if (!lignes) {
+        return false;
+    }
+    lignes->ChildrenByName("Ligne", lines);
+    return true;
+}
+
 bool InsertLine(IntegrationContext& context, TTable& table, const TXMLNodeOMB& ligne,
                 const std::string& prefix) {
     try {

@@ -34,6 +34,13 @@ namespace quorvane {
 
 class TXMLNodeOMB;
 
+class TNativeXmlOMB;
+class TXMLNodeListOMB;
+
+// The "Ligne" children of the file's "Lignes", in document order; false when the file has no
+// "Lignes" at all.
+bool CollectLines(const TNativeXmlOMB& xml, TXMLNodeListOMB& lines);
+
 // The guarded record operations. Each is all or nothing: a refusal is reported with the
 // operation's prefix and the record number, undone alone, and the caller goes on.
 // Inserts the line as a new record; false when it was refused.

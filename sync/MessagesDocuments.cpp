@@ -33,12 +33,10 @@ bool InsertLines(IntegrationContext& context, const TNativeXmlOMB& xml, TableSpa
         kind == MessageKind::Message
             ? "[Fonction MessageInsertRecords()] Erreur à l'insertion de l'enregistrement "
             : "[Fonction DocumentInsertRecords()] Erreur à l'insertion de l'enregistrement ";
-    const auto lignes = xml.Root().FindChild("Lignes");
-    if (!lignes) {
+    TXMLNodeListOMB lines;
+    if (!CollectLines(xml, lines)) {
         return false;
     }
-    TXMLNodeListOMB lines;
-    lignes->ChildrenByName("Ligne", lines);
     if (lines.Count() == 0) {
         return true;
     }

@@ -14,12 +14,10 @@ const std::string kInsertPrefix = kPrefix + "Erreur à l'insertion de l'enregist
 }  // namespace
 
 bool PersoUpdateRecords(IntegrationContext& context, TableSpan& span, const TNativeXmlOMB& xml) {
-    const auto lignes = xml.Root().FindChild("Lignes");
-    if (!lignes) {
+    TXMLNodeListOMB lines;
+    if (!CollectLines(xml, lines)) {
         return false;
     }
-    TXMLNodeListOMB lines;
-    lignes->ChildrenByName("Ligne", lines);
     if (lines.Count() == 0) {
         return true;
     }

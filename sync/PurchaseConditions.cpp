@@ -38,12 +38,7 @@ void PurchaseConditions::IndexLines(const TNativeXmlOMB& xml) {
     indexed_ = &xml;
     lines_ = std::make_unique<TXMLNodeListOMB>();
     linesBySupplier_.clear();
-    const auto lignes = xml.Root().FindChild("Lignes");
-    hasLignes_ = lignes != nullptr;
-    if (!lignes) {
-        return;
-    }
-    lignes->ChildrenByName("Ligne", *lines_);
+    hasLignes_ = CollectLines(xml, *lines_);
     for (int i = 0; i < lines_->Count(); ++i) {
         const TXMLNodeOMB* line = lines_->Item(i);
         linesBySupplier_[line->ReadAttribute("Fournisseur", "")].push_back(line);
