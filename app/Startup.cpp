@@ -62,7 +62,7 @@ int RunProgram(const QStringList& arguments) {
         }
         StyleManager::TrySetStyle(QStringLiteral("Smokey Quartz Kamri"), true);
         QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
-        QApplication::setApplicationVersion(QStringLiteral("1.0.0.0"));
+        QApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
         QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/quorvane.png")));
 
         std::unique_ptr<QWidget> mainWindow;

@@ -8,7 +8,7 @@
 
 // The version record, readable with `strings QuorvaneClient` on a store machine; the package
 // carries the same number.
-[[gnu::used]] static const char kVersionRecord[] = "QuorvaneClient 1.0.0.0";
+[[gnu::used]] static const char kVersionRecord[] = "QuorvaneClient " QUORVANE_VERSION;
 
 int main(int argc, char* argv[]) {
     // Large head-office documents free millions of small blocks at once; without fast bins the
