@@ -199,7 +199,12 @@ void TFicheQuorvaneClientAuto::ProgressChanged(Categorie categorie, const Progre
 }
 
 void TFicheQuorvaneClientAuto::ProcessMessages() {
-    QCoreApplication::processEvents();
+    // The integration asks after every line; a repaint every few frames keeps the window alive
+    // without paying an event-loop pass for each of a hundred thousand lines.
+    if (!sinceRepaint_.isValid() || sinceRepaint_.elapsed() >= 15) {
+        QCoreApplication::processEvents();
+        sinceRepaint_.restart();
+    }
 }
 
 }  // namespace quorvane

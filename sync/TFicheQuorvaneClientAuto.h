@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <array>
@@ -73,6 +74,7 @@ class TFicheQuorvaneClientAuto : public QWidget, private RunView {
 
     std::unique_ptr<SynchronizationRun> run_;
     CloseCountdown countdown_;
+    QElapsedTimer sinceRepaint_;
 };
 
 }  // namespace quorvane
