@@ -6,7 +6,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 demo/install-packages.sh
-cmake -S . -B build -G Ninja -DQUORVANE_TESTS=OFF -DQUORVANE_BENCH=OFF >/dev/null
+cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j"$(nproc)" --target QuorvaneClient
 
 run="$root/demo/run"
