@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/Dialogs.h"
+#include "app/FormFont.h"
 #include "app/StyleManager.h"
 #include "config/IniFile.h"
 #include "config/ProgramPaths.h"
@@ -60,6 +61,8 @@ int RunProgram(const QStringList& arguments) {
         if (!PrepareDatabaseEnvironment(paths)) {
             return 0;
         }
+        // Under a style sheet, controls take the application's font rather than their window's.
+        QApplication::setFont(FormFont(QStringLiteral("MS Sans Serif"), 11));
         StyleManager::TrySetStyle(QStringLiteral("Smokey Quartz Kamri"), true);
         QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
         QApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));

@@ -1,6 +1,5 @@
 #include "config/TFicheFtpParam.h"
 
-#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,6 +11,7 @@
 #include <utility>
 
 #include "app/Dialogs.h"
+#include "app/FormFont.h"
 #include "config/IniFile.h"
 #include "config/TextConversion.h"
 
@@ -90,7 +90,7 @@ TFicheFtpParam::TFicheFtpParam(QWidget* owner, std::string cheminIni, std::strin
       section_(std::move(section)) {
     setObjectName(QStringLiteral("FicheFtpParam"));
     setWindowTitle(QStringLiteral("Paramétrage FTP"));
-    setFont(QFont(QStringLiteral("Tahoma"), 8));
+    setFont(FormFont(QStringLiteral("Tahoma"), 11));  // 8 points at 96 dpi
     setFixedSize(377, 193);
     BuildControls();
     RunHandler(this, [this] { FormCreate(); });

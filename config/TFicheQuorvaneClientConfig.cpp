@@ -1,7 +1,7 @@
 #include "config/TFicheQuorvaneClientConfig.h"
+#include "app/FormFont.h"
 
 #include <QCheckBox>
-#include <QFont>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -37,7 +37,7 @@ TFicheQuorvaneClientConfig::TFicheQuorvaneClientConfig(ProgramPaths paths, QWidg
       paths_(std::move(paths)) {
     setObjectName(QStringLiteral("FicheQuorvaneClientConfig"));
     setWindowTitle(QStringLiteral("Paramétrage de la Quorvane client"));
-    setFont(QFont(QStringLiteral("Tahoma"), 8));
+    setFont(FormFont(QStringLiteral("Tahoma"), 11));  // 8 points at 96 dpi
     setFixedSize(348, 368);
     BuildControls();
     RunHandler(this, [this] { FormCreate(); });

@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "app/FormFont.h"
+
 namespace quorvane {
 namespace {
 
@@ -58,9 +60,7 @@ TFicheQuorvaneClientAuto::TFicheQuorvaneClientAuto(ProgramPaths paths, RunOption
     setObjectName(QStringLiteral("FicheQuorvaneClientAuto"));
     setWindowTitle(QStringLiteral("Quorvane Client - Avancement de la synchronisation"));
     setWindowIcon(QIcon(QStringLiteral(":/images/quorvane.png")));
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(FormFont(QStringLiteral("MS Sans Serif"), 11));
     setFixedSize(514, 323);
     BuildControls();
 
@@ -87,8 +87,8 @@ void TFicheQuorvaneClientAuto::BuildControls() {
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(16, 8, 481, 177);
     lblDllQuorvane =
-        MakeLabel(GroupBox1, "lblDllQuorvane", QStringLiteral("Téléchargement"), 155, 14, 80);
-    lblIntBDD = MakeLabel(GroupBox1, "lblIntBDD", QStringLiteral("Intégration BDD"), 293, 14, 90);
+        MakeLabel(GroupBox1, "lblDllQuorvane", QStringLiteral("Téléchargement"), 155, 14, 130);
+    lblIntBDD = MakeLabel(GroupBox1, "lblIntBDD", QStringLiteral("Intégration BDD"), 293, 14, 130);
 
     const QPixmap succes(QStringLiteral(":/images/succes.png"));
     const QPixmap echec(QStringLiteral(":/images/echec.png"));
