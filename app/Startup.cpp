@@ -62,7 +62,7 @@ int RunProgram(const QStringList& arguments) {
             return 0;
         }
         // Under a style sheet, controls take the application's font rather than their window's.
-        QApplication::setFont(FormFont(QStringLiteral("MS Sans Serif"), 11));
+        QApplication::setFont(FormFontPixels(QStringLiteral("MS Sans Serif"), 11));
         StyleManager::TrySetStyle(QStringLiteral("Smokey Quartz Kamri"), true);
         QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
         QApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));

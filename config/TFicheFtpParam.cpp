@@ -90,7 +90,7 @@ TFicheFtpParam::TFicheFtpParam(QWidget* owner, std::string cheminIni, std::strin
       section_(std::move(section)) {
     setObjectName(QStringLiteral("FicheFtpParam"));
     setWindowTitle(QStringLiteral("Paramétrage FTP"));
-    setFont(FormFont(QStringLiteral("Tahoma"), 11));  // 8 points at 96 dpi
+    setFont(FormFontPoints(QStringLiteral("Tahoma"), 8));
     setFixedSize(377, 193);
     BuildControls();
     RunHandler(this, [this] { FormCreate(); });

@@ -37,7 +37,7 @@ TFicheQuorvaneClientConfig::TFicheQuorvaneClientConfig(ProgramPaths paths, QWidg
       paths_(std::move(paths)) {
     setObjectName(QStringLiteral("FicheQuorvaneClientConfig"));
     setWindowTitle(QStringLiteral("Paramétrage de la Quorvane client"));
-    setFont(FormFont(QStringLiteral("Tahoma"), 11));  // 8 points at 96 dpi
+    setFont(FormFontPoints(QStringLiteral("Tahoma"), 8));
     setFixedSize(348, 368);
     BuildControls();
     RunHandler(this, [this] { FormCreate(); });

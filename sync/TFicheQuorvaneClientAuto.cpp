@@ -60,7 +60,7 @@ TFicheQuorvaneClientAuto::TFicheQuorvaneClientAuto(ProgramPaths paths, RunOption
     setObjectName(QStringLiteral("FicheQuorvaneClientAuto"));
     setWindowTitle(QStringLiteral("Quorvane Client - Avancement de la synchronisation"));
     setWindowIcon(QIcon(QStringLiteral(":/images/quorvane.png")));
-    setFont(FormFont(QStringLiteral("MS Sans Serif"), 11));
+    setFont(FormFontPixels(QStringLiteral("MS Sans Serif"), 11));
     setFixedSize(514, 323);
     BuildControls();
 
