@@ -15,7 +15,13 @@ int main(int argc, char* argv[]) {
     // allocator does not pay for merging them on the next large allocation.
     mallopt(M_MXFAST, 0);
     quorvane::ChoosePlatformWhenHeadless();
+    // Taken before Qt removes the options it knows (-platform, -style, ...): "CONFIG -style x"
+    // is two arguments, and opens the synchronization window.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
     QApplication application(argc, argv);
     std::setlocale(LC_ALL, "");
-    return quorvane::RunProgram(QApplication::arguments());
+    return quorvane::RunProgram(arguments);
 }

@@ -24,6 +24,20 @@ TEST(Startup, OnlyTheSingleWordConfigInAnyCaseOpensTheConfiguration) {
     EXPECT_FALSE(WantsConfiguration({"QuorvaneClient", "CONFIGURATION"}));
 }
 
+// Qt's own options count as arguments: with one after it, CONFIG opens the synchronization
+// window, whose run writes its report (no settings file) a second after the start.
+TEST(Startup, QtOptionsAfterConfigMakeItASynchronization) {
+    TempDir dir;
+    std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient",
+                               dir.path() / "QuorvaneClient");
+    const std::string command =
+        "cd '" + dir.folder() +
+        "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 4 "
+        "./QuorvaneClient CONFIG -reverse > out.txt 2>&1";
+    (void)std::system(command.c_str());
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "QuorvaneClientAutoLog.html"));
+}
+
 // A refused directory in ombbde.ini: one warning, then the program ends at once with exit code
 // 0, before any window (so no run, no report, no countdown).
 TEST(Startup, RefusedDatabaseDirectoryWarnsOnceAndEndsWithoutAWindow) {
