@@ -46,7 +46,7 @@ bool InsertLines(IntegrationContext& context, const TNativeXmlOMB& xml, TableSpa
     for (int i = 0; i < lines.Count(); ++i) {
         InsertLine(context, table, *lines.Item(i), prefix);
         context.Display.StepProgress(categorie);
-        context.Display.ProcessMessages();
+        context.Display.ProcessMessagesAfterLine();
     }
     return true;
 }

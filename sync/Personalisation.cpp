@@ -36,7 +36,7 @@ bool PersoUpdateRecords(IntegrationContext& context, TableSpan& span, const TNat
                                " est ignorée : la valeur '" + text +
                                "' de l'attribut Groupe n'est pas un nombre entier.");
                 context.Display.StepProgress(Categorie::Personnalisation);
-                context.Display.ProcessMessages();
+                context.Display.ProcessMessagesAfterLine();
                 continue;
             }
             groupe = *value;
@@ -53,7 +53,7 @@ bool PersoUpdateRecords(IntegrationContext& context, TableSpan& span, const TNat
         }
         InsertLine(context, table, line, kInsertPrefix);
         context.Display.StepProgress(Categorie::Personnalisation);
-        context.Display.ProcessMessages();
+        context.Display.ProcessMessagesAfterLine();
     }
     return true;
 }

@@ -38,7 +38,14 @@ void RunDisplay::StepProgress(Categorie categorie) {
 void RunDisplay::ProcessMessages() {
     ++processMessagesCount_;
     if (view_ != nullptr) {
-        view_->ProcessMessages();
+        view_->ProcessMessages(false);
+    }
+}
+
+void RunDisplay::ProcessMessagesAfterLine() {
+    ++processMessagesCount_;
+    if (view_ != nullptr) {
+        view_->ProcessMessages(true);
     }
 }
 

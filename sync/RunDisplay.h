@@ -24,7 +24,8 @@ class RunView {
     virtual void ImageChanged(Categorie categorie, Colonne colonne, ImageState state) = 0;
     virtual void ProgressChanged(Categorie categorie, const ProgressState& progress) = 0;
     // Lets the window repaint during a long run (the run is one long handler on the GUI thread).
-    virtual void ProcessMessages() = 0;
+    // After each line of a file the window may skip the pass when it repainted moments ago.
+    virtual void ProcessMessages(bool afterLine) = 0;
 };
 
 // The run's visible state, held without any window so that tests can read it.
@@ -43,6 +44,7 @@ class RunDisplay {
     const ProgressState& Progress(Categorie categorie) const { return progress_[Index(categorie)]; }
 
     void ProcessMessages();
+    void ProcessMessagesAfterLine();
     // How many times the run let the window repaint; the FTP retrieval's repaint points are
     // part of its contract.
     int ProcessMessagesCount() const { return processMessagesCount_; }

@@ -198,10 +198,11 @@ void TFicheQuorvaneClientAuto::ProgressChanged(Categorie categorie, const Progre
     bar->setValue(progress.Position);
 }
 
-void TFicheQuorvaneClientAuto::ProcessMessages() {
+void TFicheQuorvaneClientAuto::ProcessMessages(bool afterLine) {
     // The integration asks after every line; a repaint every few frames keeps the window alive
-    // without paying an event-loop pass for each of a hundred thousand lines.
-    if (!sinceRepaint_.isValid() || sinceRepaint_.elapsed() >= 15) {
+    // without paying an event-loop pass for each of a hundred thousand lines. Between
+    // categories the window always repaints.
+    if (!afterLine || !sinceRepaint_.isValid() || sinceRepaint_.elapsed() >= 15) {
         QCoreApplication::processEvents();
         sinceRepaint_.restart();
     }

@@ -68,7 +68,7 @@ class TFicheQuorvaneClientAuto : public QWidget, private RunView {
   private:
     void ImageChanged(Categorie categorie, Colonne colonne, ImageState state) override;
     void ProgressChanged(Categorie categorie, const ProgressState& progress) override;
-    void ProcessMessages() override;
+    void ProcessMessages(bool afterLine) override;
 
     void BuildControls();
 

@@ -89,7 +89,7 @@ class BarView : public RunView {
             seen.push_back(std::to_string(progress.Position) + "/" + std::to_string(progress.Max));
         }
     }
-    void ProcessMessages() override {}
+    void ProcessMessages(bool) override {}
     std::vector<std::string> seen;
 };
 

@@ -41,7 +41,7 @@ class SlowView : public RunView {
     explicit SlowView(std::chrono::milliseconds pause) : pause_(pause) {}
     void ImageChanged(Categorie, Colonne, ImageState) override {}
     void ProgressChanged(Categorie, const ProgressState&) override {}
-    void ProcessMessages() override { std::this_thread::sleep_for(pause_); }
+    void ProcessMessages(bool) override { std::this_thread::sleep_for(pause_); }
 
   private:
     std::chrono::milliseconds pause_;
