@@ -165,6 +165,47 @@ std::int32_t StrToIntDef(std::string_view text, std::int32_t defaultValue) {
     return TryStrToInt(text).value_or(defaultValue);
 }
 
+std::u32string FoldCase(std::string_view utf8) {
+    std::u32string folded;
+    folded.reserve(utf8.size());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        std::size_t len = 1;
+        char32_t cp = b;
+        if ((b & 0xE0) == 0xC0) {
+            len = 2;
+            cp = b & 0x1Fu;
+        } else if ((b & 0xF0) == 0xE0) {
+            len = 3;
+            cp = b & 0x0Fu;
+        } else if ((b & 0xF8) == 0xF0) {
+            len = 4;
+            cp = b & 0x07u;
+        }
+        if (len > 1) {
+            if (i + len > utf8.size()) {
+                len = 1;
+                cp = b;
+            } else {
+                for (std::size_t k = 1; k < len; ++k) {
+                    cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
+                }
+            }
+        }
+        if ((cp >= 'A' && cp <= 'Z') || (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7)) {
+            cp += 0x20;
+        } else if (cp == 0x152 || cp == 0x160 || cp == 0x17D) {
+            cp += 1;  // Œ, Š, Ž
+        } else if (cp == 0x178) {
+            cp = 0xFF;  // Ÿ
+        }
+        folded += cp;
+        i += len;
+    }
+    return folded;
+}
+
 std::string AsciiUpper(std::string_view text) {
     std::string out(text);
     for (char& c : out) {

@@ -27,6 +27,10 @@ std::int32_t StrToIntDef(std::string_view text, std::int32_t defaultValue);
 // Without the blanks and tabs at either end.
 std::string_view TrimBlanks(std::string_view text);
 
+// The text's characters with letter case folded (every letter Windows-1252 has, accented ones
+// included), for comparing and ordering codes without regard to case.
+std::u32string FoldCase(std::string_view utf8);
+
 // ASCII upper case, as the command line and INI names are compared.
 std::string AsciiUpper(std::string_view text);
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);

@@ -1,8 +1,9 @@
 #include "sync/PurchaseConditions.h"
 
 #include <algorithm>
-#include <set>
+#include <map>
 
+#include "config/TextConversion.h"
 #include "database/Table.h"
 #include "xml/Tnativexml.h"
 
@@ -13,16 +14,6 @@ const std::string kDeletePrefix =
     "[Fonction RemisesDeleteRecord()] Erreur lors de la suppression de l'enregistrement ";
 const std::string kInsertPrefix =
     "[Fonction RAInsertRecords()] Erreur à l'insertion de l'enregistrement ";
-
-struct LessIgnoringCase {
-    bool operator()(const std::string& a, const std::string& b) const {
-        const auto fold = [](char c) {
-            return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-        };
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                            [&](char x, char y) { return fold(x) < fold(y); });
-    }
-};
 
 }  // namespace
 
@@ -48,14 +39,21 @@ void PurchaseConditions::IndexLines(const TNativeXmlOMB& xml) {
 std::vector<std::string> PurchaseConditions::RemisesSupplierList(const TNativeXmlOMB& xml) {
     IndexLines(xml);
     // A code equal to one already listed, but for case, is ignored: the first spelling stays.
-    std::set<std::string, LessIgnoringCase> codes;
+    // Keyed and ordered by the code without case; the spelling kept is the first one met.
+    std::map<std::u32string, std::string> codes;
     for (int i = 0; i < lines_->Count(); ++i) {
         const TXMLNodeOMB* line = lines_->Item(i);
         if (line->IndexOfAttribute("Fournisseur") >= 0) {
-            codes.insert(line->ReadAttribute("Fournisseur", ""));
+            std::string code = line->ReadAttribute("Fournisseur", "");
+            codes.try_emplace(FoldCase(code), std::move(code));
         }
     }
-    return {codes.begin(), codes.end()};
+    std::vector<std::string> list;
+    list.reserve(codes.size());
+    for (auto& entry : codes) {
+        list.push_back(std::move(entry.second));
+    }
+    return list;
 }
 
 bool PurchaseConditions::RemisesUpdateRecords(TableSpan& table, bool deleteEnabled,

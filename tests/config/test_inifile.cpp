@@ -117,6 +117,13 @@ TEST(TextConversion, WholeNumbersAndCodePage) {
     EXPECT_FALSE(TryStrToInt("-"));
     EXPECT_EQ(quorvane::Utf8ToCp1252("àé€Ω"), "\xe0\xe9\x80?");
     EXPECT_EQ(quorvane::Cp1252ToUtf8("\x9c\xff"), "œÿ");
+    // Codes compared without case, accented letters included, and only letters folded.
+    using quorvane::FoldCase;
+    EXPECT_EQ(FoldCase("ÉLÉGANCE-Œuvre"), FoldCase("élégance-œUVRE"));
+    EXPECT_EQ(FoldCase("ŸŠŽ"), FoldCase("ÿšž"));
+    EXPECT_NE(FoldCase("×"), FoldCase("÷"));
+    EXPECT_NE(FoldCase("E"), FoldCase("É"));
+    EXPECT_LT(FoldCase("abc"), FoldCase("ABD"));
 }
 
 }  // namespace
