@@ -28,8 +28,11 @@ class TempDir {
         std::error_code ec;
         for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
              it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ec);
+            // A link's target may lie outside the folder (a file of the source tree): leave it.
+            if (!it->is_symlink(ec)) {
+                std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::add, ec);
+            }
         }
         std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add, ec);
