@@ -42,6 +42,45 @@ char EncodeCp1252(char32_t cp) {
     return '?';
 }
 
+// One character of a UTF-8 text; a malformed sequence is its first byte alone, not valid.
+struct DecodedChar {
+    char32_t codePoint;
+    std::size_t length;
+    bool valid;
+};
+
+DecodedChar DecodeUtf8(std::string_view text, std::size_t i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    std::size_t len = 0;
+    char32_t cp = 0;
+    if (b < 0x80) {
+        return {b, 1, true};
+    }
+    if ((b & 0xE0) == 0xC0) {
+        len = 2;
+        cp = b & 0x1Fu;
+    } else if ((b & 0xF0) == 0xE0) {
+        len = 3;
+        cp = b & 0x0Fu;
+    } else if ((b & 0xF8) == 0xF0) {
+        len = 4;
+        cp = b & 0x07u;
+    } else {
+        return {b, 1, false};
+    }
+    if (i + len > text.size()) {
+        return {b, 1, false};
+    }
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto cont = static_cast<unsigned char>(text[i + k]);
+        if ((cont & 0xC0) != 0x80) {
+            return {b, 1, false};
+        }
+        cp = (cp << 6) | (cont & 0x3Fu);
+    }
+    return {cp, len, true};
+}
+
 }  // namespace
 
 std::string Cp1252ToUtf8(std::string_view bytes) {
@@ -65,44 +104,9 @@ std::string Utf8ToCp1252(std::string_view text) {
     out.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        if (b < 0x80) {
-            out += static_cast<char>(b);
-            ++i;
-            continue;
-        }
-        std::size_t len = 0;
-        char32_t cp = 0;
-        if ((b & 0xE0) == 0xC0) {
-            len = 2;
-            cp = b & 0x1Fu;
-        } else if ((b & 0xF0) == 0xE0) {
-            len = 3;
-            cp = b & 0x0Fu;
-        } else if ((b & 0xF8) == 0xF0) {
-            len = 4;
-            cp = b & 0x07u;
-        } else {
-            out += '?';
-            ++i;
-            continue;
-        }
-        bool valid = i + len <= text.size();
-        for (std::size_t k = 1; valid && k < len; ++k) {
-            const auto cont = static_cast<unsigned char>(text[i + k]);
-            if ((cont & 0xC0) != 0x80) {
-                valid = false;
-            } else {
-                cp = (cp << 6) | (cont & 0x3Fu);
-            }
-        }
-        if (!valid) {
-            out += '?';
-            ++i;
-            continue;
-        }
-        out += EncodeCp1252(cp);
-        i += len;
+        const DecodedChar c = DecodeUtf8(text, i);
+        out += c.valid ? EncodeCp1252(c.codePoint) : '?';
+        i += c.length;
     }
     return out;
 }
@@ -170,29 +174,8 @@ std::u32string FoldCase(std::string_view utf8) {
     folded.reserve(utf8.size());
     std::size_t i = 0;
     while (i < utf8.size()) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        std::size_t len = 1;
-        char32_t cp = b;
-        if ((b & 0xE0) == 0xC0) {
-            len = 2;
-            cp = b & 0x1Fu;
-        } else if ((b & 0xF0) == 0xE0) {
-            len = 3;
-            cp = b & 0x0Fu;
-        } else if ((b & 0xF8) == 0xF0) {
-            len = 4;
-            cp = b & 0x07u;
-        }
-        if (len > 1) {
-            if (i + len > utf8.size()) {
-                len = 1;
-                cp = b;
-            } else {
-                for (std::size_t k = 1; k < len; ++k) {
-                    cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
-                }
-            }
-        }
+        const DecodedChar c = DecodeUtf8(utf8, i);
+        char32_t cp = c.codePoint;
         if ((cp >= 'A' && cp <= 'Z') || (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7)) {
             cp += 0x20;
         } else if (cp == 0x152 || cp == 0x160 || cp == 0x17D) {
@@ -201,7 +184,7 @@ std::u32string FoldCase(std::string_view utf8) {
             cp = 0xFF;  // Ÿ
         }
         folded += cp;
-        i += len;
+        i += c.length;
     }
     return folded;
 }
