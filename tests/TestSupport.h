@@ -59,6 +59,19 @@ inline std::string ReadFile(const std::filesystem::path& path) {
     return buffer.str();
 }
 
+// A stand-in for the desktop's viewer in `bin`: it records each path it is asked to open, one per
+// line, in `record`. The record is replaced by a rename so that a test polling for it never reads
+// it half-written.
+inline void WriteViewerStandIn(const std::filesystem::path& bin,
+                               const std::filesystem::path& record) {
+    const auto script = bin / "xdg-open";
+    WriteFile(
+        script,
+        "#!/bin/sh\nf='" + record.string() +
+            "'\n{ cat \"$f\" 2>/dev/null; echo \"$@\"; } > \"$f.$$\" && mv \"$f.$$\" \"$f\"\n");
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+}
+
 // Running as root ignores file permissions; tests that rely on a refused access skip then.
 inline bool PermissionsAreEnforced() {
     return ::geteuid() != 0;

@@ -9,6 +9,7 @@
 using quorvane::testing::ReadFile;
 using quorvane::testing::TempDir;
 using quorvane::testing::WriteFile;
+using quorvane::testing::WriteViewerStandIn;
 
 namespace {
 
@@ -23,10 +24,7 @@ ProgramRun RunProgramIn(const TempDir& dir, const std::string& arguments = "") {
     const auto program = dir.path() / "QuorvaneClient";
     std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient", program,
                                std::filesystem::copy_options::overwrite_existing);
-    WriteFile(dir.path() / "bin" / "xdg-open",
-              "#!/bin/sh\necho \"$@\" >> \"" + dir.folder() + "opened.txt\"\n");
-    std::filesystem::permissions(dir.path() / "bin" / "xdg-open",
-                                 std::filesystem::perms::owner_all);
+    WriteViewerStandIn(dir.path() / "bin", dir.path() / "opened.txt");
     const std::string command = "cd '" + dir.folder() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
                                 "-u QT_QPA_PLATFORM PATH='" + dir.folder() + "bin':\"$PATH\" " +
                                 "timeout 120 ./QuorvaneClient " + arguments + " > out.txt 2>&1";

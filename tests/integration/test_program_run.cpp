@@ -54,9 +54,7 @@ TEST(ProgramRun, FolderModeIntegratesTheDemoStoreWithoutAReport) {
                   (root / "source").string() + "\r\n");
     std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient",
                                root / "QuorvaneClient");
-    WriteFile(root / "bin" / "xdg-open",
-              "#!/bin/sh\necho \"$@\" >> \"" + dir.folder() + "opened.txt\"\n");
-    std::filesystem::permissions(root / "bin" / "xdg-open", std::filesystem::perms::owner_all);
+    WriteViewerStandIn(root / "bin", dir.path() / "opened.txt");
 
     const std::string command = "cd '" + dir.folder() +
                                 "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "

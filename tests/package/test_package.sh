@@ -194,7 +194,9 @@ folder="$root/opt/quorvane-client"
 mkdir -p "$folder/Auto"
 # Records what the program asks the desktop to open instead of starting a browser.
 mkdir -p "$tmp/bin"
-printf '#!/bin/sh\necho "$@" >> "%s/opened.txt"\n' "$tmp" >"$tmp/bin/xdg-open"
+# The record is replaced by a rename so that the poll below never reads it half-written.
+printf '#!/bin/sh\nf="%s/opened.txt"\n{ cat "$f" 2>/dev/null; echo "$@"; } > "$f.$$" && mv "$f.$$" "$f"\n' \
+    "$tmp" >"$tmp/bin/xdg-open"
 chmod 755 "$tmp/bin/xdg-open"
 start=$(date +%s)
 # A run that does not end by itself is a failure, not a hang of the suite.

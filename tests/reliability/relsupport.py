@@ -48,8 +48,7 @@ class ProgramFolder:
     store (ombrelin/) whose tables are made by the same SQL as the demo store."""
 
     def __init__(self, binary, categories=(1, 1, 1, 1), net_dir=False):
-        self.tmp = tempfile.TemporaryDirectory(prefix="quorvane-rel-")
-        self.root = Path(self.tmp.name)
+        self.root = Path(tempfile.mkdtemp(prefix="quorvane-rel-"))
         self.source = self.root / "headoffice"
         self.store = self.root / "ombrelin"
         self.admin = self.store / "Administration"
@@ -59,7 +58,10 @@ class ProgramFolder:
         shutil.copy2(binary, self.root / "QuorvaneClient")
         # Stand-in for the desktop's viewer: records what the program asks to open.
         xdg = self.root / "bin" / "xdg-open"
-        xdg.write_text('#!/bin/sh\necho "$@" >> "%s"\n' % (self.root / "opened.txt"))
+        # The record is replaced by a rename so that a poll never reads it half-written.
+        xdg.write_text("#!/bin/sh\nf='%s'\n"
+                       '{ cat "$f" 2>/dev/null; echo "$@"; } > "$f.$$" && mv "$f.$$" "$f"\n'
+                       % (self.root / "opened.txt"))
         xdg.chmod(0o755)
         for sql in sorted(TABLES_SQL.glob("*.sql")):
             folder = self.store / ("Maj" if sql.stem == "FOURNIS" else "Administration")
@@ -78,7 +80,19 @@ class ProgramFolder:
         (self.root / "QuorvaneClient.ini").write_bytes(ini.encode("cp1252"))
 
     def close(self):
-        self.tmp.cleanup()
+        # The program hands its report to xdg-open detached, in a session of its own that the
+        # kill of the program's session does not reach: the stand-in viewer may still be writing
+        # opened.txt while the folder is removed. Retry for a while before giving up on it.
+        for _ in range(50):
+            try:
+                shutil.rmtree(self.root)
+                break
+            except FileNotFoundError:
+                break
+            except OSError:
+                time.sleep(0.1)
+        else:
+            shutil.rmtree(self.root, ignore_errors=True)
 
     @property
     def report(self):

@@ -22,6 +22,7 @@ using quorvane::testing::ReadFile;
 using quorvane::testing::StoreFixture;
 using quorvane::testing::TempDir;
 using quorvane::testing::WriteFile;
+using quorvane::testing::WriteViewerStandIn;
 
 namespace {
 
@@ -228,10 +229,7 @@ TEST(ProgramFolderFaults, ReportThatCannotBeWrittenStillEndsTheProgramByItself) 
     WriteFile(dir.path() / "QuorvaneClient.ini", "[Quorvane]\r\nRemise_Achat=0\r\n");
     std::filesystem::create_directories(dir.path() / "Auto");
     WriteFile(dir.path() / "QuorvaneClientAutoLog.html" / "occupe", "x");
-    WriteFile(dir.path() / "bin" / "xdg-open",
-              "#!/bin/sh\necho \"$@\" >> \"" + dir.folder() + "opened.txt\"\n");
-    std::filesystem::permissions(dir.path() / "bin" / "xdg-open",
-                                 std::filesystem::perms::owner_all);
+    WriteViewerStandIn(dir.path() / "bin", dir.path() / "opened.txt");
     const std::string command = "cd '" + dir.folder() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
                                 "-u QT_QPA_PLATFORM PATH='" + dir.folder() + "bin':\"$PATH\" " +
                                 "timeout 120 ./QuorvaneClient > out.txt 2>&1";
