@@ -27,7 +27,8 @@ done
 run() {
     local target="$1" corpus="$2"
     echo "== $target for ${seconds}s"
-    (cd "$scratch" && "$build/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+    # TMPDIR: the targets' own scratch files go with the rest.
+    (cd "$scratch" && TMPDIR="$scratch" "$build/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
         "$scratch/$corpus" 2>&1 | grep -E 'stat::number_of_executed_units|ERROR|SUMMARY' || true)
     # libFuzzer leaves a crash-*/leak-*/timeout-* file for every finding.
     if ls "$scratch" | grep -qE '^(crash|leak|timeout|oom)-'; then
