@@ -83,16 +83,17 @@ class ProgramFolder:
         # The program hands its report to xdg-open detached, in a session of its own that the
         # kill of the program's session does not reach: the stand-in viewer may still be writing
         # opened.txt while the folder is removed. Retry for a while before giving up on it.
+        # A file vanishing under the removal (the stand-in's record being renamed) is retried
+        # too: it is not the folder being gone.
         for _ in range(50):
+            if not self.root.exists():
+                return
             try:
                 shutil.rmtree(self.root)
-                break
-            except FileNotFoundError:
-                break
+                return
             except OSError:
                 time.sleep(0.1)
-        else:
-            shutil.rmtree(self.root, ignore_errors=True)
+        shutil.rmtree(self.root, ignore_errors=True)
 
     @property
     def report(self):
