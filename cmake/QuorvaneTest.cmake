@@ -14,12 +14,12 @@ function(quorvane_add_test)
         QUORVANE_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data"
         QUORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
         QUORVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
-    set(env "QUORVANE_TEST=1")
+    set(properties LABELS ${T_LABEL} TIMEOUT 300)
     if(T_LABEL STREQUAL "gui")
-        set(env "QT_QPA_PLATFORM=offscreen")
+        list(APPEND properties ENVIRONMENT QT_QPA_PLATFORM=offscreen)
     endif()
     gtest_discover_tests(${T_NAME}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "${env}" TIMEOUT 300)
+        PROPERTIES ${properties})
 endfunction()

