@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "database/DbError.h"
+#include "database/DeclaredType.h"
 #include "database/FieldConversion.h"
 
 namespace {
@@ -76,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
     const TFieldKind& kind = kKinds[data[0] % std::size(kKinds)];
     CheckText(kind, text);
-    (void)quorvane::FieldKindFromDeclaredType(text);
+    (void)quorvane::ColumnTypeFromDeclared(std::string(text));
     if (text.size() >= sizeof(std::int64_t)) {
         std::int64_t money = 0;
         std::memcpy(&money, text.data(), sizeof money);
