@@ -69,7 +69,15 @@ void TField::SetAsMoney(std::int64_t tenThousandths) {
         throw EDBEngineError("La table " + table_->fileName_ + " n'est pas en mode insertion");
     }
     TStoredValue value = ConvertMoneyForField(column_->type.kind, tenThousandths, FieldName());
-    RequireKeptExactly(column_->type, value, MoneyToDecimalText(tenThousandths), FieldName());
+    // An amount of fewer than 16 digits, its four decimals included, is kept as it is by any
+    // floating-point column: only larger ones need the check (and their text for its message).
+    constexpr std::int64_t kFifteenDigits = 1'000'000'000'000'000;
+    const TFieldType type = column_->type.kind.type;
+    const bool surelyKept = (type == TFieldType::Float || type == TFieldType::Money) &&
+                            tenThousandths > -kFifteenDigits && tenThousandths < kFifteenDigits;
+    if (!surelyKept) {
+        RequireKeptExactly(column_->type, value, MoneyToDecimalText(tenThousandths), FieldName());
+    }
     table_->newValues_[index_] = std::move(value);
     table_->assigned_[index_] = true;
 }

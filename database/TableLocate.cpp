@@ -81,9 +81,12 @@ std::vector<TTable::Condition> TTable::Normalise(const std::vector<FieldConditio
     std::vector<Condition> normalised;
     normalised.reserve(conditions.size());
     for (const auto& c : conditions) {
-        FieldByName(c.field);  // raises for a field the table does not have
+        const auto found = fieldIndex_.find(c.field);
+        if (found == fieldIndex_.end()) {
+            FieldByName(c.field);  // raises, naming the field the table does not have
+        }
         Condition n;
-        n.column = fieldIndex_.find(c.field)->second;
+        n.column = found->second;
         n.kind = c.kind == Kind::EqualText && c.text.empty() ? Kind::Empty : c.kind;
         n.text = c.text;
         n.number = c.number;
