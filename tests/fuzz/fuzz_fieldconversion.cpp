@@ -25,6 +25,32 @@ constexpr TFieldKind kKinds[] = {
     {TFieldType::Binary, 64},
 };
 
+// Under every affinity the value is kept or refused with the layer's error naming the field; a
+// text field refuses exactly the texts SQLite would take for numbers.
+void CheckKept(const TFieldKind& kind, std::string_view text,
+               const quorvane::TStoredValue& stored) {
+    using quorvane::TAffinity;
+    for (const TAffinity affinity : {TAffinity::Text, TAffinity::Numeric, TAffinity::Integer,
+                                     TAffinity::Real, TAffinity::Blob}) {
+        quorvane::TColumnType column{"TYPE", kind, affinity};
+        bool kept = true;
+        try {
+            quorvane::RequireKeptExactly(column, stored, text, "CHAMP");
+        } catch (const quorvane::EDBEngineError& e) {
+            kept = false;
+            if (text.find('\0') == std::string_view::npos &&
+                std::strstr(e.what(), "CHAMP") == nullptr) {
+                __builtin_trap();
+            }
+        }
+        const bool textLooksNumeric = affinity != TAffinity::Text && affinity != TAffinity::Blob &&
+                                      quorvane::SqliteReadsAsNumber(text);
+        if (kind.type == TFieldType::Text && kept == textLooksNumeric) {
+            __builtin_trap();
+        }
+    }
+}
+
 void CheckText(const TFieldKind& kind, std::string_view text) {
     quorvane::TStoredValue stored;
     try {
@@ -41,6 +67,7 @@ void CheckText(const TFieldKind& kind, std::string_view text) {
         !std::holds_alternative<std::monostate>(stored)) {
         __builtin_trap();
     }
+    CheckKept(kind, text, stored);
     if (std::holds_alternative<std::monostate>(stored)) {
         return;
     }
