@@ -65,6 +65,15 @@ CREATE TABLE Perso (
 CREATE INDEX PersoParModele ON Perso (Groupe, Famille, Modele);
 """
 
+PERSO_DECLARED = """
+CREATE TABLE Perso (
+    Groupe TEXT NOT NULL, Famille ALPHA(10) NOT NULL DEFAULT '',
+    Modele ALPHA(20) NOT NULL DEFAULT '', Fournisseur ALPHA(10) NOT NULL DEFAULT '',
+    Produit ALPHA(20) NOT NULL DEFAULT '', Libelle MEMO, PrixConseille MONEY,
+    Coefficient FLOAT, Visible LOGICAL DEFAULT 1, DateMaj DATE);
+CREATE INDEX PersoParModele ON Perso (Groupe, Famille, Modele);
+"""
+
 MESSAGE = """
 CREATE TABLE Message (
     Code VARCHAR(20) PRIMARY KEY, Externe SMALLINT NOT NULL DEFAULT 0, TypeMessage INTEGER,
@@ -139,6 +148,18 @@ def personalisation(out, scale):
     db = fresh_db(os.path.join(out, "Administration", "Perso.DB"), PERSO)
     db.executemany("INSERT INTO Perso (Groupe, Famille, Modele, Fournisseur, Produit, Libelle, "
                    "PrixConseille, Coefficient) VALUES (?, ?, ?, ?, ?, ?, 89, 2.1)", rows)
+    db.commit()
+    db.close()
+
+    # The same records as a store may declare them: the group as text (a third of them written
+    # with a leading zero), the texts ALPHA and MEMO. No SQL comparison reads '05' as 5, so the
+    # program finds them through its own lookup.
+    os.makedirs(os.path.join(out, "Administration-declared"), exist_ok=True)
+    db = fresh_db(os.path.join(out, "Administration-declared", "Perso.DB"), PERSO_DECLARED)
+    db.executemany("INSERT INTO Perso (Groupe, Famille, Modele, Fournisseur, Produit, Libelle, "
+                   "PrixConseille, Coefficient) VALUES (?, ?, ?, ?, ?, ?, 89, 2.1)",
+                   [(("%02d" if i % 3 == 0 else "%d") % row[0],) + row[1:]
+                    for i, row in enumerate(rows)])
     db.commit()
     db.close()
 

@@ -136,7 +136,14 @@ std::optional<std::string> ParseDateTime(std::string_view text) {
     text = TrimBlanks(text);
     std::size_t pos = 0;
     const auto date = ParseDatePart(text, pos);
-    if (!date || !Expect(text, pos, ' ')) {
+    if (!date) {
+        return std::nullopt;
+    }
+    // The store's engine takes a date alone for its midnight.
+    if (pos == text.size()) {
+        return *date + " 00:00:00";
+    }
+    if (!Expect(text, pos, ' ')) {
         return std::nullopt;
     }
     while (pos < text.size() && text[pos] == ' ') {

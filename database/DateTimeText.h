@@ -12,7 +12,7 @@ namespace quorvane {
 std::optional<std::string> ParseDate(std::string_view text);
 // hh:mm or hh:mm:ss (hour of one or two digits), as "hh:mm:ss".
 std::optional<std::string> ParseTime(std::string_view text);
-// A date, blanks, a time, as "yyyy-mm-dd hh:mm:ss".
+// A date, blanks, a time, as "yyyy-mm-dd hh:mm:ss"; a date alone is its midnight.
 std::optional<std::string> ParseDateTime(std::string_view text);
 
 }  // namespace quorvane

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "database/DbError.h"
+#include "database/DeclaredType.h"
 #include "database/Table.h"
 
 namespace quorvane {
@@ -37,22 +38,8 @@ std::string TField::AsString() const {
 
 std::int64_t TField::AsLargeInt() const {
     const TStoredValue& v = Value();
-    if (const auto* i = std::get_if<std::int64_t>(&v)) {
-        return *i;
-    }
-    if (const auto* d = std::get_if<double>(&v)) {
-        if (*d > -9.2e18 && *d < 9.2e18) {
-            return static_cast<std::int64_t>(std::llround(*d));
-        }
-    } else if (std::holds_alternative<std::monostate>(v)) {
-        return 0;
-    } else if (const auto* s = std::get_if<std::string>(&v)) {
-        if (s->empty()) {
-            return 0;
-        }
-        if (const auto parsed = ParseWholeNumber(*s)) {
-            return *parsed;
-        }
+    if (const auto whole = StoredValueToWholeNumber(v)) {
+        return *whole;
     }
     throw EDBEngineError("La valeur '" + StoredValueToText(v) +
                          "' n'est pas un entier valide pour le champ " + FieldName());
@@ -71,7 +58,9 @@ void TField::SetAsString(std::string_view text) {
     if (!table_->inserting_) {
         throw EDBEngineError("La table " + table_->fileName_ + " n'est pas en mode insertion");
     }
-    table_->newValues_[index_] = ConvertTextForField(column_->kind, text, FieldName());
+    TStoredValue value = ConvertTextForField(column_->type.kind, text, FieldName());
+    RequireKeptExactly(column_->type, value, text, FieldName());
+    table_->newValues_[index_] = std::move(value);
     table_->assigned_[index_] = true;
 }
 
@@ -79,7 +68,17 @@ void TField::SetAsMoney(std::int64_t tenThousandths) {
     if (!table_->inserting_) {
         throw EDBEngineError("La table " + table_->fileName_ + " n'est pas en mode insertion");
     }
-    table_->newValues_[index_] = ConvertMoneyForField(column_->kind, tenThousandths, FieldName());
+    TStoredValue value = ConvertMoneyForField(column_->type.kind, tenThousandths, FieldName());
+    // An amount of fewer than 16 digits, its four decimals included, is kept as it is by any
+    // floating-point column: only larger ones need the check (and their text for its message).
+    constexpr std::int64_t kFifteenDigits = 1'000'000'000'000'000;
+    const TFieldType type = column_->type.kind.type;
+    const bool surelyKept = (type == TFieldType::Float || type == TFieldType::Money) &&
+                            tenThousandths > -kFifteenDigits && tenThousandths < kFifteenDigits;
+    if (!surelyKept) {
+        RequireKeptExactly(column_->type, value, MoneyToDecimalText(tenThousandths), FieldName());
+    }
+    table_->newValues_[index_] = std::move(value);
     table_->assigned_[index_] = true;
 }
 

@@ -14,24 +14,6 @@ namespace quorvane {
 
 namespace {
 
-std::string FirstWordUpper(std::string_view declared) {
-    std::size_t begin = 0;
-    while (begin < declared.size() && declared[begin] == ' ') {
-        ++begin;
-    }
-    std::size_t end = begin;
-    while (end < declared.size()) {
-        const char c = declared[end];
-        const bool word =
-            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-        if (!word) {
-            break;
-        }
-        ++end;
-    }
-    return AsciiUpper(declared.substr(begin, end - begin));
-}
-
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -168,6 +150,8 @@ bool FitsBits(std::int64_t value, int bits) {
                          "' dépasse les limites du champ entier " + field);
 }
 
+}  // namespace
+
 std::string MoneyToDecimalText(std::int64_t tenThousandths) {
     const bool negative = tenThousandths < 0;
     // Work on the magnitude as unsigned so that the smallest value has one.
@@ -185,51 +169,8 @@ std::string MoneyToDecimalText(std::int64_t tenThousandths) {
     return negative ? "-" + text : text;
 }
 
-}  // namespace
-
 std::optional<std::int64_t> ParseWholeNumber(std::string_view text) {
     return TryStrToInt64(text);
-}
-
-TFieldKind FieldKindFromDeclaredType(std::string_view declaredType) {
-    const std::string word = FirstWordUpper(declaredType);
-    if (word == "SMALLINT" || word == "SHORT") {
-        return {TFieldType::Integer, 16};
-    }
-    if (word == "INTEGER" || word == "INT" || word == "LONG") {
-        return {TFieldType::Integer, 32};
-    }
-    if (word == "BIGINT" || word == "AUTOINC") {
-        return {TFieldType::Integer, 64};
-    }
-    if (word == "REAL" || word == "FLOAT" || word == "DOUBLE" || word == "NUMBER") {
-        return {TFieldType::Float, 64};
-    }
-    if (word == "MONEY" || word == "CURRENCY") {
-        return {TFieldType::Money, 64};
-    }
-    if (word == "BCD" || word == "DECIMAL" || word == "NUMERIC") {
-        return {TFieldType::Bcd, 64};
-    }
-    if (word == "BOOLEAN" || word == "LOGICAL") {
-        return {TFieldType::Boolean, 64};
-    }
-    if (word == "DATE") {
-        return {TFieldType::Date, 64};
-    }
-    if (word == "TIME") {
-        return {TFieldType::Time, 64};
-    }
-    if (word == "TIMESTAMP" || word == "DATETIME") {
-        return {TFieldType::DateTime, 64};
-    }
-    if (word == "MEMO") {
-        return {TFieldType::Memo, 64};
-    }
-    if (word == "BLOB" || word == "BYTES" || word == "GRAPHIC" || word == "BINARY") {
-        return {TFieldType::Binary, 64};
-    }
-    return {TFieldType::Text, 64};
 }
 
 TStoredValue ConvertTextForField(const TFieldKind& kind, std::string_view text,
@@ -318,8 +259,18 @@ TStoredValue ConvertMoneyForField(const TFieldKind& kind, std::int64_t tenThousa
                                   const std::string& fieldName) {
     switch (kind.type) {
         case TFieldType::Float:
-        case TFieldType::Money:
-            return static_cast<double>(tenThousandths) / 10000.0;
+        case TFieldType::Money: {
+            // Below 2^53 both operands are exact, so the quotient is the nearest double; above,
+            // the decimal text is read instead so the amount is not rounded twice.
+            constexpr std::int64_t kExact = std::int64_t{1} << 53;
+            if (tenThousandths > -kExact && tenThousandths < kExact) {
+                return static_cast<double>(tenThousandths) / 10000.0;
+            }
+            const std::string text = MoneyToDecimalText(tenThousandths);
+            double value = 0;
+            std::from_chars(text.data(), text.data() + text.size(), value);
+            return value;
+        }
         case TFieldType::Integer: {
             const std::int64_t whole = tenThousandths / 10000;
             if (tenThousandths % 10000 != 0) {
@@ -360,6 +311,25 @@ std::string StoredValueToText(const TStoredValue& value) {
         return b->bytes;
     }
     return std::string();
+}
+
+std::optional<std::int64_t> StoredValueToWholeNumber(const TStoredValue& value) {
+    if (const auto* i = std::get_if<std::int64_t>(&value)) {
+        return *i;
+    }
+    if (const auto* d = std::get_if<double>(&value)) {
+        if (*d == std::trunc(*d) && *d >= -9.2233720368547758e18 && *d < 9.2233720368547758e18) {
+            return static_cast<std::int64_t>(*d);
+        }
+        return std::nullopt;
+    }
+    if (const auto* s = std::get_if<std::string>(&value)) {
+        return s->empty() ? std::optional<std::int64_t>(0) : ParseWholeNumber(*s);
+    }
+    if (std::holds_alternative<std::monostate>(value)) {
+        return 0;
+    }
+    return std::nullopt;
 }
 
 }  // namespace quorvane

@@ -30,9 +30,6 @@ struct TFieldKind {
     int integerBits = 64;  // 16, 32 or 64, meaningful for TFieldType::Integer only
 };
 
-// The kind of a column from its declared type: its first word, case ignored.
-TFieldKind FieldKindFromDeclaredType(std::string_view declaredType);
-
 // Bytes that go to a BLOB column as they are.
 struct TBlob {
     std::string bytes;
@@ -53,10 +50,16 @@ TStoredValue ConvertTextForField(const TFieldKind& kind, std::string_view text,
 TStoredValue ConvertMoneyForField(const TFieldKind& kind, std::int64_t tenThousandths,
                                   const std::string& fieldName);
 
+// A money value as a plain decimal text: "-1.2345", "12.5", "7".
+std::string MoneyToDecimalText(std::int64_t tenThousandths);
+
 // The store world's whole-number syntax (leading blanks, a sign, digits), over 64 bits.
 std::optional<std::int64_t> ParseWholeNumber(std::string_view text);
 
 // The text a stored value reads as: NULL is empty, numbers in plain decimal form with a full stop.
 std::string StoredValueToText(const TStoredValue& value);
+// The whole number a stored value reads as: NULL and the empty text as 0, an integral number, a
+// text of the whole-number syntax; nothing for any other value (a fraction is no whole number).
+std::optional<std::int64_t> StoredValueToWholeNumber(const TStoredValue& value);
 
 }  // namespace quorvane

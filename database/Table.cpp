@@ -148,6 +148,7 @@ void TTable::CloseConnection() noexcept {
     aheadPos_ = 0;
     inserting_ = false;
     beforeInsert_.reset();
+    lookups_.clear();  // their temporary tables went with the connection
 }
 
 // ---- TTable: checks and helpers --------------------------------------------------------------

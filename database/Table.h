@@ -26,9 +26,10 @@ std::string MaskKey(const std::vector<bool>& mask);
 class TField {
   public:
     const std::string& FieldName() const { return column_->name; }
-    TFieldType DataType() const { return column_->kind.type; }
-    const TFieldKind& Kind() const { return column_->kind; }
-    const std::string& DeclaredType() const { return column_->declaredType; }
+    TFieldType DataType() const { return column_->type.kind.type; }
+    const TFieldKind& Kind() const { return column_->type.kind; }
+    const std::string& DeclaredType() const { return column_->type.declared; }
+    TAffinity Affinity() const { return column_->type.affinity; }
 
     bool IsNull() const;
     // NULL reads as the empty text, numbers in plain decimal form.
@@ -37,7 +38,8 @@ class TField {
     std::int32_t AsInteger() const;
     std::int64_t AsLargeInt() const;
 
-    // The text is converted to the field's kind (FieldConversion.h); raises when it does not fit.
+    // The text is converted to the field's kind (FieldConversion.h); raises when it does not fit,
+    // and when the column would not keep the converted value exactly (DeclaredType.h).
     void SetAsString(std::string_view text);
     // A money value in ten-thousandths.
     void SetAsMoney(std::int64_t tenThousandths);
@@ -55,7 +57,9 @@ class TField {
 };
 
 // One condition of a locate: a field equal to a text or a whole number, or empty. The conditions
-// match what reading the field gives: NULL reads as the empty text and as the number 0.
+// match what reading the field gives, whatever the column's declared type: a text compares its
+// exact text, a whole number the field's value read as a whole number ('05' in a TEXT column
+// equals 5); NULL reads as the empty text and as the number 0.
 struct FieldCondition {
     enum class Kind { EqualText, EqualInteger, Empty };
     std::string field;
@@ -133,9 +137,29 @@ class TTable {
     void FillBuffer(sqlite3_stmt* stmt);
     void FetchAfter(const Row& row);
     std::optional<Row> QueryOne(sqlite3_stmt* stmt);
+    // A condition as the locate works with it: its column, and an empty text asked for as Empty.
+    struct Condition {
+        std::size_t column = 0;
+        FieldCondition::Kind kind = FieldCondition::Kind::Empty;
+        std::string_view text;
+        std::int64_t number = 0;
+    };
+    // The records by what their fields read as, for conditions whose SQL comparison differs
+    // from the reading (a whole number in a TEXT column): a temporary table of the connection,
+    // filled in one pass and kept up to date by Post and Delete.
+    struct Lookup {
+        std::string signature;  // the conditions' columns and kinds
+        std::string name;
+        std::vector<Condition> shape;
+    };
+
+    std::vector<Condition> Normalise(const std::vector<FieldCondition>& conditions);
     bool LocateFrom(const std::vector<FieldCondition>& conditions, const Row* after);
-    std::size_t FixedKeyPrefix(const std::vector<FieldCondition>& conditions,
-                               const Row& after) const;
+    const Lookup& LookupFor(const std::vector<Condition>& conditions);
+    std::string LookupKey(const Lookup& lookup, const Row& row) const;
+    // Inside the record's savepoint; an SQLite result code, SQLITE_DONE when all went well.
+    int AddToLookups(std::int64_t rowid);
+    int RemoveFromLookups(const Row& row);
     void BeginRecord();
     void EndRecord();
     void FailRecord(int rc);
@@ -172,6 +196,8 @@ class TTable {
     std::vector<bool> assigned_;
     std::optional<Row> beforeInsert_;
     std::string spanLost_;  // why the open transaction was lost, when it was
+    std::vector<Lookup> lookups_;
+    std::size_t lookupsMade_ = 0;  // keeps the temporary tables' names unique
 };
 
 }  // namespace quorvane

@@ -28,8 +28,7 @@ TTableSchema TTableSchema::Load(sqlite3* db, const std::string& sqlName,
         TColumnInfo column;
         column.name = std::get<std::string>(ColumnValue(info.get(), 1));
         const auto type = ColumnValue(info.get(), 2);
-        column.declaredType = StoredValueToText(type);
-        column.kind = FieldKindFromDeclaredType(column.declaredType);
+        column.type = ColumnTypeFromDeclared(StoredValueToText(type));
         const int pk = sqlite3_column_int(info.get(), 5);
         if (pk > 0) {
             primaryKey.emplace_back(pk, schema.columns_.size());
@@ -74,7 +73,7 @@ TTableSchema TTableSchema::Load(sqlite3* db, const std::string& sqlName,
     }
     const bool rowidAlias =
         primaryKey.size() == 1 && hasRowid &&
-        AsciiUpper(schema.columns_[primaryKey[0].second].declaredType) == "INTEGER";
+        AsciiUpper(schema.columns_[primaryKey[0].second].type.declared) == "INTEGER";
     // Outside an INTEGER PRIMARY KEY a rowid table's key may hold NULLs, which SQLite lets repeat;
     // the rowid after the key keeps the order total.
     if (rowidAlias) {

@@ -6,14 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "database/FieldConversion.h"
+#include "database/DeclaredType.h"
 
 namespace quorvane {
 
 struct TColumnInfo {
     std::string name;
-    std::string declaredType;
-    TFieldKind kind;
+    TColumnType type;
 };
 
 // What the layer knows of one table inside its file, and the SQL it speaks to it. Records are

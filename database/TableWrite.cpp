@@ -85,6 +85,10 @@ void TTable::Post() {
     if (rc != SQLITE_DONE) {
         FailRecord(rc);
     }
+    if (const int added = AddToLookups(sqlite3_last_insert_rowid(db_.get()));
+        added != SQLITE_DONE) {
+        FailRecord(added);
+    }
     EndRecord();
 
     // The stored record becomes current, found again by its rowid or, without one, its key.
@@ -127,6 +131,9 @@ void TTable::Delete() {
     sqlite3_reset(remove);
     if (rc != SQLITE_DONE) {
         FailRecord(rc);
+    }
+    if (const int removed = RemoveFromLookups(*current_); removed != SQLITE_DONE) {
+        FailRecord(removed);
     }
     EndRecord();
 
@@ -184,119 +191,6 @@ std::int64_t TTable::RecNo() {
         ThrowSqliteError(db_.get(), rc, fileName_);
     }
     return before + 1;
-}
-
-bool TTable::Locate(const std::vector<FieldCondition>& conditions) {
-    RequireBrowsing();
-    return LocateFrom(conditions, nullptr);
-}
-
-bool TTable::LocateNext(const std::vector<FieldCondition>& conditions) {
-    RequireBrowsing();
-    Materialize();
-    if (deletedAt_) {
-        const Row after = *deletedAt_;
-        return LocateFrom(conditions, &after);
-    }
-    if (!current_) {
-        return false;
-    }
-    const Row after = *current_;
-    return LocateFrom(conditions, &after);
-}
-
-// How many leading parts of the order key the conditions hold equal to the record `after`'s
-// own values. Those parts need no "greater than" of their own; leaving them out of the key
-// comparison keeps SQLite on the key's index (with them, it may prefer another index that the
-// equalities also fit, and sort: a search per record that grows with the table).
-std::size_t TTable::FixedKeyPrefix(const std::vector<FieldCondition>& conditions,
-                                   const Row& after) const {
-    const auto& positions = schema_->KeyPositions();
-    const auto& columns = schema_->Columns();
-    std::size_t fixed = 0;
-    for (; fixed + 1 < positions.size(); ++fixed) {
-        const std::size_t position = positions[fixed];
-        if (position >= columns.size()) {
-            break;
-        }
-        const auto& value = after.values[position];
-        const auto held = std::find_if(conditions.begin(), conditions.end(), [&](const auto& c) {
-            if (c.field != columns[position].name) {
-                return false;
-            }
-            if (c.kind == FieldCondition::Kind::EqualText && !c.text.empty()) {
-                const auto* text = std::get_if<std::string>(&value);
-                return text != nullptr && *text == c.text;
-            }
-            if (c.kind == FieldCondition::Kind::EqualInteger && c.number != 0) {
-                const auto* number = std::get_if<std::int64_t>(&value);
-                return number != nullptr && *number == c.number;
-            }
-            return false;
-        });
-        if (held == conditions.end()) {
-            break;
-        }
-    }
-    return fixed;
-}
-
-bool TTable::LocateFrom(const std::vector<FieldCondition>& conditions, const Row* after) {
-    const std::size_t parts = schema_->KeyPositions().size();
-    std::vector<bool> mask;
-    std::string where;
-    if (after != nullptr) {
-        mask = NullMask(after->values, parts);
-        where = schema_->KeyAfterSql(mask, FixedKeyPrefix(conditions, *after));
-    }
-    std::vector<const FieldCondition*> bound;
-    for (const auto& condition : conditions) {
-        const std::string column = QuoteIdentifier(FieldByName(condition.field).FieldName());
-        std::string term;
-        const bool empty =
-            condition.kind == FieldCondition::Kind::Empty ||
-            (condition.kind == FieldCondition::Kind::EqualText && condition.text.empty());
-        if (empty) {
-            term = "(" + column + " IS NULL OR " + column + " = '')";
-        } else {
-            const std::string param = "?" + std::to_string(parts + bound.size() + 1);
-            bound.push_back(&condition);
-            if (condition.kind == FieldCondition::Kind::EqualText) {
-                // Exact comparison, letter case included, whatever collation the column has.
-                term = column + " = " + param + " COLLATE BINARY";
-            } else if (condition.number == 0) {
-                term = "(" + column + " = " + param + " OR " + column + " IS NULL)";
-            } else {
-                term = column + " = " + param;
-            }
-        }
-        where += (where.empty() ? "" : " AND ") + term;
-    }
-    const std::string sql = schema_->SelectSql(where, "1");
-    sqlite3_stmt* stmt = Cached("L" + sql, sql);
-    if (after != nullptr) {
-        BindKey(stmt, *after, parts);
-    }
-    for (std::size_t i = 0; i < bound.size(); ++i) {
-        const int index = static_cast<int>(parts + i + 1);
-        if (bound[i]->kind == FieldCondition::Kind::EqualText) {
-            BindValue(stmt, index, bound[i]->text);
-        } else {
-            sqlite3_bind_int64(stmt, index, bound[i]->number);
-        }
-    }
-    auto found = QueryOne(stmt);
-    if (!found) {
-        return false;
-    }
-    current_ = std::move(found);
-    postedRowid_.reset();
-    deletedAt_.reset();
-    ahead_.clear();
-    aheadPos_ = 0;
-    exhausted_ = false;
-    batch_ = 1;
-    return true;
 }
 
 }  // namespace quorvane

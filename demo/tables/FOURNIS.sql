@@ -1,7 +1,7 @@
 -- The store's suppliers (maintained by the store application).
 CREATE TABLE FOURNIS (
     Code VARCHAR(10) PRIMARY KEY,
-    Nom VARCHAR(60) NOT NULL,
+    Nom ALPHA(60) NOT NULL,
     Ville VARCHAR(40),
     Actif LOGICAL DEFAULT 1
 );

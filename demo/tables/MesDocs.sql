@@ -2,7 +2,7 @@ CREATE TABLE MesDocs (
     Code VARCHAR(20) PRIMARY KEY,
     Externe SMALLINT NOT NULL DEFAULT 0,
     TypeDoc INTEGER,
-    Titre VARCHAR(80) NOT NULL,
+    Titre ALPHA(80) NOT NULL,
     Fichier VARCHAR(120),
     Taille BIGINT,
     Publication DATETIME

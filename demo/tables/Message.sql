@@ -3,7 +3,7 @@ CREATE TABLE Message (
     Code VARCHAR(20) PRIMARY KEY,
     Externe SMALLINT NOT NULL DEFAULT 0,
     TypeMessage INTEGER,
-    Titre VARCHAR(80) NOT NULL,
+    Titre ALPHA(80) NOT NULL,
     Texte MEMO,
     DateDebut DATE,
     DateFin DATE,

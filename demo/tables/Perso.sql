@@ -1,11 +1,13 @@
 -- Model personalisation. A general record has neither supplier nor product.
+-- Models are ALPHA and labels MEMO, as the store declares them: the head office sends no model that
+-- looks like a number.
 CREATE TABLE Perso (
     Groupe INTEGER NOT NULL,
     Famille VARCHAR(10) NOT NULL DEFAULT '',
-    Modele VARCHAR(20) NOT NULL DEFAULT '',
+    Modele ALPHA(20) NOT NULL DEFAULT '',
     Fournisseur VARCHAR(10) NOT NULL DEFAULT '',
     Produit VARCHAR(20) NOT NULL DEFAULT '',
-    Libelle VARCHAR(60),
+    Libelle MEMO,
     PrixConseille MONEY,
     Coefficient FLOAT,
     Visible LOGICAL DEFAULT 1,

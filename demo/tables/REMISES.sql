@@ -1,10 +1,12 @@
 -- Purchase conditions. Type 2 without a customer: the head office's network-wide conditions.
+-- Codes that may carry leading zeros are VARCHAR; the labels are ALPHA, as the store declares them
+-- (ALPHA keeps any text that does not look like a number).
 CREATE TABLE REMISES (
     Fournisseur VARCHAR(10) NOT NULL,
     Type SMALLINT NOT NULL,
     Client VARCHAR(10) NOT NULL DEFAULT '',
     Famille VARCHAR(10) NOT NULL DEFAULT '',
-    Libelle VARCHAR(60),
+    Libelle ALPHA(60),
     Taux MONEY,
     Franco MONEY,
     Coefficient FLOAT,

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "database/DbError.h"
+#include "database/DeclaredType.h"
 #include "database/FieldConversion.h"
 
 namespace quorvane {
@@ -162,7 +163,11 @@ TEST(FieldConversion, TimesAndDateTimes) {
               TStoredValue(std::string("2024-12-31 23:15:00")));
     EXPECT_EQ(Convert(kDateTime, "2024-12-31 08:00:01"),
               TStoredValue(std::string("2024-12-31 08:00:01")));
-    for (const char* bad : {"31/12/2024", "31/12/202423:15", "31/04/2024 10:00", "10:00"}) {
+    // A date alone is its midnight, in either order; a broken date or time is still refused.
+    EXPECT_EQ(Convert(kDateTime, "01/12/2026"), TStoredValue(std::string("2026-12-01 00:00:00")));
+    EXPECT_EQ(Convert(kDateTime, " 2026-12-01 "), TStoredValue(std::string("2026-12-01 00:00:00")));
+    for (const char* bad : {"31/12/202423:15", "31/04/2024 10:00", "31/04/2024", "10:00",
+                            "01/12/2026 x", "01/12/2026 25:00", "2026-12-01T10:00"}) {
         EXPECT_EQ(RefusalOf(kDateTime, bad), std::string("La valeur '") + bad +
                                                  "' n'est pas une date et heure valide pour le "
                                                  "champ Champ");

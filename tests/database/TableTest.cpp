@@ -419,5 +419,59 @@ TEST_F(TableTest, LocateTreatsNullAsEmptyTextAndAsZero) {
     table.Close();
 }
 
+// Matching follows what the fields read as, whatever the column stores: through a lookup kept
+// up to date by the span's own writes, and the same through a plain pass where no lookup can be
+// kept (a read-only table, a table without rowid).
+TEST_F(TableTest, WholeNumbersInTextColumnsMatchAsTheyRead) {
+    for (const char* shape : {"", " WITHOUT ROWID"}) {
+        SCOPED_TRACE(shape);
+        std::filesystem::remove(File("Message.DB"));
+        {
+            const Db db = OpenDirect(File("Message.DB"));
+            testing::Exec(db.get(),
+                          std::string("CREATE TABLE Message (Code TEXT PRIMARY KEY, "
+                                      "Externe VARCHAR(3), Libre)") +
+                              shape +
+                              ";"
+                              "INSERT INTO Message VALUES ('a', '5', 7), ('b', '05', '7'), "
+                              "('c', ' 5', 7.0), ('d', '+5', '07'), ('e', '50', 'x'), "
+                              "('f', '5x', NULL), ('g', NULL, '');");
+        }
+        TTable table("OmbrelinAdministration", "Message.DB");
+        table.Open(TOpenMode::ReadOnly);
+        const auto codes = [&](const std::vector<FieldCondition>& conditions) {
+            std::string found;
+            for (bool more = table.Locate(conditions); more; more = table.LocateNext(conditions)) {
+                found += table.FieldByName("Code").AsString();
+            }
+            return found;
+        };
+        EXPECT_EQ(codes({FieldCondition::Equal("Externe", std::int64_t{5})}), "abcd");
+        EXPECT_EQ(codes({FieldCondition::Equal("Externe", std::int64_t{0})}), "g");
+        // An untyped column holds what it was given: 7, 7.0 and '7' all read "7", '07' does not.
+        EXPECT_EQ(codes({FieldCondition::Equal("Libre", "7")}), "abc");
+        EXPECT_EQ(codes({FieldCondition::Equal("Libre", std::int64_t{7})}), "abcd");
+        EXPECT_EQ(codes({FieldCondition::Equal("Libre", "")}), "fg");
+        table.Close();
+
+        table.Open();
+        const std::vector<FieldCondition> external = {
+            FieldCondition::Equal("Externe", std::int64_t{5})};
+        ASSERT_TRUE(table.Locate(external));
+        table.Delete();  // a
+        Add(table, {{"Code", "h"}, {"Externe", "005"}});
+        ASSERT_TRUE(table.Locate({FieldCondition::Equal("Externe", std::int64_t{5}),
+                                  FieldCondition::Equal("Code", "h")}));
+        // A refused record leaves nothing behind for later locates.
+        EXPECT_EQ(ErrorOf([&] {
+                      Add(table, {{"Code", "b"}, {"Externe", "5"}});
+                  }),
+                  "Violation de clé");
+        table.Cancel();
+        EXPECT_EQ(codes(external), "bcdh");
+        table.Close();
+    }
+}
+
 }  // namespace
 }  // namespace quorvane

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "database/DbError.h"
+#include "database/DeclaredType.h"
 #include "database/FieldConversion.h"
 
 namespace {
@@ -23,6 +24,32 @@ constexpr TFieldKind kKinds[] = {
     {TFieldType::Time, 64},    {TFieldType::DateTime, 64}, {TFieldType::Memo, 64},
     {TFieldType::Binary, 64},
 };
+
+// Under every affinity the value is kept or refused with the layer's error naming the field; a
+// text field refuses exactly the texts SQLite would take for numbers.
+void CheckKept(const TFieldKind& kind, std::string_view text,
+               const quorvane::TStoredValue& stored) {
+    using quorvane::TAffinity;
+    for (const TAffinity affinity : {TAffinity::Text, TAffinity::Numeric, TAffinity::Integer,
+                                     TAffinity::Real, TAffinity::Blob}) {
+        quorvane::TColumnType column{"TYPE", kind, affinity};
+        bool kept = true;
+        try {
+            quorvane::RequireKeptExactly(column, stored, text, "CHAMP");
+        } catch (const quorvane::EDBEngineError& e) {
+            kept = false;
+            if (text.find('\0') == std::string_view::npos &&
+                std::strstr(e.what(), "CHAMP") == nullptr) {
+                __builtin_trap();
+            }
+        }
+        const bool textLooksNumeric = affinity != TAffinity::Text && affinity != TAffinity::Blob &&
+                                      quorvane::SqliteReadsAsNumber(text);
+        if (kind.type == TFieldType::Text && kept == textLooksNumeric) {
+            __builtin_trap();
+        }
+    }
+}
 
 void CheckText(const TFieldKind& kind, std::string_view text) {
     quorvane::TStoredValue stored;
@@ -40,6 +67,7 @@ void CheckText(const TFieldKind& kind, std::string_view text) {
         !std::holds_alternative<std::monostate>(stored)) {
         __builtin_trap();
     }
+    CheckKept(kind, text, stored);
     if (std::holds_alternative<std::monostate>(stored)) {
         return;
     }
@@ -76,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
     const TFieldKind& kind = kKinds[data[0] % std::size(kKinds)];
     CheckText(kind, text);
-    (void)quorvane::FieldKindFromDeclaredType(text);
+    (void)quorvane::ColumnTypeFromDeclared(std::string(text));
     if (text.size() >= sizeof(std::int64_t)) {
         std::int64_t money = 0;
         std::memcpy(&money, text.data(), sizeof money);

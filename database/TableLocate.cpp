@@ -1,0 +1,411 @@
+// The searching half of TTable: locates that give what reading the fields gives, through the
+// indexes where the column's affinity makes SQL compare the same way, through a lookup built in
+// one pass where it does not.
+#include <charconv>
+#include <cstring>
+#include <system_error>
+#include <utility>
+
+#include "database/DbError.h"
+#include "database/Table.h"
+
+namespace quorvane {
+
+namespace {
+
+using Kind = FieldCondition::Kind;
+
+bool ReadsEmpty(const TStoredValue& value) {
+    if (std::holds_alternative<std::monostate>(value)) {
+        return true;
+    }
+    if (const auto* text = std::get_if<std::string>(&value)) {
+        return text->empty();
+    }
+    if (const auto* blob = std::get_if<TBlob>(&value)) {
+        return blob->bytes.empty();
+    }
+    return false;
+}
+
+// The number a stored value must hold to read as `text`, when one can: the text of a whole number
+// or the shortest text of a double. Bound beside the text so that a column of any affinity finds
+// a number stored there through its index.
+TStoredValue NumberReadAs(std::string_view text) {
+    if (const auto whole = ParseWholeNumber(text); whole && std::to_string(*whole) == text) {
+        return *whole;
+    }
+    double real = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), real);
+    if (ec == std::errc() && ptr == text.data() + text.size() && StoredValueToText(real) == text) {
+        return real;
+    }
+    return std::string(text);
+}
+
+void AppendLength(std::string& key, std::size_t length) {
+    char bytes[sizeof(std::uint32_t)];
+    const auto value = static_cast<std::uint32_t>(length);
+    std::memcpy(bytes, &value, sizeof bytes);
+    key.append(bytes, sizeof bytes);
+}
+
+void AppendNumber(std::string& key, std::int64_t number) {
+    char bytes[sizeof number];
+    std::memcpy(bytes, &number, sizeof bytes);
+    key.append(bytes, sizeof bytes);
+}
+
+}  // namespace
+
+bool TTable::Locate(const std::vector<FieldCondition>& conditions) {
+    RequireBrowsing();
+    return LocateFrom(conditions, nullptr);
+}
+
+bool TTable::LocateNext(const std::vector<FieldCondition>& conditions) {
+    RequireBrowsing();
+    Materialize();
+    if (deletedAt_) {
+        const Row after = *deletedAt_;
+        return LocateFrom(conditions, &after);
+    }
+    if (!current_) {
+        return false;
+    }
+    const Row after = *current_;
+    return LocateFrom(conditions, &after);
+}
+
+std::vector<TTable::Condition> TTable::Normalise(const std::vector<FieldCondition>& conditions) {
+    std::vector<Condition> normalised;
+    normalised.reserve(conditions.size());
+    for (const auto& c : conditions) {
+        const auto found = fieldIndex_.find(c.field);
+        if (found == fieldIndex_.end()) {
+            FieldByName(c.field);  // raises, naming the field the table does not have
+        }
+        Condition n;
+        n.column = found->second;
+        n.kind = c.kind == Kind::EqualText && c.text.empty() ? Kind::Empty : c.kind;
+        n.text = c.text;
+        n.number = c.number;
+        normalised.push_back(n);
+    }
+    return normalised;
+}
+
+std::string TTable::LookupKey(const Lookup& lookup, const Row& row) const {
+    std::string key;
+    for (const auto& part : lookup.shape) {
+        const TStoredValue& value = row.values[part.column];
+        if (part.kind == Kind::Empty) {
+            key += ReadsEmpty(value) ? "E1" : "E0";
+        } else if (part.kind == Kind::EqualText) {
+            const std::string text = StoredValueToText(value);
+            key += 'T';
+            AppendLength(key, text.size());
+            key += text;
+        } else if (const auto whole = StoredValueToWholeNumber(value)) {
+            key += 'I';
+            AppendNumber(key, *whole);
+        } else {
+            key += 'X';  // reads as no whole number: equal to none
+        }
+    }
+    return key;
+}
+
+const TTable::Lookup& TTable::LookupFor(const std::vector<Condition>& conditions) {
+    std::string signature;
+    for (const auto& c : conditions) {
+        signature += std::to_string(c.column) + static_cast<char>('a' + static_cast<int>(c.kind));
+    }
+    for (const auto& lookup : lookups_) {
+        if (lookup.signature == signature) {
+            return lookup;
+        }
+    }
+    Lookup lookup;
+    lookup.signature = signature;
+    lookup.name = "quorvane_lookup_" + std::to_string(lookupsMade_++);
+    for (const auto& c : conditions) {
+        Condition part;
+        part.column = c.column;
+        part.kind = c.kind;
+        lookup.shape.push_back(part);
+    }
+    const std::string quoted = QuoteIdentifier(lookup.name);
+    Execute(db_.get(),
+            ("CREATE TEMP TABLE " + quoted + " (rid INTEGER PRIMARY KEY, k BLOB NOT NULL)").c_str(),
+            fileName_);
+    Execute(db_.get(),
+            ("CREATE INDEX temp." + QuoteIdentifier(lookup.name + "_k") + " ON " + quoted + " (k)")
+                .c_str(),
+            fileName_);
+    const SqliteStmt add =
+        Prepare(db_.get(), "INSERT INTO temp." + quoted + " (rid, k) VALUES (?1, ?2)", fileName_);
+    const SqliteStmt all = Prepare(db_.get(), schema_->SelectSql("", ""), fileName_);
+    const std::size_t count = schema_->SelectedCount();
+    const std::size_t rowidPosition = schema_->KeyPositions().back();
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(all.get())) == SQLITE_ROW) {
+        Row row;
+        row.values.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            row.values.push_back(ColumnValue(all.get(), static_cast<int>(i)));
+        }
+        const std::string key = LookupKey(lookup, row);
+        sqlite3_bind_int64(add.get(), 1, std::get<std::int64_t>(row.values[rowidPosition]));
+        sqlite3_bind_blob(add.get(), 2, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+        const int added = sqlite3_step(add.get());
+        sqlite3_reset(add.get());
+        if (added != SQLITE_DONE) {
+            ThrowSqliteError(db_.get(), added, fileName_);
+        }
+    }
+    if (rc != SQLITE_DONE) {
+        ThrowSqliteError(db_.get(), rc, fileName_);
+    }
+    lookups_.push_back(std::move(lookup));
+    return lookups_.back();
+}
+
+int TTable::AddToLookups(std::int64_t rowid) {
+    if (lookups_.empty()) {
+        return SQLITE_DONE;
+    }
+    // Read back as stored: defaults and the column's own conversions are part of the reading.
+    sqlite3_stmt* find =
+        Cached("LP", schema_->SelectSql(schema_->RowidExpression() + " = ?1", "1"));
+    sqlite3_bind_int64(find, 1, rowid);
+    int rc = sqlite3_step(find);
+    if (rc != SQLITE_ROW) {
+        sqlite3_reset(find);
+        return rc == SQLITE_DONE ? SQLITE_ERROR : rc;
+    }
+    Row row;
+    for (std::size_t i = 0; i < schema_->SelectedCount(); ++i) {
+        row.values.push_back(ColumnValue(find, static_cast<int>(i)));
+    }
+    sqlite3_reset(find);
+    for (const auto& lookup : lookups_) {
+        const std::string key = LookupKey(lookup, row);
+        sqlite3_stmt* add =
+            Cached("LA" + lookup.name, "INSERT INTO temp." + QuoteIdentifier(lookup.name) +
+                                           " (rid, k) VALUES (?1, ?2)");
+        sqlite3_bind_int64(add, 1, rowid);
+        sqlite3_bind_blob(add, 2, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+        rc = sqlite3_step(add);
+        sqlite3_reset(add);
+        if (rc != SQLITE_DONE) {
+            return rc;
+        }
+    }
+    return SQLITE_DONE;
+}
+
+int TTable::RemoveFromLookups(const Row& row) {
+    if (lookups_.empty()) {
+        return SQLITE_DONE;
+    }
+    const auto rowid = std::get<std::int64_t>(row.values[schema_->KeyPositions().back()]);
+    for (const auto& lookup : lookups_) {
+        sqlite3_stmt* remove =
+            Cached("LD" + lookup.name,
+                   "DELETE FROM temp." + QuoteIdentifier(lookup.name) + " WHERE rid = ?1");
+        sqlite3_bind_int64(remove, 1, rowid);
+        const int rc = sqlite3_step(remove);
+        sqlite3_reset(remove);
+        if (rc != SQLITE_DONE) {
+            return rc;
+        }
+    }
+    return SQLITE_DONE;
+}
+
+bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* after) {
+    const std::vector<Condition> conditions = Normalise(given);
+    const auto& columns = schema_->Columns();
+    const auto& positions = schema_->KeyPositions();
+    const std::size_t parts = positions.size();
+
+    // How each condition reads in SQL. `exact`: SQL selects exactly the records whose reading
+    // matches; otherwise what SQL selects is a superset, and each record is checked as read.
+    // `pins`: SQL holds the column to the one stored value of `after` that it compares with.
+    struct Term {
+        std::string sql;
+        bool exact = true;
+        bool pins = false;
+        bool inSql = true;
+    };
+    std::vector<Term> terms;
+    std::vector<TStoredValue> termBinds;
+    const auto bind = [&](std::vector<TStoredValue>& binds, TStoredValue value) {
+        binds.push_back(std::move(value));
+        return "?" + std::to_string(parts + binds.size());
+    };
+    bool allExact = true;
+    bool needsLookup = false;
+    for (const auto& c : conditions) {
+        const std::string column = QuoteIdentifier(columns[c.column].name);
+        const TAffinity affinity = columns[c.column].type.affinity;
+        const bool numericAffinity = affinity == TAffinity::Integer ||
+                                     affinity == TAffinity::Numeric || affinity == TAffinity::Real;
+        Term term;
+        if (c.kind == Kind::Empty) {
+            term.sql = "(" + column + " IS NULL OR " + column + " = '')";
+        } else if (c.kind == Kind::EqualText) {
+            if (affinity == TAffinity::Text) {
+                // Every value such a column holds is a text: SQL compares exactly, letter case
+                // included whatever collation the column has.
+                term.sql =
+                    column + " = " + bind(termBinds, std::string(c.text)) + " COLLATE BINARY";
+                term.pins = true;
+            } else {
+                // A number stored there reads as its text: "7" finds the 7, and "007" finds it
+                // too in SQL (NUMERIC affinity makes a number of it), which the reading refuses.
+                const std::string asText = bind(termBinds, std::string(c.text));
+                term.sql =
+                    column + " IN (" + asText + ", " + bind(termBinds, NumberReadAs(c.text)) + ")";
+                term.exact = false;
+            }
+        } else if (numericAffinity) {
+            // Texts kept by such a column never read as whole numbers, but for the empty one.
+            const std::string number = bind(termBinds, c.number);
+            term.sql = c.number == 0 ? "(" + column + " = " + number + " OR " + column +
+                                           " IS NULL OR " + column + " = '')"
+                                     : column + " = " + number;
+            term.pins = c.number != 0;
+        } else {
+            // '05', ' 5' and '+5' in a TEXT column all read as 5: no SQL comparison says so.
+            term.exact = false;
+            term.inSql = false;
+            needsLookup = true;
+        }
+        allExact = allExact && term.exact;
+        terms.push_back(std::move(term));
+    }
+
+    const bool useLookup =
+        needsLookup && mode_ == TOpenMode::ReadWrite && !schema_->RowidExpression().empty();
+    std::vector<bool> mask;
+    std::size_t fixed = 0;
+    if (after != nullptr) {
+        mask = NullMask(after->values, parts);
+        // Leading key parts the conditions hold to `after`'s own values need no "greater than"
+        // of their own; leaving them out keeps SQLite on the key's index (with them, it may
+        // prefer another index that the equalities also fit, and sort).
+        for (; !useLookup && fixed + 1 < parts; ++fixed) {
+            const std::size_t position = positions[fixed];
+            if (position >= columns.size()) {
+                break;
+            }
+            const TStoredValue& value = after->values[position];
+            bool held = false;
+            for (std::size_t i = 0; i < conditions.size() && !held; ++i) {
+                if (!terms[i].pins || conditions[i].column != position) {
+                    continue;
+                }
+                if (conditions[i].kind == Kind::EqualText) {
+                    const auto* text = std::get_if<std::string>(&value);
+                    held = text != nullptr && *text == conditions[i].text;
+                } else {
+                    const auto* number = std::get_if<std::int64_t>(&value);
+                    held = number != nullptr && *number == conditions[i].number;
+                }
+            }
+            if (!held) {
+                break;
+            }
+        }
+    }
+
+    std::string where = after != nullptr ? schema_->KeyAfterSql(mask, fixed) : std::string();
+    std::vector<TStoredValue> binds;
+    if (useLookup) {
+        const Lookup& lookup = LookupFor(conditions);
+        std::string key;
+        for (const auto& c : conditions) {
+            if (c.kind == Kind::Empty) {
+                key += "E1";
+            } else if (c.kind == Kind::EqualText) {
+                key += 'T';
+                AppendLength(key, c.text.size());
+                key += c.text;
+            } else {
+                key += 'I';
+                AppendNumber(key, c.number);
+            }
+        }
+        where += (where.empty() ? "" : " AND ") + schema_->RowidExpression() +
+                 " IN (SELECT rid FROM temp." + QuoteIdentifier(lookup.name) +
+                 " WHERE k = " + bind(binds, TBlob{std::move(key)}) + ")";
+        allExact = true;
+    } else {
+        for (const auto& term : terms) {
+            if (term.inSql) {
+                where += (where.empty() ? "" : " AND ") + term.sql;
+            }
+        }
+        binds = std::move(termBinds);
+    }
+
+    const std::string sql = schema_->SelectSql(where, allExact ? "1" : "");
+    sqlite3_stmt* stmt = Cached("L" + sql, sql);
+    if (after != nullptr) {
+        BindKey(stmt, *after, parts);
+    }
+    for (std::size_t i = 0; i < binds.size(); ++i) {
+        BindValue(stmt, static_cast<int>(parts + i + 1), binds[i]);
+    }
+
+    const auto readsAsAsked = [&](const Row& row) {
+        for (const auto& c : conditions) {
+            const TStoredValue& value = row.values[c.column];
+            if (c.kind == Kind::Empty) {
+                if (!ReadsEmpty(value)) {
+                    return false;
+                }
+            } else if (c.kind == Kind::EqualText) {
+                if (StoredValueToText(value) != c.text) {
+                    return false;
+                }
+            } else if (StoredValueToWholeNumber(value) != c.number) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::optional<Row> found;
+    const std::size_t count = schema_->SelectedCount();
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        Row row;
+        row.values.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            row.values.push_back(ColumnValue(stmt, static_cast<int>(i)));
+        }
+        if (allExact || readsAsAsked(row)) {
+            found = std::move(row);
+            break;
+        }
+    }
+    sqlite3_reset(stmt);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        ThrowSqliteError(db_.get(), rc, fileName_);
+    }
+    if (!found) {
+        return false;
+    }
+    current_ = std::move(found);
+    postedRowid_.reset();
+    deletedAt_.reset();
+    ahead_.clear();
+    aheadPos_ = 0;
+    exhausted_ = false;
+    batch_ = 1;
+    return true;
+}
+
+}  // namespace quorvane
