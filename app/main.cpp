@@ -23,5 +23,11 @@ int main(int argc, char* argv[]) {
     }
     QApplication application(argc, argv);
     std::setlocale(LC_ALL, "");
-    return quorvane::RunProgram(arguments);
+#ifdef QUORVANE_PROGRAM_FOLDER
+    // The installed program keeps its files in a folder of its own, apart from itself.
+    const auto paths = quorvane::ProgramPaths::ForFolder(QUORVANE_PROGRAM_FOLDER);
+#else
+    const auto paths = quorvane::ProgramPaths::OfRunningProgram();
+#endif
+    return quorvane::RunProgram(arguments, paths);
 }
