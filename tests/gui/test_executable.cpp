@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "TestSupport.h"
 
@@ -80,6 +81,11 @@ TEST(Executable, RunWithoutSettingsReportsOpensAndEndsByItself) {
         entry + "<5>Fin de la synchronisation : aucune catégorie ; 1 erreur, rapport " +
         dir.folder() + "QuorvaneClientAutoLog.html\n";
     EXPECT_NE(journal.find(lines), std::string::npos) << journal;
+    // Qt's own messages, when there are any, carry a priority too.
+    std::istringstream each(journal);
+    for (std::string line; std::getline(each, line);) {
+        EXPECT_TRUE(line.size() > 3 && line[0] == '<' && line[2] == '>') << line;
+    }
 
     // The status file beside the report.
     const auto status = nlohmann::json::parse(ReadFile(dir.path() / "QuorvaneClientStatus.json"));
