@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractFileIconProvider>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -117,6 +119,11 @@ TEST_F(LookTest, QtsOwnTextsAreFrench) {
     }
     EXPECT_TRUE(all.contains(QStringLiteral("Annuler"))) << all.toStdString();
     EXPECT_TRUE(all.contains(QStringLiteral("Choisir"))) << all.toStdString();
+
+    // The kind of each entry too, which Qt's French catalogue lacks.
+    EXPECT_EQ(QAbstractFileIconProvider().type(QFileInfo(QString::fromStdString(dir.folder()))),
+              "Dossier");
+    EXPECT_EQ(QCoreApplication::translate("QAbstractFileIconProvider", "Network"), "Network");
 
     QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Yes);
     EXPECT_EQ(box.button(QDialogButtonBox::Cancel)->text().remove('&'), "Annuler");
