@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "app/StandardErrorPriorities.h"
+
 namespace quorvane::dialogs {
 namespace {
 
@@ -27,6 +29,18 @@ const char* Prefix(BoxKind kind) {
     return "";
 }
 
+int Priority(BoxKind kind) {
+    switch (kind) {
+        case BoxKind::Warning:
+            return 4;
+        case BoxKind::Information:
+            return 6;
+        case BoxKind::Critical:
+            return 3;
+    }
+    return 6;
+}
+
 void ShowBox(QWidget* parent, BoxKind kind, const QString& text) {
     if (CurrentHooks().Box) {
         CurrentHooks().Box(kind, text);
@@ -35,7 +49,8 @@ void ShowBox(QWidget* parent, BoxKind kind, const QString& text) {
     if (Headless()) {
         QString line = text;
         line.replace('\n', ' ');
-        std::fprintf(stderr, "%s%s\n", Prefix(kind), line.toUtf8().constData());
+        std::fprintf(stderr, "%s%s%s\n", StandardErrorPrefix(Priority(kind)).c_str(), Prefix(kind),
+                     line.toUtf8().constData());
         return;
     }
     const QString title = QGuiApplication::applicationName();

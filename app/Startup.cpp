@@ -10,6 +10,7 @@
 #include "app/Dialogs.h"
 #include "app/FormFont.h"
 #include "app/StyleManager.h"
+#include "app/Translations.h"
 #include "config/IniFile.h"
 #include "config/ProgramPaths.h"
 #include "config/TFicheQuorvaneClientConfig.h"
@@ -55,15 +56,20 @@ void ChoosePlatformWhenHeadless() {
     }
 }
 
-int RunProgram(const QStringList& arguments) {
+void ApplyApplicationLook() {
+    // Under a style sheet, controls take the application's font rather than their window's.
+    QApplication::setFont(FormFontPixels(QStringLiteral("MS Sans Serif"), 11));
+    StyleManager::TrySetStyle(QStringLiteral("Smokey Quartz Kamri"), true);
+}
+
+int RunProgram(const QStringList& arguments, const ProgramPaths& paths) {
     try {
-        const ProgramPaths paths = ProgramPaths::OfRunningProgram();
+        // The refusal box of the database set-up is French too.
+        InstallQtTranslations();
         if (!PrepareDatabaseEnvironment(paths)) {
             return 0;
         }
-        // Under a style sheet, controls take the application's font rather than their window's.
-        QApplication::setFont(FormFontPixels(QStringLiteral("MS Sans Serif"), 11));
-        StyleManager::TrySetStyle(QStringLiteral("Smokey Quartz Kamri"), true);
+        ApplyApplicationLook();
         QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
         QApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
         QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/quorvane.png")));

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include "config/ProgramPaths.h"
+
 namespace quorvane {
 
 // The title every window of the program carries in the task bar.
@@ -15,8 +17,12 @@ bool WantsConfiguration(const QStringList& arguments);
 // scheduled run still synchronizes and ends by itself. Must run before QApplication exists.
 void ChoosePlatformWhenHeadless();
 
+// What every window is laid out for: the form font and the style.
+void ApplyApplicationLook();
+
 // The whole start-up after QApplication exists: database environment, style, title, the one
-// main window and its loop. Returns the process's exit code, 0 on every path.
-int RunProgram(const QStringList& arguments);
+// main window and its loop, over the program folder given. Returns the process's exit code, 0
+// on every path.
+int RunProgram(const QStringList& arguments, const ProgramPaths& paths);
 
 }  // namespace quorvane

@@ -4,6 +4,7 @@
 
 #include <clocale>
 
+#include "app/StandardErrorPriorities.h"
 #include "app/Startup.h"
 
 // The version record, readable with `strings QuorvaneClient` on a store machine; the package
@@ -14,6 +15,7 @@ int main(int argc, char* argv[]) {
     // Large head-office documents free millions of small blocks at once; without fast bins the
     // allocator does not pay for merging them on the next large allocation.
     mallopt(M_MXFAST, 0);
+    quorvane::InstallQtMessagePriorities();
     quorvane::ChoosePlatformWhenHeadless();
     // Taken before Qt removes the options it knows (-platform, -style, ...): "CONFIG -style x"
     // is two arguments, and opens the synchronization window.
@@ -23,5 +25,11 @@ int main(int argc, char* argv[]) {
     }
     QApplication application(argc, argv);
     std::setlocale(LC_ALL, "");
-    return quorvane::RunProgram(arguments);
+#ifdef QUORVANE_PROGRAM_FOLDER
+    // The installed program keeps its files in a folder of its own, apart from itself.
+    const auto paths = quorvane::ProgramPaths::ForFolder(QUORVANE_PROGRAM_FOLDER);
+#else
+    const auto paths = quorvane::ProgramPaths::OfRunningProgram();
+#endif
+    return quorvane::RunProgram(arguments, paths);
 }

@@ -14,6 +14,7 @@ ProgramPaths ProgramPaths::ForFolder(std::string folder) {
     p.CheminIni = folder + "QuorvaneClient.ini";
     p.RepertoireAuto = folder + "Auto/";
     p.CheminRapport = folder + "QuorvaneClientAutoLog.html";
+    p.CheminStatut = folder + "QuorvaneClientStatus.json";
     return p;
 }
 

@@ -11,6 +11,7 @@ struct ProgramPaths {
     std::string CheminIni;            // settings file
     std::string RepertoireAuto;       // download folder, ends with "/"
     std::string CheminRapport;        // HTML run report
+    std::string CheminStatut;         // JSON status of the last run, beside the report
 
     static ProgramPaths ForFolder(std::string folder);
     // The folder of the running executable as the kernel reports it.

@@ -89,17 +89,35 @@ void TFicheQuorvaneClientConfig::BuildControls() {
     setTabOrder(btnFtpParam, btnQuorvaneRep);
     setTabOrder(btnQuorvaneRep, cbDocument);
 
+    TabStopOnSelectedMode();
+
     // toggled also fires when loading selects a button, as the mode's rule needs.
-    connect(rbFtp, &QRadioButton::toggled, this,
-            [this] { RunHandler(this, [this] { rbFtpClick(); }); });
-    connect(rbChemin, &QRadioButton::toggled, this,
-            [this] { RunHandler(this, [this] { rbCheminClick(); }); });
+    connect(rbFtp, &QRadioButton::toggled, this, [this] {
+        TabStopOnSelectedMode();
+        RunHandler(this, [this] { rbFtpClick(); });
+    });
+    connect(rbChemin, &QRadioButton::toggled, this, [this] {
+        TabStopOnSelectedMode();
+        RunHandler(this, [this] { rbCheminClick(); });
+    });
     connect(btnQuorvaneRep, &QPushButton::clicked, this,
             [this] { RunHandler(this, [this] { btnQuorvaneRepClick(); }); });
     connect(btnFtpParam, &QPushButton::clicked, this,
             [this] { RunHandler(this, [this] { btnFtpParamClick(); }); });
     connect(btnEnregistrer, &QPushButton::clicked, this,
             [this] { RunHandler(this, [this] { btnEnregistrerClick(); }); });
+}
+
+void TFicheQuorvaneClientConfig::TabStopOnSelectedMode() {
+    // Qt moves the stop only when a radio button receives the focus, and to that button, so
+    // Tab would first land on whichever comes first in the chain, selected or not. The arrow
+    // keys still move between the two.
+    for (QRadioButton* button : {rbFtp, rbChemin}) {
+        const int policy = button->focusPolicy();
+        const int tab = Qt::TabFocus;
+        button->setFocusPolicy(
+            static_cast<Qt::FocusPolicy>(button->isChecked() ? policy | tab : policy & ~tab));
+    }
 }
 
 void TFicheQuorvaneClientConfig::FormCreate() {

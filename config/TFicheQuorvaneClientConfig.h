@@ -45,6 +45,8 @@ class TFicheQuorvaneClientConfig : public QWidget {
 
   private:
     void BuildControls();
+    // The two radio buttons are one tab stop, on the selected one.
+    void TabStopOnSelectedMode();
     // True when the download folder exists or could be made; tells the user otherwise.
     bool PreparerRepertoireAuto();
 

@@ -3,7 +3,11 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libxml2-dev libsqlite3-dev
     sqlite3 libcurl4-openssl-dev libgtest-dev libbenchmark-dev python3 python3-pyftpdlib
-    desktop-file-utils)
+    desktop-file-utils nlohmann-json3-dev
+    # What the windows are laid out for and Qt's French texts, as the package depends on them.
+    fonts-liberation qt6-translations-l10n
+    # The package test: lintian, the manual page, the status file.
+    lintian man-db jq)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

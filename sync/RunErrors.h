@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,12 +12,17 @@ namespace quorvane {
 struct ErrorEntry {
     std::string Texte;
     int Code = 0;
+    // When the entry was recorded. The report stamps its lines when it writes them; the status
+    // file gives this moment, which tells a slow step from a quick one.
+    std::time_t Moment = 0;
 };
 
 // The run's error list, in the order the entries were added.
 class ListeErreurs {
   public:
-    void Ajouter(std::string texte, int code) { entries_.push_back({std::move(texte), code}); }
+    void Ajouter(std::string texte, int code) {
+        entries_.push_back({std::move(texte), code, std::time(nullptr)});
+    }
     const std::vector<ErrorEntry>& Entries() const { return entries_; }
     std::size_t Count() const { return entries_.size(); }
     bool Empty() const { return entries_.empty(); }

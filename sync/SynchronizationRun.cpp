@@ -9,6 +9,9 @@
 #include "sync/FolderRetrieval.h"
 #include "sync/FtpRetrieval.h"
 #include "sync/IntegrationDriver.h"
+#include "sync/RunJournal.h"
+#include "sync/RunStatusFile.h"
+#include "sync/RunSummary.h"
 
 namespace quorvane {
 namespace {
@@ -25,10 +28,12 @@ SynchronizationRun::SynchronizationRun(ProgramPaths paths, RunOptions options)
 SynchronizationRun::~SynchronizationRun() = default;
 
 void SynchronizationRun::Executer() {
+    debut_ = std::time(nullptr);
     state_.EnErreur = false;
     state_.Erreurs = ListeErreurs{};
     SupprimerRapportPrecedent();
     LireParametres();
+    AnnoncerDebut();
 
     if (!state_.EnErreur) {
         std::error_code ec;
@@ -43,6 +48,7 @@ void SynchronizationRun::Executer() {
     }
     MarquerCategoriesEnEchec();
     Rapporter();
+    Conclure();
 }
 
 void SynchronizationRun::SupprimerRapportPrecedent() {
@@ -135,6 +141,26 @@ void SynchronizationRun::Rapporter() {
     if (options_.OpenReport) {
         options_.OpenReport(state_.Paths.CheminRapport);
     }
+}
+
+void SynchronizationRun::AnnoncerDebut() {
+    RunJournal(options_.Journal).Debut(ResumerRun(state_, display_, debut_, debut_, std::nullopt));
+}
+
+void SynchronizationRun::Conclure() {
+    std::optional<std::string> rapport;
+    std::error_code ec;
+    if (!state_.Erreurs.Empty() &&
+        std::filesystem::is_regular_file(state_.Paths.CheminRapport, ec)) {
+        rapport = state_.Paths.CheminRapport;
+    }
+    const RunSummary summary =
+        ResumerRun(state_, display_, debut_, std::time(nullptr), std::move(rapport));
+    // The status first: when it cannot be written, the journal says so before its closing line.
+    const std::string failure = EcrireStatut(state_.Paths.CheminStatut, summary);
+    RunJournal(options_.Journal)
+        .Fin(summary,
+             failure.empty() ? failure : "Le fichier d'état n'a pas pu être écrit : " + failure);
 }
 
 void SynchronizationRun::LancerTransfertFtp(const std::string& section) {

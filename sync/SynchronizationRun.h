@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdio>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,6 +25,9 @@ struct RunOptions {
     long FtpStallLimitMs = 0;
     long FtpConnectTimeoutMs = 0;
     long FtpResponseTimeoutMs = 0;
+    // Where the run's start, entries and end are told (standard error: the journal under
+    // systemd); nullptr tells nobody.
+    std::FILE* Journal = stderr;
 };
 
 // One synchronization run, without any window: settings, retrieval, integration, the final
@@ -52,11 +57,15 @@ class SynchronizationRun {
     void LireParametres();
     void Recuperer();
     void Rapporter();
+    // What the run tells the system besides its report: the journal lines and the status file.
+    void AnnoncerDebut();
+    void Conclure();
     CategoryIntegration& Integration();
 
     RunState state_;
     RunDisplay display_;
     RunOptions options_;
+    std::time_t debut_ = 0;
     // One FTP client for the run, as the window owns one.
     FtpClient IdFTP1;
     std::unique_ptr<CategoryIntegration> integration_;

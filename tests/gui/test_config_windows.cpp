@@ -172,27 +172,59 @@ TEST_F(ConfigWindowsTest, ConfigurationWindowLayoutCaptionsAndTabOrder) {
     }
     EXPECT_TRUE(w.edtUri->isReadOnly());
 
-    const std::vector<QWidget*> chain = {w.btnEnregistrer,
-                                         w.cbConditionsAchats,
-                                         w.cbPersonnalisation,
-                                         w.cbMessagerie,
-                                         w.edtUri,
-                                         w.rbFtp,
-                                         w.rbChemin,
-                                         w.btnFtpParam,
-                                         w.btnQuorvaneRep,
-                                         w.cbDocument,
-                                         w.btnEnregistrer};
-    for (std::size_t i = 0; i + 1 < chain.size(); ++i) {
-        EXPECT_EQ(NextTabStop(chain[i]), chain[i + 1]) << chain[i]->objectName().toStdString();
-    }
-
     // One choice: selecting either radio button deselects the other.
     w.show();
     Click(w.rbFtp);
     EXPECT_FALSE(w.rbChemin->isChecked());
     Click(w.rbChemin);
     EXPECT_FALSE(w.rbFtp->isChecked());
+}
+
+// The widgets the Tab key visits from the first one until it comes back to it.
+std::vector<std::string> TabRound(QWidget& window, QWidget* first) {
+    window.show();
+    window.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    first->setFocus(Qt::TabFocusReason);
+    std::vector<std::string> visited = {first->objectName().toStdString()};
+    for (int i = 0; i < 16; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* now = QApplication::focusWidget();
+        visited.push_back(now != nullptr ? now->objectName().toStdString() : "<none>");
+        if (now == first) {
+            break;
+        }
+    }
+    return visited;
+}
+
+// The two radio buttons are one stop, on the selected one; disabled controls are skipped.
+TEST_F(ConfigWindowsTest, TabVisitsTheSelectedModeOnlyInTheWindowsOrder) {
+    const std::vector<std::string> folderRound = {
+        "btnEnregistrer", "cbConditionsAchats", "cbPersonnalisation", "cbMessagerie",  "edtUri",
+        "rbChemin",       "btnQuorvaneRep",     "cbDocument",         "btnEnregistrer"};
+    const std::vector<std::string> ftpRound = {
+        "btnEnregistrer", "cbConditionsAchats", "cbPersonnalisation", "cbMessagerie",
+        "rbFtp",          "btnFtpParam",        "cbDocument",         "btnEnregistrer"};
+    {
+        TFicheQuorvaneClientConfig w(paths);  // no settings: folder mode
+        EXPECT_EQ(TabRound(w, w.btnEnregistrer), folderRound);
+        // Choosing the other mode moves the stop with it, and back.
+        Click(w.rbFtp);
+        EXPECT_EQ(TabRound(w, w.btnEnregistrer), ftpRound);
+        Click(w.rbChemin);
+        EXPECT_EQ(TabRound(w, w.btnEnregistrer), folderRound);
+    }
+    WriteFile(paths.CheminIni, "[Quorvane]\r\nTypeEnvoi=FTP\r\n");
+    {
+        TFicheQuorvaneClientConfig w(paths);
+        EXPECT_EQ(TabRound(w, w.btnEnregistrer), ftpRound);
+        // The arrow keys still move between the two choices, and the stop follows.
+        w.rbFtp->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(w.rbFtp, Qt::Key_Down);
+        EXPECT_TRUE(w.rbChemin->isChecked());
+        EXPECT_EQ(TabRound(w, w.btnEnregistrer), folderRound);
+    }
 }
 
 TEST_F(ConfigWindowsTest, LoadingSelectsTheModeTheSettingsName) {

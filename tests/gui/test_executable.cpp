@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "TestSupport.h"
 
@@ -20,14 +23,26 @@ struct ProgramRun {
     double seconds = 0;
 };
 
-ProgramRun RunProgramIn(const TempDir& dir, const std::string& arguments = "") {
+// With asJournal, the program's standard error (out.txt) is announced as the journal stream,
+// as systemd announces the stream it hands a service.
+ProgramRun RunProgramIn(const TempDir& dir, const std::string& arguments = "",
+                        bool asJournal = false) {
     const auto program = dir.path() / "QuorvaneClient";
     std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient", program,
                                std::filesystem::copy_options::overwrite_existing);
     WriteViewerStandIn(dir.path() / "bin", dir.path() / "opened.txt");
+    WriteFile(dir.path() / "out.txt", "");
+    std::string journal = "-u JOURNAL_STREAM";
+    if (asJournal) {
+        struct stat status {};
+        EXPECT_EQ(::stat((dir.folder() + "out.txt").c_str(), &status), 0);
+        journal =
+            "JOURNAL_STREAM=" + std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+    }
     const std::string command = "cd '" + dir.folder() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
-                                "-u QT_QPA_PLATFORM PATH='" + dir.folder() + "bin':\"$PATH\" " +
-                                "timeout 120 ./QuorvaneClient " + arguments + " > out.txt 2>&1";
+                                "-u QT_QPA_PLATFORM " + journal + " PATH='" + dir.folder() +
+                                "bin':\"$PATH\" " + "timeout 120 ./QuorvaneClient " + arguments +
+                                " >> out.txt 2>&1";
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command.c_str());
     ProgramRun run;
@@ -38,7 +53,7 @@ ProgramRun RunProgramIn(const TempDir& dir, const std::string& arguments = "") {
 
 TEST(Executable, RunWithoutSettingsReportsOpensAndEndsByItself) {
     TempDir dir;
-    const ProgramRun run = RunProgramIn(dir);
+    const ProgramRun run = RunProgramIn(dir, "", true);
     EXPECT_EQ(run.exitCode, 0);
     // One second before the run, thirty of countdown.
     EXPECT_GE(run.seconds, 30.0);
@@ -53,6 +68,38 @@ TEST(Executable, RunWithoutSettingsReportsOpensAndEndsByItself) {
         ::usleep(100000);
     }
     EXPECT_EQ(ReadFile(dir.path() / "opened.txt"), dir.folder() + "QuorvaneClientAutoLog.html\n");
+
+    // The journal: start, the entry, the end, each with its priority; Qt's own warnings, if
+    // any, come without one and are not counted.
+    const std::string journal = ReadFile(dir.path() / "out.txt");
+    const std::string entry = "<3>Erreur (code 0) : [Fonction FormCreate()] Erreur le fichier " +
+                              dir.folder() +
+                              "QuorvaneClient.ini est introuvable ou est inaccessible.\n";
+    const std::string lines =
+        "<6>Début de la synchronisation : QuorvaneClient " QUORVANE_VERSION
+        ", aucun mode de récupération, catégories : aucune\n" +
+        entry + "<5>Fin de la synchronisation : aucune catégorie ; 1 erreur, rapport " +
+        dir.folder() + "QuorvaneClientAutoLog.html\n";
+    EXPECT_NE(journal.find(lines), std::string::npos) << journal;
+    // Qt's own messages, when there are any, carry a priority too.
+    std::istringstream each(journal);
+    for (std::string line; std::getline(each, line);) {
+        EXPECT_TRUE(line.size() > 3 && line[0] == '<' && line[2] == '>') << line;
+    }
+
+    // The status file beside the report.
+    const auto status = nlohmann::json::parse(ReadFile(dir.path() / "QuorvaneClientStatus.json"));
+    EXPECT_EQ(status["version"], QUORVANE_VERSION);
+    EXPECT_TRUE(status["mode"].is_null());
+    EXPECT_EQ(status["entryCount"], 1);
+    EXPECT_EQ(status["entries"][0]["code"], 0);
+    EXPECT_EQ(status["entries"][0]["text"],
+              "[Fonction FormCreate()] Erreur le fichier " + dir.folder() +
+                  "QuorvaneClient.ini est introuvable ou est inaccessible.");
+    EXPECT_EQ(status["report"], dir.folder() + "QuorvaneClientAutoLog.html");
+    for (const char* key : {"Remise_Achat", "Personnalisation", "Message", "Document"}) {
+        EXPECT_EQ(status["categories"][key]["enabled"], false) << key;
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 
 #include "integration/IntegTestSupport.h"
 
@@ -58,7 +59,7 @@ TEST(ProgramRun, FolderModeIntegratesTheDemoStoreWithoutAReport) {
 
     const std::string command = "cd '" + dir.folder() +
                                 "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
-                                "PATH='" +
+                                "-u JOURNAL_STREAM PATH='" +
                                 dir.folder() +
                                 "bin':\"$PATH\" timeout 120 "
                                 "./QuorvaneClient > out.txt 2>&1";
@@ -68,6 +69,29 @@ TEST(ProgramRun, FolderModeIntegratesTheDemoStoreWithoutAReport) {
     EXPECT_FALSE(std::filesystem::exists(root / "QuorvaneClientAutoLog.html"))
         << ReadFile(root / "QuorvaneClientAutoLog.html");
     EXPECT_FALSE(std::filesystem::exists(root / "opened.txt"));
+
+    // Off the journal the lines are plain; a run without errors tells it too.
+    const std::string output = ReadFile(root / "out.txt");
+    const std::string told =
+        "Début de la synchronisation : QuorvaneClient " QUORVANE_VERSION
+        ", mode URI, catégories : Conditions d'achats, Personnalisation des modèles, Messages, "
+        "Documents\n"
+        "Fin de la synchronisation : Conditions d'achats téléchargement oui, intégration oui ; "
+        "Personnalisation des modèles téléchargement oui, intégration oui ; Messages "
+        "téléchargement oui, intégration oui ; Documents téléchargement oui, intégration oui ; "
+        "aucune erreur\n";
+    EXPECT_NE(output.find(told), std::string::npos) << output;
+    EXPECT_EQ(output.find("<6>"), std::string::npos) << output;
+    const auto statusFile = nlohmann::json::parse(ReadFile(root / "QuorvaneClientStatus.json"));
+    EXPECT_EQ(statusFile["mode"], "URI");
+    EXPECT_EQ(statusFile["entryCount"], 0);
+    EXPECT_TRUE(statusFile["entries"].empty());
+    EXPECT_TRUE(statusFile["report"].is_null());
+    for (const char* key : {"Remise_Achat", "Personnalisation", "Message", "Document"}) {
+        EXPECT_EQ(statusFile["categories"][key],
+                  (nlohmann::json{{"enabled", true}, {"downloaded", true}, {"integrated", true}}))
+            << key;
+    }
     EXPECT_EQ(ReadFile(root / "Auto" / "message_type.xml"),
               ReadFile(root / "source" / "message_type.xml"));
 

@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
-# Builds the Debian package from an already built tree, opens it without installing it and
-# checks what a store machine would receive; then runs the packaged program once from its
-# extracted folder, offscreen and without settings, as a scheduled run would.
-#   test_package.sh BUILD_DIR VERSION
+# Builds the Debian package from an already built tree and checks what a store machine would
+# receive: the files and their owners, lintian, the manual page, the desktop entries and the
+# timers. Then installs it with dpkg into a root of its own (dpkg --root, the maintainer
+# scripts run against that root), over a stand-in of the 1.0.0.0 package that kept the store's
+# files in /opt/quorvane-client/, and runs the installed program once as a store user, as the
+# timer's service would, with its standard error announced as the journal.
+#   test_package.sh BUILD_DIR PROGRAM_VERSION PACKAGE_VERSION SOURCE_DIR
 set -uo pipefail
 
 build="$(cd "$1" && pwd)"
 version="$2"
+package_version="$3"
+source_dir="$(cd "$4" && pwd)"
 tmp="$(mktemp -d)"
+# The store user of the run below must reach the files under it.
+chmod 755 "$tmp"
 program_pid=""
 cleanup() {
     if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
@@ -41,27 +48,45 @@ if [ ${#debs[@]} -ne 1 ]; then
 fi
 deb="${debs[0]}"
 arch="$(dpkg --print-architecture)"
-[ "$(basename "$deb")" = "quorvane-client_${version}_${arch}.deb" ] ||
+[ "$(basename "$deb")" = "quorvane-client_${package_version}_${arch}.deb" ] ||
     fail "package file named $(basename "$deb")"
 [ "$(dpkg-deb -f "$deb" Package)" = "quorvane-client" ] || fail "package name"
-[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] ||
-    fail "package version $(dpkg-deb -f "$deb" Version), expected $version"
+[ "$(dpkg-deb -f "$deb" Version)" = "$package_version" ] ||
+    fail "package version $(dpkg-deb -f "$deb" Version), expected $package_version"
+dpkg --compare-versions "$package_version" gt 1.0.0.0 ||
+    fail "version $package_version does not upgrade 1.0.0.0"
+maintainer="$(dpkg-deb -f "$deb" Maintainer)"
+grep -Eq '^[^<>]+ <[^@<> ]+@[a-z0-9-]+(\.[a-z0-9-]+)*\.[a-z]{2,}>$' <<<"$maintainer" ||
+    fail "maintainer '$maintainer' is not a name and a mail address"
+grep -Eqi '@(localhost|example\.)' <<<"$maintainer" && fail "maintainer address $maintainer bounces"
 
 # Depends, one package name per entry, version constraints dropped.
 depends="$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/(.*)//; s/|.*//; s/[[:space:]]//g')"
 echo "Depends: $(dpkg-deb -f "$deb" Depends)"
-for needed in libqt6widgets6 libqt6gui6 libqt6core6 libxml2 libsqlite3-0 libcurl4 adduser; do
+for needed in libqt6widgets6 libqt6gui6 libqt6core6 libxml2 libsqlite3-0 libcurl4 adduser \
+        fonts-liberation qt6-translations-l10n; do
     grep -qx "$needed" <<<"$depends" || fail "Depends lacks $needed"
 done
 grep -q -- '-dev$' <<<"$depends" && fail "Depends names a development package"
+# What the package needs is what this machine (a store machine's stand-in) has.
+while read -r needed; do
+    [ -n "$needed" ] || continue
+    dpkg-query -W -f='${Status}' "$needed" 2>/dev/null | grep -q "install ok installed" ||
+        fail "dependency $needed is not installed here"
+done <<<"$depends"
+for dependency in fonts-liberation qt6-translations-l10n; do
+    grep -qx "$dependency" "$source_dir/demo/install-packages.sh" ||
+        grep -qw -- "$dependency" "$source_dir/demo/install-packages.sh" ||
+        fail "demo/install-packages.sh does not install $dependency"
+done
 
 # --- The files --------------------------------------------------------------------------
 section "files"
-root="$tmp/root"
+root="$tmp/extracted"
 dpkg-deb -x "$deb" "$root"
 actual="$(cd "$root" && find . \( -type f -o -type l \) | sed 's|^\./|/|' | sort)"
 expected="$(sort <<'EOF'
-/opt/quorvane-client/QuorvaneClient
+/usr/bin/QuorvaneClient
 /usr/lib/systemd/system/quorvane-client@.service
 /usr/lib/systemd/system/quorvane-client@.timer
 /usr/lib/systemd/user/quorvane-client.service
@@ -69,20 +94,24 @@ expected="$(sort <<'EOF'
 /usr/share/applications/quorvane-client-config.desktop
 /usr/share/applications/quorvane-client-sync.desktop
 /usr/share/doc/quorvane-client/README.md
+/usr/share/doc/quorvane-client/changelog.Debian.gz
+/usr/share/doc/quorvane-client/copyright
 /usr/share/icons/hicolor/48x48/apps/quorvane.png
+/usr/share/lintian/overrides/quorvane-client
+/usr/share/man/man1/QuorvaneClient.1.gz
 EOF
 )"
 if [ "$actual" != "$expected" ]; then
     fail "file list differs (< expected, > packaged):"
     diff <(echo "$expected") <(echo "$actual") >&2
 fi
-# The store's own files are never package files, or removing the package would take them.
-for own in QuorvaneClient.ini QuorvaneClientAutoLog.html Auto; do
-    [ -e "$root/opt/quorvane-client/$own" ] && fail "the package ships $own"
-done
+# Every entry of the archive belongs to root and only root may write it.
+while read -r mode owner _; do
+    [ "$owner" = "root/root" ] || fail "an entry belongs to $owner: $mode"
+    [ "${mode:5:1}" = "w" ] || [ "${mode:8:1}" = "w" ] && fail "an entry is writable by others: $mode"
+done < <(dpkg-deb -c "$deb")
 
-exe="$root/opt/quorvane-client/QuorvaneClient"
-[ -x "$exe" ] || fail "QuorvaneClient is not executable"
+exe="$root/usr/bin/QuorvaneClient"
 [ "$(stat -c %a "$exe")" = "755" ] || fail "QuorvaneClient has mode $(stat -c %a "$exe")"
 grep -qx "QuorvaneClient $version" <(strings -a "$exe") ||
     fail "the executable does not carry the version record \"QuorvaneClient $version\""
@@ -98,6 +127,36 @@ head = open(sys.argv[1], "rb").read(24)
 sys.exit(0 if head[:8] == b"\x89PNG\r\n\x1a\n" and struct.unpack(">II", head[16:24]) == (48, 48) else 1)
 EOF_PY
     fail "the icon is not a 48x48 PNG"
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+    "$root/usr/share/doc/quorvane-client/copyright" || fail "the copyright file is not DEP-5"
+zcat "$root/usr/share/doc/quorvane-client/changelog.Debian.gz" | head -1 |
+    grep -qF "quorvane-client ($package_version)" || fail "the changelog does not start with $package_version"
+
+# --- lintian ----------------------------------------------------------------------------
+section "lintian"
+if command -v lintian >/dev/null 2>&1; then
+    # Errors and warnings fail; overrides, if any, carry their reason in the package.
+    lintian --fail-on error,warning --display-level '>=warning' "$deb" >"$tmp/lintian.log" 2>&1
+    status=$?
+    cat "$tmp/lintian.log"
+    [ "$status" -eq 0 ] || fail "lintian reports errors or warnings"
+else
+    fail "lintian is not installed (demo/install-packages.sh installs it)"
+fi
+
+# --- Manual page ------------------------------------------------------------------------
+section "manual page"
+manual="$(MANWIDTH=100 MANPAGER=cat man -l "$root/usr/share/man/man1/QuorvaneClient.1.gz" 2>"$tmp/man.err")" ||
+    fail "man -l cannot show the manual page"
+[ -s "$tmp/man.err" ] && { fail "man reports:"; cat "$tmp/man.err" >&2; }
+for heading in NAME SYNOPSIS DESCRIPTION JOURNAL FILES SETTINGS "STATUS FILE" "EXIT STATUS" TIMERS; do
+    grep -qx "$heading" <<<"$manual" || fail "the manual page has no $heading section"
+done
+for mention in "QuorvaneClient CONFIG" /var/lib/quorvane-client/QuorvaneClient.ini \
+        QuorvaneClientStatus.json QuorvaneClientAutoLog.html Remise_Achat TypeEnvoi Quorvane_FTP \
+        "Always 0" quorvane-client@USER.timer; do
+    grep -qF -- "$mention" <<<"$manual" || fail "the manual page does not mention $mention"
+done
 
 # --- Desktop entries --------------------------------------------------------------------
 section "desktop entries"
@@ -107,9 +166,9 @@ for entry in "$apps"/*.desktop; do
     grep -qx 'Icon=quorvane' "$entry" || fail "$(basename "$entry") lacks the icon"
     grep -qx 'Terminal=false' "$entry" || fail "$(basename "$entry") opens a terminal"
 done
-grep -qx 'Exec=/opt/quorvane-client/QuorvaneClient CONFIG' "$apps/quorvane-client-config.desktop" ||
+grep -qx 'Exec=/usr/bin/QuorvaneClient CONFIG' "$apps/quorvane-client-config.desktop" ||
     fail "the configuration launcher does not open the configuration window"
-grep -qx 'Exec=/opt/quorvane-client/QuorvaneClient' "$apps/quorvane-client-sync.desktop" ||
+grep -qx 'Exec=/usr/bin/QuorvaneClient' "$apps/quorvane-client-sync.desktop" ||
     fail "the synchronization launcher does not start a bare run"
 grep -qx 'Name=Paramétrage de la Quorvane client' "$apps/quorvane-client-config.desktop" ||
     fail "configuration launcher name"
@@ -120,10 +179,11 @@ grep -qx 'Name=Quorvane - Synchronisation Client' "$apps/quorvane-client-sync.de
 section "systemd units"
 for unit in "$root"/usr/lib/systemd/system/*.service "$root"/usr/lib/systemd/user/*.service; do
     command="$(sed -n 's/^ExecStart=//p' "$unit")"
-    [ "$command" = "/opt/quorvane-client/QuorvaneClient" ] ||
-        fail "$(basename "$unit") starts '$command'"
+    [ "$command" = "/usr/bin/QuorvaneClient" ] || fail "$(basename "$unit") starts '$command'"
     [ -x "$root$command" ] || fail "$(basename "$unit") starts a program the package lacks"
     grep -qx 'Type=oneshot' "$unit" || fail "$(basename "$unit") is not a one-shot run"
+    grep -qx 'WorkingDirectory=/var/lib/quorvane-client' "$unit" ||
+        fail "$(basename "$unit") does not run in the program folder"
 done
 system_service="$root/usr/lib/systemd/system/quorvane-client@.service"
 grep -qx 'User=%i' "$system_service" || fail "the machine-wide run is not run as the store user"
@@ -140,7 +200,8 @@ if command -v systemd-analyze >/dev/null 2>&1; then
     verify_root="$tmp/verify-root"
     cp -a "$root" "$verify_root"
     cp -rn /usr/lib/systemd/system/. "$verify_root/usr/lib/systemd/system/" 2>/dev/null
-    if output="$(systemd-analyze verify --root="$verify_root" \
+    # The units name their manual page, which man looks for: that of the package.
+    if output="$(MANPATH="$verify_root/usr/share/man" systemd-analyze verify --root="$verify_root" \
             /usr/lib/systemd/system/quorvane-client@.service \
             /usr/lib/systemd/system/quorvane-client@.timer 2>&1)" && [ -z "$output" ]; then
         echo "system units verified"
@@ -150,12 +211,12 @@ if command -v systemd-analyze >/dev/null 2>&1; then
         fail "system units: $output"
     fi
     # User units cannot be verified against another root; the one complaint expected is the
-    # program missing from this machine's /opt, and its path was checked above.
+    # program missing from this machine's /usr/bin, and its path was checked above.
     mkdir -m 700 "$tmp/runtime"
-    output="$(XDG_RUNTIME_DIR="$tmp/runtime" systemd-analyze --user verify \
+    output="$(MANPATH="$root/usr/share/man" XDG_RUNTIME_DIR="$tmp/runtime" systemd-analyze --user verify \
         "$root/usr/lib/systemd/user/quorvane-client.service" \
         "$root/usr/lib/systemd/user/quorvane-client.timer" 2>&1 |
-        grep -v 'Command /opt/quorvane-client/QuorvaneClient is not executable')"
+        grep -v 'Command /usr/bin/QuorvaneClient is not executable')"
     if [ -z "$output" ]; then
         echo "user units verified"
     elif grep -q -e 'Failed to initialize' -e 'Failed to lookup' <<<"$output"; then
@@ -167,63 +228,179 @@ else
     echo "SKIP: systemd-analyze not available"
 fi
 
-# --- Maintainer scripts: removal keeps the store's files ----------------------------------
-section "maintainer scripts"
-control="$tmp/control"
-dpkg-deb -e "$deb" "$control"
-for script in postinst prerm postrm; do
-    [ -x "$control/$script" ] || fail "$script missing or not executable"
-    sh -n "$control/$script" || fail "$script has a syntax error"
-done
-installed="$tmp/installed"
-mkdir -p "$installed/opt/quorvane-client/Auto"
-printf '[Quorvane]\r\nTypeEnvoi=URI\r\n' >"$installed/opt/quorvane-client/QuorvaneClient.ini"
-echo '<Quorvane/>' >"$installed/opt/quorvane-client/Auto/message.xml"
-echo '<div class="messages">' >"$installed/opt/quorvane-client/QuorvaneClientAutoLog.html"
-before="$(cd "$installed" && find . | sort && cat opt/quorvane-client/QuorvaneClient.ini)"
-DPKG_ROOT="$installed" "$control/prerm" remove || fail "prerm remove failed"
-DPKG_ROOT="$installed" "$control/postrm" remove || fail "postrm remove failed"
-DPKG_ROOT="$installed" "$control/postrm" purge || fail "postrm purge failed"
-after="$(cd "$installed" && find . | sort && cat opt/quorvane-client/QuorvaneClient.ini)"
-[ "$before" = "$after" ] || fail "removal or purge touched the settings, Auto/ or the report"
+# --- Upgrade from the 1.0.0.0 layout, in a root of its own --------------------------------
+section "upgrade from 1.0.0.0"
+sysroot="$tmp/sysroot"
+mkdir -p "$sysroot/var/lib/dpkg/info" "$sysroot/var/lib/dpkg/updates" "$sysroot/etc"
+touch "$sysroot/var/lib/dpkg/status" "$sysroot/var/lib/dpkg/available"
+printf 'root:x:0:\n' >"$sysroot/etc/group"
+printf 'root:*::\n' >"$sysroot/etc/gshadow"
+printf 'root:x:0:0:root:/root:/bin/sh\n' >"$sysroot/etc/passwd"
+# The maintainer scripts run on this machine against that root (DPKG_ROOT); the package's
+# libraries are this machine's, so its dependencies are not looked for in that root.
+in_sysroot() {
+    dpkg --root="$sysroot" --force-script-chrootless --force-depends "$@" >>"$tmp/dpkg.log" 2>&1
+}
+# The 1.0.0.0 package as it was: the program and its store files in /opt/quorvane-client/,
+# the folder made by postinst.
+old="$tmp/old-package"
+mkdir -p "$old/DEBIAN" "$old/opt/quorvane-client"
+cp "$build/QuorvaneClient" "$old/opt/quorvane-client/QuorvaneClient"
+cat >"$old/DEBIAN/control" <<EOF
+Package: quorvane-client
+Version: 1.0.0.0
+Architecture: $arch
+Maintainer: $maintainer
+Description: Store-side synchronization client of the Quorvane network
+ Stand-in of the 1.0.0.0 package, laid out as it was.
+EOF
+printf '#!/bin/sh\nset -e\n[ "$1" = configure ] && mkdir -p "${DPKG_ROOT:-}/opt/quorvane-client/Auto"\nexit 0\n' \
+    >"$old/DEBIAN/postinst"
+chmod 755 "$old/DEBIAN/postinst"
+dpkg-deb --root-owner-group --build "$old" "$tmp/old.deb" >/dev/null
+in_sysroot -i "$tmp/old.deb" || fail "the 1.0.0.0 stand-in does not install"
 
-# --- One run of the packaged program --------------------------------------------------------
-section "scheduled-like run"
-folder="$root/opt/quorvane-client"
-# What postinst makes on a store machine.
-mkdir -p "$folder/Auto"
-# Records what the program asks the desktop to open instead of starting a browser.
-mkdir -p "$tmp/bin"
-# The record is replaced by a rename so that the poll below never reads it half-written.
-printf '#!/bin/sh\nf="%s/opened.txt"\n{ cat "$f" 2>/dev/null; echo "$@"; } > "$f.$$" && mv "$f.$$" "$f"\n' \
-    "$tmp" >"$tmp/bin/xdg-open"
-chmod 755 "$tmp/bin/xdg-open"
-start=$(date +%s)
-# A run that does not end by itself is a failure, not a hang of the suite.
-(cd / && exec timeout 120 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-    PATH="$tmp/bin:$PATH" "$folder/QuorvaneClient" >"$tmp/run.log" 2>&1) &
-program_pid=$!
-wait "$program_pid"
-status=$?
-program_pid=""
-seconds=$(($(date +%s) - start))
-echo "the run ended after ${seconds} s with exit code $status"
-[ "$status" -eq 0 ] || { fail "exit code $status"; cat "$tmp/run.log" >&2; }
-[ "$seconds" -ge 30 ] && [ "$seconds" -lt 60 ] || fail "the run lasted ${seconds} s"
-report="$folder/QuorvaneClientAutoLog.html"
-if [ -f "$report" ]; then
-    grep -q 'Il y a eu 1 erreurs' "$report" || fail "the report does not count one error"
-    # Found in the folder of the executable, not in the working directory the run started in.
-    grep -qF "Erreur le fichier $folder/QuorvaneClient.ini est introuvable" "$report" ||
-        fail "the report does not name the settings file next to the executable"
-else
-    fail "no report next to the executable"
-fi
-for _ in $(seq 50); do
-    [ -f "$tmp/opened.txt" ] && break
-    sleep 0.1
+store_uid=65534
+opt="$sysroot/opt/quorvane-client"
+# A store in folder mode whose one category cannot be fetched: the run below reports it.
+printf '[Quorvane]\r\nRemise_Achat=1\r\nTypeEnvoi=URI\r\n[Quorvane_URI]\r\nURI=/nonexistent-source\r\n' \
+    >"$opt/QuorvaneClient.ini"
+chown "$store_uid" "$opt/QuorvaneClient.ini"
+chmod 600 "$opt/QuorvaneClient.ini"
+echo '<Quorvane/>' >"$opt/Auto/message.xml"
+echo '<div class="messages">' >"$opt/QuorvaneClientAutoLog.html"
+settings_before="$(cat "$opt/QuorvaneClient.ini")"
+
+in_sysroot -i "$deb" || { fail "the package does not install over 1.0.0.0"; cat "$tmp/dpkg.log" >&2; }
+grep -q "^Version: $package_version$" "$sysroot/var/lib/dpkg/status" ||
+    fail "dpkg does not record $package_version as installed"
+data="$sysroot/var/lib/quorvane-client"
+[ "$(cat "$data/QuorvaneClient.ini" 2>/dev/null)" = "$settings_before" ] ||
+    fail "the settings did not reach /var/lib/quorvane-client"
+[ "$(stat -c '%u %a' "$data/QuorvaneClient.ini" 2>/dev/null)" = "$store_uid 600" ] ||
+    fail "the moved settings lost their owner or mode"
+[ "$(cat "$data/Auto/message.xml" 2>/dev/null)" = '<Quorvane/>' ] ||
+    fail "the fetched files did not reach /var/lib/quorvane-client/Auto"
+[ -f "$data/QuorvaneClientAutoLog.html" ] || fail "the last report did not reach /var/lib/quorvane-client"
+[ -e "$opt" ] && fail "/opt/quorvane-client is still there: $(ls -A "$opt")"
+gid="$(grep '^quorvane:' "$sysroot/etc/group" | cut -d: -f3)"
+[ -n "$gid" ] || fail "postinst did not create the group quorvane"
+for folder in "$data" "$data/Auto"; do
+    [ "$(stat -c '%u %g %a' "$folder")" = "0 $gid 2775" ] ||
+        fail "${folder#"$sysroot"} is $(stat -c '%u %g %a' "$folder"), expected root, quorvane, 2775"
 done
-[ "$(cat "$tmp/opened.txt" 2>/dev/null)" = "$report" ] || fail "the report was not opened"
+installed_exe="$sysroot/usr/bin/QuorvaneClient"
+[ "$(stat -c '%u %g %a' "$installed_exe")" = "0 0 755" ] ||
+    fail "the installed program is $(stat -c '%u %g %a' "$installed_exe")"
+
+# A store user, member of quorvane, may write the program folder but not the program.
+as_store_user() {
+    setpriv --reuid="$store_uid" --regid="$store_uid" --groups="$gid" --inh-caps=-all "$@"
+}
+as_store_user sh -c "echo x >> '$installed_exe'" 2>/dev/null && fail "a store user can change the program"
+as_store_user sh -c "touch '$sysroot/usr/bin/QuorvaneClient.new'" 2>/dev/null &&
+    fail "a store user can write beside the program"
+as_store_user sh -c "touch '$data/Auto/written-by-store-user' && rm '$data/Auto/written-by-store-user'" ||
+    fail "a store user cannot write the program folder"
+
+# --- One run of the installed program, as the timer's service runs it ---------------------
+section "installed run"
+# The program's folder is built into it: in a mount namespace of its own, this root's /var/lib
+# stands for the machine's, and nothing of the machine's is touched.
+if unshare -m true 2>/dev/null; then
+    mkdir -p "$tmp/bin" "$tmp/home"
+    chmod 777 "$tmp/home"
+    # Records what the program asks the desktop to open instead of starting a browser; the
+    # record is replaced by a rename so that the poll below never reads it half-written.
+    printf '#!/bin/sh\nf="%s/opened.txt"\n{ cat "$f" 2>/dev/null; echo "$@"; } > "$f.$$" && mv "$f.$$" "$f"\n' \
+        "$tmp/home" >"$tmp/bin/xdg-open"
+    chmod 755 "$tmp/bin/xdg-open"
+    : >"$tmp/home/journal.txt"
+    chmod 666 "$tmp/home/journal.txt"
+    # systemd hands the service a stream to the journal and names it in JOURNAL_STREAM.
+    journal_stream="$(stat -c '%d:%i' "$tmp/home/journal.txt")"
+    # A sanitizer build keeps its options; its suppressions are copied where the store user
+    # can read them.
+    sanitizer_env=()
+    for name in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
+        value="${!name:-}"
+        if [ "$name" = LSAN_OPTIONS ] && [[ "$value" =~ suppressions=([^:]*) ]]; then
+            cp "${BASH_REMATCH[1]}" "$tmp/home/lsan.supp"
+            value="${value/${BASH_REMATCH[1]}/$tmp/home/lsan.supp}"
+        fi
+        [ -n "$value" ] && sanitizer_env+=("$name=$value")
+    done
+    start=$(date +%s)
+    # A run that does not end by itself is a failure, not a hang of the suite.
+    (exec unshare -m sh -c '
+        mount --bind "$1/var/lib" /var/lib || exit 99
+        cd /var/lib/quorvane-client || exit 98
+        umask 0002
+        shift
+        exec "$@"' sh "$sysroot" \
+        setpriv --reuid="$store_uid" --regid="$store_uid" --groups="$gid" --inh-caps=-all \
+        timeout 120 env -i PATH="$tmp/bin:/usr/bin:/bin" HOME="$tmp/home" \
+        JOURNAL_STREAM="$journal_stream" "${sanitizer_env[@]}" "$installed_exe" \
+        >"$tmp/run.out" 2>>"$tmp/home/journal.txt") &
+    program_pid=$!
+    wait "$program_pid"
+    status=$?
+    program_pid=""
+    seconds=$(($(date +%s) - start))
+    echo "the run ended after ${seconds} s with exit code $status"
+    [ "$status" -eq 0 ] || { fail "exit code $status"; cat "$tmp/run.out" "$tmp/home/journal.txt" >&2; }
+    [ "$seconds" -ge 30 ] && [ "$seconds" -lt 60 ] || fail "the run lasted ${seconds} s"
+
+    journal="$(cat "$tmp/home/journal.txt")"
+    echo "$journal"
+    grep -qx "<6>Début de la synchronisation : QuorvaneClient $version, mode URI, catégories : Conditions d'achats" \
+        <<<"$journal" || fail "no start line with its priority"
+    grep -q '^<3>Erreur (code 0) : \[Fonction _CopyFile()\] ' <<<"$journal" ||
+        fail "the failed copy is not an error line of the journal"
+    grep -qx "<5>Fin de la synchronisation : Conditions d'achats téléchargement non, intégration non ; [0-9]* erreurs\?, rapport /var/lib/quorvane-client/QuorvaneClientAutoLog.html" \
+        <<<"$journal" || fail "no closing line with its priority"
+    # Every line of the program's own, and Qt's warnings too, carries a priority.
+    unprefixed="$(grep -v '^<[0-7]>' <<<"$journal")"
+    [ -z "$unprefixed" ] || fail "journal lines without a priority: $unprefixed"
+
+    report="$data/QuorvaneClientAutoLog.html"
+    grep -q 'Il y a eu [0-9]* erreurs' "$report" 2>/dev/null || fail "no report in /var/lib/quorvane-client"
+    status_file="$data/QuorvaneClientStatus.json"
+    if jq -e --arg v "$version" '
+            .version == $v and .mode == "URI" and .entryCount == (.entries | length)
+            and .entryCount > 0
+            and .categories.Remise_Achat == {"enabled": true, "downloaded": false, "integrated": false}
+            and .report == "/var/lib/quorvane-client/QuorvaneClientAutoLog.html"' \
+            "$status_file" >/dev/null; then
+        echo "status file:"
+        cat "$status_file"
+    else
+        fail "the status file in /var/lib/quorvane-client is missing or wrong: $(cat "$status_file" 2>&1)"
+    fi
+    # The README's one-liner names the failed categories.
+    one_liner="$(sed -n 's/^    \(jq .*QuorvaneClientStatus.json\)$/\1/p' "$source_dir/README.md" | head -1)"
+    [ -n "$one_liner" ] || fail "the README has no jq one-liner over the status file"
+    failed="$(cd "$data" && sh -c "${one_liner//\/var\/lib\/quorvane-client\//}")"
+    [ "$failed" = "Remise_Achat" ] || fail "the README's one-liner gives '$failed'"
+    [ "$(stat -c %u "$status_file")" = "$store_uid" ] || fail "the status file was not written by the store user"
+    for _ in $(seq 50); do
+        [ -f "$tmp/home/opened.txt" ] && break
+        sleep 0.1
+    done
+    [ "$(cat "$tmp/home/opened.txt" 2>/dev/null)" = "/var/lib/quorvane-client/QuorvaneClientAutoLog.html" ] ||
+        fail "the report was not opened"
+else
+    echo "SKIP: no mount namespace here; the installed program's run is not checked"
+fi
+
+# --- Removal keeps the store's files ------------------------------------------------------
+section "removal and purge"
+before="$(cd "$data" && find . | sort && cat QuorvaneClient.ini)"
+in_sysroot -r quorvane-client || fail "dpkg -r failed"
+[ -e "$installed_exe" ] && fail "removal left the program"
+in_sysroot -P quorvane-client || fail "dpkg -P failed"
+after="$(cd "$data" && find . | sort && cat QuorvaneClient.ini)"
+[ "$before" = "$after" ] || fail "removal or purge touched the store's files"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed" >&2
