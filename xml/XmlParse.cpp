@@ -304,29 +304,23 @@ class Loader {
                    " attributs dans un élément");
             return;
         }
-        std::size_t offset = 0;
         if (ctxt_ == nullptr) {
-            CheckEncoding(piece, name_);
-            // libxml2 detects the encoding from the first four bytes it is given.
-            const std::size_t head = std::min<std::size_t>(piece.size(), 4);
-            ctxt_.reset(xmlCreatePushParserCtxt(&Handler(), this, piece.data(),
-                                                static_cast<int>(head), nullptr));
-            if (ctxt_ == nullptr) {
-                Fail(name_, "mémoire insuffisante");
+            // The encoding is checked on the file's first bytes, however the file is cut.
+            head_.append(piece);
+            if (head_.size() >= kHeadSize) {
+                Start();
             }
-            xmlCtxtUseOptions(ctxt_.get(), kOptions);
-            offset = head;
+            return;
         }
-        while (offset < piece.size() && !stopped_) {
-            const std::size_t size = std::min(piece.size() - offset, kPieceSize);
-            Push(piece.data() + offset, size, false);
-            offset += size;
-        }
+        PushAll(piece);
     }
 
     CompactDocument Finish() {
-        if (ctxt_ == nullptr) {
-            Fail(name_, "le fichier est vide");
+        if (ctxt_ == nullptr && !stopped_) {
+            if (head_.empty()) {
+                Fail(name_, "le fichier est vide");
+            }
+            Start();
         }
         if (!stopped_) {
             Push(nullptr, 0, true);
@@ -355,7 +349,30 @@ class Loader {
     // XML_PARSE_HUGE.
     static constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 
+    // Enough of the start of the file for its XML declaration.
+    static constexpr std::size_t kHeadSize = 4096;
+
     static Loader& Of(void* ctx) noexcept { return *static_cast<Loader*>(ctx); }
+
+    void Start() {
+        CheckEncoding(head_, name_);
+        // libxml2 detects the encoding from the first four bytes it is given.
+        const std::size_t first = std::min<std::size_t>(head_.size(), 4);
+        ctxt_.reset(xmlCreatePushParserCtxt(&Handler(), this, head_.data(), static_cast<int>(first),
+                                            nullptr));
+        if (ctxt_ == nullptr) {
+            Fail(name_, "mémoire insuffisante");
+        }
+        xmlCtxtUseOptions(ctxt_.get(), kOptions);
+        PushAll(std::string_view(head_).substr(first));
+        std::string().swap(head_);
+    }
+
+    void PushAll(std::string_view bytes) {
+        for (std::size_t offset = 0; offset < bytes.size() && !stopped_; offset += kPieceSize) {
+            Push(bytes.data() + offset, std::min(bytes.size() - offset, kPieceSize), false);
+        }
+    }
 
     void Push(const char* bytes, std::size_t size, bool last) {
         xmlParseChunk(ctxt_.get(), bytes, static_cast<int>(size), last ? 1 : 0);
@@ -567,6 +584,7 @@ class Loader {
     AttributeBlock block_;
     std::string decoded_;
     std::uint64_t namespaces_ = 0;
+    std::string head_;
     std::string refusal_;
     bool stopped_ = false;
 };
@@ -615,12 +633,14 @@ CompactDocument LoadXmlFile(const std::string& path) {
     return loader->Finish();
 }
 
-CompactDocument LoadXmlBytes(std::string_view bytes, const std::string& name) {
+CompactDocument LoadXmlBytes(std::string_view bytes, const std::string& name,
+                             std::size_t pieceSize) {
     PrepareXmlParser();
     auto loader = std::make_unique<Loader>(name);
     const ThreadErrorRedirect redirect(loader->Sink());
-    for (std::size_t offset = 0; offset < bytes.size(); offset += kPieceSize) {
-        loader->Feed(bytes.substr(offset, kPieceSize));
+    const std::size_t piece = pieceSize == 0 ? kPieceSize : pieceSize;
+    for (std::size_t offset = 0; offset < bytes.size(); offset += piece) {
+        loader->Feed(bytes.substr(offset, piece));
     }
     return loader->Finish();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -35,8 +36,11 @@ class XmlLoadError : public std::runtime_error {
 // The file at path; XmlLoadError when it is missing, not a regular file, unreadable or refused.
 CompactDocument LoadXmlFile(const std::string& path);
 
-// The same rules for a document held in memory; name only appears in error messages.
-CompactDocument LoadXmlBytes(std::string_view bytes, const std::string& name);
+// The same rules for a document held in memory; name only appears in error messages. The
+// bytes are handed to the parser in pieces of pieceSize bytes (0: the size a file is read in);
+// how a file is cut never changes the result.
+CompactDocument LoadXmlBytes(std::string_view bytes, const std::string& name,
+                             std::size_t pieceSize = 0);
 
 // Makes libxml2 ready and registers the program's Windows-1252 decoder (done by every load;
 // for code that uses libxml2 directly next to the loader).
