@@ -446,6 +446,11 @@ class Loader {
 
     void StartElement(const xmlChar* localname, const xmlChar* prefix, int nbNamespaces,
                       int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
+        // open_ holds the document node and every element above this one.
+        if (open_.size() > kMaxElementDepth) {
+            Refuse("plus de " + std::to_string(kMaxElementDepth) + " niveaux d'éléments");
+            return;
+        }
         namespaces_ += static_cast<std::uint64_t>(std::max(nbNamespaces, 0));
         if (namespaces_ > kMaxNamespaceDeclarations) {
             Refuse("plus de " + std::to_string(kMaxNamespaceDeclarations) +

@@ -15,6 +15,7 @@
 // - a DOCTYPE may name the root element and nothing more: any declaration in it (an entity
 //   above all, whose references would be expanded on reading) refuses the file, as does an
 //   external DTD; the predefined entities and character references are decoded;
+// - elements nested at most kMaxElementDepth deep;
 // - at most kMaxAttributesPerElement attributes in one element, and at most
 //   kMaxNamespaceDeclarations namespace declarations in the file: beyond them libxml2's checks
 //   grow with the square of the count;
@@ -24,10 +25,12 @@
 namespace quorvane {
 
 inline constexpr std::uint32_t kMaxAttributesPerElement = 1000;
+// The depth libxml2 allows when it builds a tree (its push parser checks none).
+inline constexpr std::uint32_t kMaxElementDepth = 257;
 inline constexpr std::uint32_t kMaxNamespaceDeclarations = 100;
 
 // Raised for every failure to load a document: unreadable, empty or malformed file, bad or
-// refused encoding, DTD declarations, external DTD, too many attributes.
+// refused encoding, DTD declarations, external DTD, too many attributes, too deep.
 class XmlLoadError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;

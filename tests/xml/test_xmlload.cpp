@@ -105,6 +105,26 @@ TEST(XmlLoadLimits, ADoctypeMayOnlyNameTheRoot) {
     }
 }
 
+TEST(XmlLoadLimits, NestingDeeperThanTheLimitIsRefused) {
+    const auto nested = [](std::uint32_t depth) {
+        std::string open;
+        std::string close;
+        for (std::uint32_t i = 0; i < depth; ++i) {
+            open += "<R>";
+            close += "</R>";
+        }
+        return open + close;
+    };
+    EXPECT_EQ(Refusal(nested(quorvane::kMaxElementDepth)), "");
+    EXPECT_NE(Refusal(nested(quorvane::kMaxElementDepth + 1)).find("niveaux"), std::string::npos);
+    // Never closed: refused at the limit, not after a million levels.
+    std::string endless;
+    for (int i = 0; i < 1000000; ++i) {
+        endless += "<R>";
+    }
+    EXPECT_NE(Refusal(endless).find("niveaux"), std::string::npos);
+}
+
 TEST(XmlLoadLimits, NamespaceDeclarationsAreCountedOverTheWholeFile) {
     const auto make = [](std::uint32_t count) {
         std::string text = "<R>";
