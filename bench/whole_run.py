@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A whole synchronization run of the real program on a large message.xml: time and peak memory.
 
-Usage: whole_run.py --binary build/QuorvaneClient [--lines 100000 1000000]
+Usage: whole_run.py --binary build/QuorvaneClient [--lines 100000 1000000] [--repeat 3]
 
 For each line count, generate_headoffice.py writes message.xml (Windows-1252, about 190 bytes a
 line) and a Message.DB holding half as many earlier head-office records (purged by the file)
@@ -10,7 +10,8 @@ category fetches message.xml and a one-line message_type.xml; its MessageType.DB
 purpose, so that the run ends with one missing-table entry and writes its report after the last
 table: the report's last line marks the end of the work. The program runs offscreen under
 /usr/bin/time -v, is ended as soon as its report is complete (instead of after the 30-second
-countdown), and the figures are printed:
+countdown), and the medians of --repeat runs (each on a fresh copy of the store's table) are
+printed:
   seconds   from the start of the process to its complete report;
   CPU       user + system seconds of the process, as /usr/bin/time counts them;
   peak      maximum resident set size, as /usr/bin/time counts it;
@@ -23,6 +24,7 @@ import os
 import re
 import shutil
 import signal
+import statistics
 import sqlite3
 import subprocess
 import sys
@@ -45,8 +47,7 @@ def make_folder(root, binary, lines):
                 "ombrelin/Maj"):
         (root / sub).mkdir(parents=True, exist_ok=True)
     shutil.move(str(generated / "Auto" / "message.xml"), source / "message.xml")
-    shutil.move(str(generated / "Administration" / "Message.DB"),
-                store / "Administration" / "Message.DB")
+    shutil.move(str(generated / "Administration" / "Message.DB"), root / "Message.DB.pristine")
     shutil.rmtree(generated)
     (source / "message_type.xml").write_bytes(
         b'<?xml version="1.0" encoding="windows-1252"?>\n<Messages><Version Numero="1.0"/>'
@@ -81,11 +82,16 @@ def program_pid(time_pid):
 
 
 def run(root, lines):
+    shutil.copy2(root / "Message.DB.pristine", root / "ombrelin" / "Administration" / "Message.DB")
+    for leftover in (root / "Auto").iterdir():
+        leftover.unlink()
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
     env["PATH"] = str(root / "bin") + ":" + env.get("PATH", "/usr/bin:/bin")
     stats = root / "time.txt"
     report = root / "QuorvaneClientAutoLog.html"
+    if report.exists():
+        report.unlink()
     out = open(root / "out.txt", "wb")
     start = time.monotonic()
     proc = subprocess.Popen(["/usr/bin/time", "-v", "-o", str(stats), str(root / "QuorvaneClient")],
@@ -118,7 +124,8 @@ def run(root, lines):
     peak_kb = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", text).group(1))
     entries = re.findall(r'<div class="message"[^>]*>(.*?)</div>', report.read_bytes()
                          .decode("cp1252"), re.S)
-    if len(entries) != 1 or "MessageType.DB" not in entries[0]:
+    # The report's summary, then the one missing-table entry.
+    if len(entries) != 2 or "MessageType.DB" not in entries[1]:
         raise SystemExit("%d lines: unexpected report entries %r" % (lines, entries))
     with sqlite3.connect(root / "ombrelin" / "Administration" / "Message.DB") as db:
         count = db.execute("SELECT COUNT(*) FROM Message WHERE Externe = 5").fetchone()[0]
@@ -132,6 +139,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--binary", required=True)
     parser.add_argument("--lines", type=int, nargs="+", default=[100000, 1000000])
+    parser.add_argument("--repeat", type=int, default=3)
     args = parser.parse_args()
     binary = Path(args.binary).resolve()
     print("%10s %9s %9s %8s %9s %10s %7s" % ("lines", "file MB", "seconds", "CPU s", "peak MB",
@@ -140,7 +148,8 @@ def main():
         root = Path(tempfile.mkdtemp(prefix="quorvane-whole-run-"))
         try:
             size = make_folder(root, binary, lines)
-            seconds, cpu, peak_kb = run(root, lines)
+            runs = [run(root, lines) for _ in range(args.repeat)]
+            seconds, cpu, peak_kb = (statistics.median(r[i] for r in runs) for i in range(3))
         finally:
             shutil.rmtree(root, ignore_errors=True)
         peak_mb = peak_kb / 1024.0
