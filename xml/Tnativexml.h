@@ -91,6 +91,13 @@ class TXMLNodeOMB {
 // An owning list of node handles.
 class TXMLNodeListOMB {
   public:
+    TXMLNodeListOMB() = default;
+    // A list may hold a handle for every line of a file: it moves, it is never copied.
+    TXMLNodeListOMB(const TXMLNodeListOMB&) = delete;
+    TXMLNodeListOMB& operator=(const TXMLNodeListOMB&) = delete;
+    TXMLNodeListOMB(TXMLNodeListOMB&&) = default;
+    TXMLNodeListOMB& operator=(TXMLNodeListOMB&&) = default;
+
     int Count() const noexcept { return static_cast<int>(items_.size()); }
     // The handle at a position below Count(), or null.
     TXMLNodeOMB* Item(int index) const noexcept;
