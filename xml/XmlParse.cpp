@@ -17,6 +17,7 @@
 #include <libxml/dict.h>
 #include <libxml/encoding.h>
 #include <libxml/entities.h>
+#include <libxml/tree.h>
 #include <libxml/valid.h>
 #include <libxml/xmlerror.h>
 
@@ -103,7 +104,15 @@ class ThreadErrorRedirect {
 // ---- the load ----
 
 struct ContextFree {
-    void operator()(xmlParserCtxt* ctxt) const noexcept { xmlFreeParserCtxt(ctxt); }
+    void operator()(xmlParserCtxt* ctxt) const noexcept {
+        // In SAX mode libxml2 still records entity declarations in a document of its own
+        // ("SAX compatibility mode"), which the context does not free.
+        if (ctxt->myDoc != nullptr) {
+            xmlFreeDoc(ctxt->myDoc);
+            ctxt->myDoc = nullptr;
+        }
+        xmlFreeParserCtxt(ctxt);
+    }
 };
 
 struct NamePair {
