@@ -11,7 +11,7 @@
 // Reading a head-office file into a CompactDocument with libxml2's push parser (SAX), the file
 // streamed in pieces: the parser never builds a tree of its own and the file is never held
 // whole. The rules every file is read with:
-// - no network, no DTD or external entity ever loaded, libxml2's own size and depth limits;
+// - no network, no DTD or external entity ever loaded, libxml2's own size limits;
 // - a DOCTYPE may name the root element and nothing more: any declaration in it (an entity
 //   above all, whose references would be expanded on reading) refuses the file, as does an
 //   external DTD; the predefined entities and character references are decoded;
