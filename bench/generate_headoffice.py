@@ -2,11 +2,13 @@
 """Writes the head-office files and store tables that bench_integration measures.
 
 Usage: generate_headoffice.py OUTPUT_FOLDER [SCALE]
+       generate_headoffice.py OUTPUT_FOLDER --messages LINES
 
 OUTPUT_FOLDER receives Auto/ (the head-office files, Windows-1252), Administration/ (REMISES.DB,
 Perso.DB, Message.DB as the store holds them before the run) and Maj/FOURNIS.db. SCALE divides
 every count (1 gives the full sizes: 100,000 lines against 100,000 records), so that a profiler
-can run the same work on a smaller store.
+can run the same work on a smaller store. With --messages, only message.xml of LINES lines and
+its Message.DB are written (the whole-run measurement's million-line file).
 """
 
 import os
@@ -164,14 +166,14 @@ def personalisation(out, scale):
     db.close()
 
 
-def messages(out, scale):
-    count = 100000 // scale
-    lines = [[
+def messages(out, count):
+    # A generator: a million lines are written without being held.
+    lines = ([
         ("Code", "HO-N%06d" % i), ("Externe", "5"), ("TypeMessage", str(1 + i % 4)),
         ("Titre", "Message du siège n°%d" % i),
         ("Texte", "Les nouveautés arrivent en février : préparez vos vitrines."),
         ("DateDebut", "01/12/2026"), ("DateFin", "2026-12-31"), ("Important", "0"),
-    ] for i in range(count)]
+    ] for i in range(count))
     write_headoffice(os.path.join(out, "Auto", "message.xml"), "Messages", lines, purge=True)
 
     rows = [("HO-A%06d" % i, 5, "Ancien message du siège") for i in range(count // 2)]
@@ -184,12 +186,15 @@ def messages(out, scale):
 
 def main():
     out = sys.argv[1]
-    scale = int(sys.argv[2]) if len(sys.argv) > 2 else 1
     for sub in ("Auto", "Administration", "Maj"):
         os.makedirs(os.path.join(out, sub), exist_ok=True)
+    if len(sys.argv) > 3 and sys.argv[2] == "--messages":
+        messages(out, int(sys.argv[3]))
+        return
+    scale = int(sys.argv[2]) if len(sys.argv) > 2 else 1
     purchase_conditions(out, scale)
     personalisation(out, scale)
-    messages(out, scale)
+    messages(out, 100000 // scale)
 
 
 if __name__ == "__main__":

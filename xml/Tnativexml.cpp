@@ -1,97 +1,24 @@
 #include "xml/Tnativexml.h"
 
-#include <new>
-
-#include <libxml/parser.h>
-#include <libxml/xmlmemory.h>
+#include <libxml/tree.h>
 
 #include "config/TextConversion.h"
 
 namespace quorvane {
-namespace {
 
-std::string_view View(const xmlChar* text) {
-    return text == nullptr ? std::string_view()
-                           : std::string_view(reinterpret_cast<const char*>(text));
-}
-
-const xmlChar* XmlText(const std::string& text) {
-    return reinterpret_cast<const xmlChar*>(text.c_str());
-}
-
-// Names are compared as the document writes them: prefix, colon, local name, case included.
-bool NameIs(const xmlNs* ns, const xmlChar* local, std::string_view name) {
-    const std::string_view localName = View(local);
-    if (ns == nullptr || ns->prefix == nullptr) {
-        return localName == name;
-    }
-    const std::string_view prefix = View(ns->prefix);
-    return name.size() == prefix.size() + 1 + localName.size() && name.starts_with(prefix) &&
-           name[prefix.size()] == ':' && name.ends_with(localName);
-}
-
-std::string QualifiedName(const xmlNs* ns, const xmlChar* local) {
-    std::string result;
-    if (ns != nullptr && ns->prefix != nullptr) {
-        result.append(View(ns->prefix)).push_back(':');
-    }
-    result.append(View(local));
-    return result;
-}
-
-bool IsElementNamed(const xmlNode* node, std::string_view name) {
-    return node->type == XML_ELEMENT_NODE && NameIs(node->ns, node->name, name);
-}
-
-// Only elements carry attributes; other node kinds (the document above all) have no
-// properties field at all.
-xmlAttr* FirstAttribute(const xmlNode* node) {
-    return node->type == XML_ELEMENT_NODE ? node->properties : nullptr;
-}
-
-struct XmlCharFree {
-    void operator()(xmlChar* text) const noexcept { xmlFree(text); }
+struct XmlTree {
+    TNativeXmlOMB* xml;
+    CompactDocument document;
 };
 
-// Calls use(value) with the attribute's decoded value. A plain value is a single text node read
-// in place; values with entity references go through libxml2's expansion.
-template <typename Use>
-void WithValue(const xmlAttr* attr, Use&& use) {
-    const xmlNode* child = attr->children;
-    if (child == nullptr) {
-        use(std::string_view());
-        return;
-    }
-    if (child->next == nullptr && child->type == XML_TEXT_NODE) {
-        use(View(child->content));
-        return;
-    }
-    std::unique_ptr<xmlChar, XmlCharFree> text(xmlNodeListGetString(attr->doc, child, 1));
-    use(View(text.get()));
-}
+namespace {
 
-std::string ValueOf(const xmlAttr* attr) {
-    std::string value;
-    WithValue(attr, [&](std::string_view text) { value.assign(text); });
-    return value;
-}
+using NodeId = CompactDocument::NodeId;
+constexpr NodeId kNoNode = CompactDocument::kNoNode;
+constexpr NodeId kDocumentNode = CompactDocument::kDocumentNode;
 
-const xmlAttr* FindAttribute(const xmlNode* node, std::string_view name) {
-    for (const xmlAttr* attr = FirstAttribute(node); attr != nullptr; attr = attr->next) {
-        if (NameIs(attr->ns, attr->name, name)) {
-            return attr;
-        }
-    }
-    return nullptr;
-}
-
-xmlNode* FirstChildElement(const xmlNode* parent, std::string_view name) {
-    for (xmlNode* child = parent->children; child != nullptr; child = child->next) {
-        if (IsElementNamed(child, name)) {
-            return child;
-        }
-    }
-    return nullptr;
+bool IsElementName(const std::string& name) {
+    return xmlValidateName(reinterpret_cast<const xmlChar*>(name.c_str()), 0) == 0;
 }
 
 }  // namespace
@@ -99,61 +26,84 @@ xmlNode* FirstChildElement(const xmlNode* parent, std::string_view name) {
 // ---- TXMLNodeOMB ----
 
 TNativeXmlOMB* TXMLNodeOMB::Xml() const noexcept {
-    return IsValid() ? xml_ : nullptr;
+    return IsValid() ? tree_->xml : nullptr;
 }
 
-bool TXMLNodeOMB::IsValid() const noexcept {
-    return node_ != nullptr && !generation_.expired();
-}
-
-xmlNode* TXMLNodeOMB::Checked() const {
+XmlTree& TXMLNodeOMB::Checked() const {
     if (!IsValid()) {
         throw std::logic_error("Nœud XML utilisé alors que son document a été détruit ou rechargé");
     }
-    return node_;
+    return *tree_;
 }
 
-std::unique_ptr<TXMLNodeOMB> TXMLNodeOMB::Wrap(xmlNode* node) const {
-    if (node == nullptr) {
+std::unique_ptr<TXMLNodeOMB> TXMLNodeOMB::Wrap(NodeId node) const {
+    if (node == kNoNode) {
         return nullptr;
     }
-    return std::make_unique<TXMLNodeOMB>(Key{}, xml_, node, generation_);
+    auto handle = std::make_unique<TXMLNodeOMB>(*this);
+    handle->node_ = node;
+    return handle;
+}
+
+NodeId TXMLNodeOMB::FirstChildNamed(const XmlTree& tree, std::string_view name) const {
+    const CompactDocument& doc = tree.document;
+    const CompactDocument::NameId wanted = doc.FindName(name);
+    if (wanted == CompactDocument::kNoName) {
+        return kNoNode;
+    }
+    for (NodeId child = doc.FirstChild(node_); child != kNoNode; child = doc.NextSibling(child)) {
+        if (doc.NameOf(child) == wanted) {
+            return child;
+        }
+    }
+    return kNoNode;
+}
+
+bool TXMLNodeOMB::FindValue(const XmlTree& tree, std::string_view name,
+                            std::string_view& value) const {
+    const CompactDocument& doc = tree.document;
+    const CompactDocument::NameId wanted = doc.FindName(name);
+    if (wanted == CompactDocument::kNoName) {
+        return false;
+    }
+    auto attributes = doc.Attributes(node_);
+    while (attributes.Next()) {
+        if (attributes.Name() == wanted) {
+            value = attributes.Value();
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string TXMLNodeOMB::NodeName() const {
-    const xmlNode* node = Checked();
-    if (node->type == XML_DOCUMENT_NODE) {
+    const XmlTree& tree = Checked();
+    if (node_ == kDocumentNode) {
         return "#document";
     }
-    return QualifiedName(node->ns, node->name);
+    return std::string(tree.document.NameText(tree.document.NameOf(node_)));
 }
 
 std::unique_ptr<TXMLNodeOMB> TXMLNodeOMB::FindChild(std::string_view name) const {
-    return Wrap(FirstChildElement(Checked(), name));
+    return Wrap(FirstChildNamed(Checked(), name));
 }
 
 std::unique_ptr<TXMLNodeOMB> TXMLNodeOMB::ScanChild(std::string_view name) const {
-    return Wrap(FirstChildElement(Checked(), name));
+    return Wrap(FirstChildNamed(Checked(), name));
 }
 
 std::unique_ptr<TXMLNodeOMB> TXMLNodeOMB::AddChild(std::string_view name) const {
-    xmlNode* parent = Checked();
+    XmlTree& tree = Checked();
+    CompactDocument& doc = tree.document;
     const std::string ownName(name);
-    if (xmlValidateName(XmlText(ownName), 0) != 0) {
+    if (!IsElementName(ownName)) {
         return nullptr;
     }
-    if (parent->type == XML_DOCUMENT_NODE && xmlDocGetRootElement(parent->doc) != nullptr) {
+    if (node_ == kDocumentNode && doc.FirstChild(kDocumentNode) != kNoNode) {
         // A document has exactly one top-level element; a second would not be XML.
         return nullptr;
     }
-    if (parent->type != XML_ELEMENT_NODE && parent->type != XML_DOCUMENT_NODE) {
-        return nullptr;
-    }
-    xmlNode* child = xmlNewDocNode(parent->doc, nullptr, XmlText(ownName), nullptr);
-    if (child == nullptr) {
-        throw std::bad_alloc();
-    }
-    return Wrap(xmlAddChild(parent, child));
+    return Wrap(doc.Append(node_, doc.Intern(ownName)));
 }
 
 std::unique_ptr<TXMLNodeOMB> TXMLNodeOMB::GetOrAddChild(std::string_view name) const {
@@ -161,18 +111,16 @@ std::unique_ptr<TXMLNodeOMB> TXMLNodeOMB::GetOrAddChild(std::string_view name) c
     return found != nullptr ? std::move(found) : AddChild(name);
 }
 
-xmlAttr* TXMLNodeOMB::AttributeAt(int index) const {
-    xmlAttr* attr = FirstAttribute(Checked());
-    for (int i = 0; attr != nullptr && i < index; ++i) {
-        attr = attr->next;
-    }
-    return index < 0 ? nullptr : attr;
-}
-
 int TXMLNodeOMB::IndexOfAttribute(std::string_view name) const {
+    const CompactDocument& doc = Checked().document;
+    const CompactDocument::NameId wanted = doc.FindName(name);
+    if (wanted == CompactDocument::kNoName) {
+        return -1;
+    }
     int index = 0;
-    for (const xmlAttr* attr = FirstAttribute(Checked()); attr != nullptr; attr = attr->next) {
-        if (NameIs(attr->ns, attr->name, name)) {
+    auto attributes = doc.Attributes(node_);
+    while (attributes.Next()) {
+        if (attributes.Name() == wanted) {
             return index;
         }
         ++index;
@@ -181,50 +129,52 @@ int TXMLNodeOMB::IndexOfAttribute(std::string_view name) const {
 }
 
 int TXMLNodeOMB::AttributeCount() const {
-    int count = 0;
-    for (const xmlAttr* attr = FirstAttribute(Checked()); attr != nullptr; attr = attr->next) {
-        ++count;
-    }
-    return count;
+    return static_cast<int>(Checked().document.AttributeCount(node_));
 }
 
 std::string TXMLNodeOMB::AttributeText(int index) const {
-    const xmlAttr* attr = AttributeAt(index);
-    return attr == nullptr ? std::string() : ValueOf(attr);
+    const CompactDocument& doc = Checked().document;
+    if (index < 0) {
+        return std::string();
+    }
+    auto attributes = doc.Attributes(node_);
+    for (int i = 0; attributes.Next(); ++i) {
+        if (i == index) {
+            return std::string(attributes.Value());
+        }
+    }
+    return std::string();
 }
 
 std::string TXMLNodeOMB::ReadAttribute(std::string_view name, const std::string& def) const {
-    const xmlAttr* attr = FindAttribute(Checked(), name);
-    return attr == nullptr ? def : ValueOf(attr);
+    std::string_view value;
+    return FindValue(Checked(), name, value) ? std::string(value) : def;
 }
 
 std::int32_t TXMLNodeOMB::ReadAttributeInteger(std::string_view name, std::int32_t def) const {
-    const xmlAttr* attr = FindAttribute(Checked(), name);
-    if (attr == nullptr) {
-        return def;
-    }
-    std::int32_t result = def;
-    WithValue(attr, [&](std::string_view text) { result = TryStrToInt(text).value_or(def); });
-    return result;
+    std::string_view value;
+    return FindValue(Checked(), name, value) ? TryStrToInt(value).value_or(def) : def;
 }
 
 void TXMLNodeOMB::ForEachAttribute(
     const std::function<void(std::string_view name, std::string_view value)>& visit) const {
-    std::string prefixed;
-    for (const xmlAttr* attr = FirstAttribute(Checked()); attr != nullptr; attr = attr->next) {
-        std::string_view attrName = View(attr->name);
-        if (attr->ns != nullptr && attr->ns->prefix != nullptr) {
-            prefixed = QualifiedName(attr->ns, attr->name);
-            attrName = prefixed;
-        }
-        WithValue(attr, [&](std::string_view value) { visit(attrName, value); });
+    const CompactDocument& doc = Checked().document;
+    auto attributes = doc.Attributes(node_);
+    while (attributes.Next()) {
+        visit(doc.NameText(attributes.Name()), attributes.Value());
     }
 }
 
 void TXMLNodeOMB::ChildrenByName(std::string_view name, TXMLNodeListOMB& list) const {
-    for (xmlNode* child = Checked()->children; child != nullptr; child = child->next) {
-        if (IsElementNamed(child, name)) {
-            list.Add(Wrap(child));
+    const CompactDocument& doc = Checked().document;
+    const CompactDocument::NameId wanted = doc.FindName(name);
+    if (wanted == CompactDocument::kNoName) {
+        return;
+    }
+    for (NodeId child = doc.FirstChild(node_); child != kNoNode; child = doc.NextSibling(child)) {
+        if (doc.NameOf(child) == wanted) {
+            TXMLNodeOMB& added = list.items_.emplace_back(*this);
+            added.node_ = child;
         }
     }
 }
@@ -235,12 +185,12 @@ TXMLNodeOMB* TXMLNodeListOMB::Item(int index) const noexcept {
     if (index < 0 || index >= Count()) {
         return nullptr;
     }
-    return items_[static_cast<std::size_t>(index)].get();
+    return &items_[static_cast<std::size_t>(index)];
 }
 
 void TXMLNodeListOMB::Add(std::unique_ptr<TXMLNodeOMB> node) {
     if (node != nullptr) {
-        items_.push_back(std::move(node));
+        items_.push_back(std::move(*node));
     }
 }
 
@@ -248,44 +198,37 @@ void TXMLNodeListOMB::Add(std::unique_ptr<TXMLNodeOMB> node) {
 
 TNativeXmlOMB::TNativeXmlOMB(std::string rootName, const void* owner)
     : rootName_(std::move(rootName)), owner_(owner) {
-    XmlDocPtr doc(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
-    if (doc == nullptr) {
-        throw std::bad_alloc();
-    }
-    doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>("windows-1252"));
-    Adopt(std::move(doc));
+    CompactDocument fresh;
+    fresh.SetEncoding("windows-1252");
+    Adopt(std::move(fresh));
     // A name that cannot be an element name leaves Root on the document node.
     if (auto root = docNode_.GetOrAddChild(rootName_)) {
         root_ = *root;
     }
 }
 
-TNativeXmlOMB::~TNativeXmlOMB() {
-    // End the generation first: no handle may see the tree while it is being freed.
-    generation_.reset();
-    document_.reset();
-}
+TNativeXmlOMB::~TNativeXmlOMB() = default;
 
 void TNativeXmlOMB::LoadFromFile(const std::string& path) {
-    Adopt(ParseXmlBytes(ReadXmlFileBytes(path), path));
+    Adopt(LoadXmlFile(path));
 }
 
 void TNativeXmlOMB::LoadFromMemory(std::string_view bytes, const std::string& name) {
-    Adopt(ParseXmlBytes(bytes, name));
+    Adopt(LoadXmlBytes(bytes, name));
 }
 
-void TNativeXmlOMB::Adopt(XmlDocPtr doc) {
-    // Every handle on the previous tree is ended before that tree is freed.
-    generation_ = std::make_shared<XmlTreeGeneration>();
-    document_ = std::move(doc);
-    auto* docAsNode = reinterpret_cast<xmlNode*>(document_.get());
-    docNode_ = TXMLNodeOMB(TXMLNodeOMB::Key{}, this, docAsNode, generation_);
-    xmlNode* top = FirstChildElement(docAsNode, rootName_);
-    root_ = top != nullptr ? TXMLNodeOMB(TXMLNodeOMB::Key{}, this, top, generation_) : docNode_;
+void TNativeXmlOMB::Adopt(CompactDocument document) {
+    // Replacing the only owner ends every handle on the previous tree.
+    tree_ = std::make_shared<XmlTree>(XmlTree{this, std::move(document)});
+    docNode_ = TXMLNodeOMB(TXMLNodeOMB::Key{}, tree_, kDocumentNode);
+    root_ = docNode_;
+    if (auto top = docNode_.FindChild(rootName_)) {
+        root_ = *top;
+    }
 }
 
 std::string TNativeXmlOMB::Encoding() const {
-    return document_ == nullptr ? std::string() : std::string(View(document_->encoding));
+    return tree_ == nullptr ? std::string() : tree_->document.Encoding();
 }
 
 }  // namespace quorvane

@@ -2,29 +2,27 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <vector>
-
-#include <libxml/tree.h>
 
 #include "xml/XmlParse.h"
 
-// A narrow, name-based view of one head-office XML file on top of libxml2's tree.
+// A narrow, name-based view of one head-office XML file, held as a CompactDocument.
 //
-// Handles never own tree nodes. Each one carries a weak reference to the "tree generation" of
-// its document: freeing or replacing the tree ends that generation, and a handle of an ended
-// generation throws std::logic_error on every use instead of reading freed memory.
+// Handles never own nodes. Each one carries a weak reference to the tree of its document:
+// freeing or replacing the tree ends it, and a handle of an ended tree throws std::logic_error
+// on every use instead of reading freed memory.
 namespace quorvane {
 
 class TNativeXmlOMB;
 class TXMLNodeListOMB;
 
-// Ends when the tree it stands for is freed or replaced.
-struct XmlTreeGeneration {};
+// One loaded (or fresh) tree and the document object it belongs to.
+struct XmlTree;
 
 class TXMLNodeOMB {
     // Only the document and other handles can name the key, so only they make live handles.
@@ -33,15 +31,15 @@ class TXMLNodeOMB {
     };
 
   public:
-    TXMLNodeOMB(Key, TNativeXmlOMB* xml, xmlNode* node, std::weak_ptr<XmlTreeGeneration> generation)
-        : xml_(xml), node_(node), generation_(std::move(generation)) {}
+    TXMLNodeOMB(Key, const std::shared_ptr<XmlTree>& tree, std::uint32_t node)
+        : tree_(tree.get()), alive_(tree), node_(node) {}
     // A handle that stands for nothing; every look-up on it throws std::logic_error.
     TXMLNodeOMB() = default;
 
     // The document this handle belongs to, or null once its tree is gone.
     TNativeXmlOMB* Xml() const noexcept;
     // False once the document was destroyed or reloaded (or for a default-built handle).
-    bool IsValid() const noexcept;
+    bool IsValid() const noexcept { return tree_ != nullptr && !alive_.expired(); }
 
     // The node's own name, qualified by its prefix ("p:Ligne"); "#document" for the document.
     std::string NodeName() const;
@@ -75,19 +73,31 @@ class TXMLNodeOMB {
   private:
     friend class TNativeXmlOMB;
 
-    // The node, after checking that its tree still exists.
-    xmlNode* Checked() const;
-    std::unique_ptr<TXMLNodeOMB> Wrap(xmlNode* node) const;
-    xmlAttr* AttributeAt(int index) const;
+    // The tree, after checking that it still exists.
+    XmlTree& Checked() const;
+    std::unique_ptr<TXMLNodeOMB> Wrap(std::uint32_t node) const;
+    // The first child element bearing the name, or the tree's no-node value.
+    std::uint32_t FirstChildNamed(const XmlTree& tree, std::string_view name) const;
+    // The value of the first attribute bearing the name, if there is one.
+    bool FindValue(const XmlTree& tree, std::string_view name, std::string_view& value) const;
 
-    TNativeXmlOMB* xml_ = nullptr;
-    xmlNode* node_ = nullptr;
-    std::weak_ptr<XmlTreeGeneration> generation_;
+    // Raw pointer for the look-ups, weak reference to know that it still points at something:
+    // checking expiry is a plain load, where locking would be two atomic updates per call.
+    XmlTree* tree_ = nullptr;
+    std::weak_ptr<XmlTree> alive_;
+    std::uint32_t node_ = 0;
 };
 
 // An owning list of node handles.
 class TXMLNodeListOMB {
   public:
+    TXMLNodeListOMB() = default;
+    // A list may hold a handle for every line of a file: it moves, it is never copied.
+    TXMLNodeListOMB(const TXMLNodeListOMB&) = delete;
+    TXMLNodeListOMB& operator=(const TXMLNodeListOMB&) = delete;
+    TXMLNodeListOMB(TXMLNodeListOMB&&) = default;
+    TXMLNodeListOMB& operator=(TXMLNodeListOMB&&) = default;
+
     int Count() const noexcept { return static_cast<int>(items_.size()); }
     // The handle at a position below Count(), or null.
     TXMLNodeOMB* Item(int index) const noexcept;
@@ -95,7 +105,14 @@ class TXMLNodeListOMB {
     void Add(std::unique_ptr<TXMLNodeOMB> node);
 
   private:
-    std::vector<std::unique_ptr<TXMLNodeOMB>> items_;
+    friend class TXMLNodeOMB;
+
+    // Handles held by value: a million lines make a million handles, and one allocation each
+    // would cost more than the handles themselves. A deque never moves what it holds, so a
+    // pointer from Item stays valid while the list lives, whatever is added after it. The list
+    // owns its handles, and a const list hands them out as the pointer-holding list it replaces
+    // did.
+    mutable std::deque<TXMLNodeOMB> items_;
 };
 
 class TNativeXmlOMB {
@@ -124,13 +141,12 @@ class TNativeXmlOMB {
     std::string Encoding() const;
 
   private:
-    // Installs a document, ends the previous tree generation, re-points DocNode and Root.
-    void Adopt(XmlDocPtr doc);
+    // Installs a document, ends the previous tree, re-points DocNode and Root.
+    void Adopt(CompactDocument document);
 
     std::string rootName_;
     const void* owner_ = nullptr;
-    XmlDocPtr document_;
-    std::shared_ptr<XmlTreeGeneration> generation_;
+    std::shared_ptr<XmlTree> tree_;
     TXMLNodeOMB docNode_;
     TXMLNodeOMB root_;
 };

@@ -1,23 +1,47 @@
 #include "xml/XmlParse.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
+// parser.h first: dict.h does not include what it needs.
+#include <libxml/parser.h>
+
+#include <libxml/dict.h>
 #include <libxml/encoding.h>
 #include <libxml/entities.h>
-#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/valid.h>
 #include <libxml/xmlerror.h>
 
-#include "config/TextConversion.h"
+#include "xml/MarkupGuard.h"
+#include "xml/XmlEncoding.h"
 
 namespace quorvane {
 namespace {
 
-// libxml2's messages, collected instead of printed.
+// Pieces the file is read and handed to the parser in: large enough that the per-call cost
+// vanishes, small enough that memory stays flat.
+constexpr std::size_t kPieceSize = 256 * 1024;
+
+std::string_view View(const xmlChar* text) {
+    return text == nullptr ? std::string_view()
+                           : std::string_view(reinterpret_cast<const char*>(text));
+}
+
+[[noreturn]] void Fail(const std::string& name, const std::string& reason) {
+    throw XmlLoadError("Erreur de chargement du fichier " + name + " : " + reason);
+}
+
+// ---- libxml2's messages, collected instead of printed ----
+
 struct ErrorSink {
     std::string first;
     bool failed = false;
@@ -30,12 +54,8 @@ struct ErrorSink {
             if (!failed && error->message != nullptr) {
                 first = error->message;
                 // Some messages carry the offending bytes on a second line.
-                for (char& c : first) {
-                    if (c == '\n') {
-                        c = ' ';
-                    }
-                }
-                while (!first.empty() && (first.back() == '\n' || first.back() == ' ')) {
+                std::replace(first.begin(), first.end(), '\n', ' ');
+                while (!first.empty() && first.back() == ' ') {
                     first.pop_back();
                 }
                 if (error->line > 0) {
@@ -49,14 +69,6 @@ struct ErrorSink {
     }
 };
 
-// Errors raised on the parser context: libxml2 hands over the context itself.
-void OnContextError(void* userData, xmlErrorPtr error) noexcept {
-    auto* ctxt = static_cast<xmlParserCtxt*>(userData);
-    if (ctxt != nullptr && ctxt->_private != nullptr) {
-        static_cast<ErrorSink*>(ctxt->_private)->Take(error);
-    }
-}
-
 // Errors raised without a context (encoding conversion, memory): thread-wide handler.
 void OnThreadError(void* userData, xmlErrorPtr error) noexcept {
     static_cast<ErrorSink*>(userData)->Take(error);
@@ -64,7 +76,7 @@ void OnThreadError(void* userData, xmlErrorPtr error) noexcept {
 
 void IgnoreGenericError(void* /*ctx*/, const char* /*msg*/, ...) noexcept {}
 
-// Routes libxml2's thread-wide error output to the sink for one parse, then restores it.
+// Routes libxml2's thread-wide error output to the sink for one load, then restores it.
 class ThreadErrorRedirect {
   public:
     explicit ThreadErrorRedirect(ErrorSink& sink)
@@ -89,94 +101,356 @@ class ThreadErrorRedirect {
     void* genericContext_;
 };
 
+// ---- the load ----
+
 struct ContextFree {
-    void operator()(xmlParserCtxt* ctxt) const noexcept { xmlFreeParserCtxt(ctxt); }
+    void operator()(xmlParserCtxt* ctxt) const noexcept {
+        // In SAX mode libxml2 still records entity declarations in a document of its own
+        // ("SAX compatibility mode"), which the context does not free.
+        if (ctxt->myDoc != nullptr) {
+            xmlFreeDoc(ctxt->myDoc);
+            ctxt->myDoc = nullptr;
+        }
+        xmlFreeParserCtxt(ctxt);
+    }
 };
 
-// Windows-1252 to UTF-8 for libxml2, by the program's own table: iconv refuses the five bytes
-// the code page leaves undefined (a whole file would be lost for one stray byte) and depends on
-// gconv modules being installed.
-struct Utf8Char {
-    unsigned char length = 0;
-    unsigned char bytes[3] = {};
+struct NamePair {
+    const xmlChar* prefix;
+    const xmlChar* local;
+    bool operator==(const NamePair&) const = default;
 };
-// Filled once from Cp1252ToUtf8, so the mapping stays the program's single one.
-Utf8Char cp1252Table[256];
+struct NamePairHash {
+    std::size_t operator()(const NamePair& p) const noexcept {
+        const std::hash<const void*> h;
+        return h(p.prefix) * 31 + h(p.local);
+    }
+};
 
-int Cp1252Input(unsigned char* out, int* outlen, const unsigned char* in, int* inlen) noexcept {
-    const int room = *outlen;
-    const int available = *inlen;
-    int used = 0;
-    int written = 0;
-    while (used < available) {
-        const unsigned char byte = in[used];
-        if (byte < 0x80) {
-            if (written == room) {
-                break;
+// One load: the SAX callbacks fill the document; a refusal stops the parser at once.
+class Loader {
+  public:
+    explicit Loader(std::string name) : name_(std::move(name)), guard_(kMaxAttributesPerElement) {
+        open_.reserve(64);
+        open_.push_back({CompactDocument::kDocumentNode, CompactDocument::kNoNode});
+    }
+
+    // The next piece of the file.
+    void Feed(std::string_view piece) {
+        if (stopped_) {
+            return;
+        }
+        if (!guard_.Scan(piece)) {
+            Refuse("plus de " + std::to_string(kMaxAttributesPerElement) +
+                   " attributs dans un élément");
+            return;
+        }
+        if (ctxt_ == nullptr) {
+            // The encoding is checked on the file's first bytes, however the file is cut.
+            head_.append(piece);
+            if (head_.size() >= kHeadSize) {
+                Start();
             }
-            out[written++] = byte;
-        } else {
-            const Utf8Char& c = cp1252Table[byte];
-            if (room - written < c.length) {
-                break;
+            return;
+        }
+        PushAll(piece);
+    }
+
+    CompactDocument Finish() {
+        if (ctxt_ == nullptr && !stopped_) {
+            if (head_.empty()) {
+                Fail(name_, "le fichier est vide");
             }
-            for (unsigned char k = 0; k < c.length; ++k) {
-                out[written++] = c.bytes[k];
+            Start();
+        }
+        if (!stopped_) {
+            Push(nullptr, 0, true);
+        }
+        if (!refusal_.empty()) {
+            Fail(name_, refusal_);
+        }
+        if (sink_.failed || ctxt_->wellFormed == 0 || ctxt_->instate != XML_PARSER_EOF) {
+            Fail(name_, sink_.first.empty() ? std::string("document XML mal formé") : sink_.first);
+        }
+        if (document_.FirstChild(CompactDocument::kDocumentNode) == CompactDocument::kNoNode) {
+            Fail(name_, "aucun élément");
+        }
+        if (ctxt_->encoding != nullptr) {
+            document_.SetEncoding(std::string(View(ctxt_->encoding)));
+        } else if (ctxt_->input != nullptr && ctxt_->input->encoding != nullptr) {
+            document_.SetEncoding(std::string(View(ctxt_->input->encoding)));
+        }
+        return std::move(document_);
+    }
+
+    ErrorSink& Sink() noexcept { return sink_; }
+
+  private:
+    // Deliberately absent: XML_PARSE_NOENT, XML_PARSE_DTDLOAD, XML_PARSE_DTDATTR,
+    // XML_PARSE_HUGE.
+    static constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
+    // Enough of the start of the file for its XML declaration (a longer one is refused).
+    static constexpr std::size_t kHeadSize = 4096;
+
+    static Loader& Of(void* ctx) noexcept { return *static_cast<Loader*>(ctx); }
+
+    void Start() {
+        // Only the first kHeadSize bytes count, so that the verdict never depends on the
+        // size of the pieces.
+        const std::string refused = RefusedEncoding(std::string_view(head_).substr(0, kHeadSize));
+        if (!refused.empty()) {
+            Fail(name_, refused);
+        }
+        // libxml2 detects the encoding from the first four bytes it is given.
+        const std::size_t first = std::min<std::size_t>(head_.size(), 4);
+        ctxt_.reset(xmlCreatePushParserCtxt(&Handler(), this, head_.data(), static_cast<int>(first),
+                                            nullptr));
+        if (ctxt_ == nullptr) {
+            Fail(name_, "mémoire insuffisante");
+        }
+        xmlCtxtUseOptions(ctxt_.get(), kOptions);
+        PushAll(std::string_view(head_).substr(first));
+        std::string().swap(head_);
+    }
+
+    void PushAll(std::string_view bytes) {
+        for (std::size_t offset = 0; offset < bytes.size() && !stopped_; offset += kPieceSize) {
+            Push(bytes.data() + offset, std::min(bytes.size() - offset, kPieceSize), false);
+        }
+    }
+
+    void Push(const char* bytes, std::size_t size, bool last) {
+        xmlParseChunk(ctxt_.get(), bytes, static_cast<int>(size), last ? 1 : 0);
+        if (sink_.failed || ctxt_->instate == XML_PARSER_EOF) {
+            stopped_ = true;
+        }
+        // The guard read the bytes as ASCII markup: the parser must not have switched to an
+        // encoding where they mean something else (the declaration was checked already; this
+        // holds whatever path the parser took).
+        const xmlParserInputBuffer* buffer = ctxt_->input != nullptr ? ctxt_->input->buf : nullptr;
+        if (buffer != nullptr && buffer->encoder != nullptr &&
+            (buffer->encoder->name == nullptr || !IsAdmittedEncoding(buffer->encoder->name))) {
+            Refuse("encodage non pris en charge");
+        }
+    }
+
+    void Refuse(std::string reason) noexcept {
+        if (refusal_.empty()) {
+            try {
+                refusal_ = std::move(reason);
+            } catch (...) {
+                refusal_ = "refusé";
             }
         }
-        ++used;
-    }
-    *outlen = written;
-    *inlen = used;
-    return written;
-}
-
-void RegisterCp1252() {
-    for (int b = 0; b < 256; ++b) {
-        const std::string utf8 = Cp1252ToUtf8(std::string(1, static_cast<char>(b)));
-        Utf8Char& c = cp1252Table[b];
-        c.length = static_cast<unsigned char>(std::min<std::size_t>(utf8.size(), 3));
-        std::memcpy(c.bytes, utf8.data(), c.length);
-    }
-    // libxml2 keeps the handlers for the process and looks names up in upper case.
-    xmlNewCharEncodingHandler("WINDOWS-1252", Cp1252Input, nullptr);
-    xmlNewCharEncodingHandler("CP1252", Cp1252Input, nullptr);
-}
-
-[[noreturn]] void Fail(const std::string& name, const std::string& reason) {
-    throw XmlLoadError("Erreur de chargement du fichier " + name + " : " + reason);
-}
-
-bool IsExternal(const xmlEntity& entity) {
-    return entity.etype == XML_EXTERNAL_GENERAL_PARSED_ENTITY ||
-           entity.etype == XML_EXTERNAL_GENERAL_UNPARSED_ENTITY ||
-           entity.etype == XML_EXTERNAL_PARAMETER_ENTITY;
-}
-
-// The parser never fetches these (no DTD loading, no entity substitution, no network), but a
-// head-office file that points outside itself is not one we trust to mean what it says.
-void RefuseExternalReferences(const xmlDoc& doc, const std::string& name) {
-    if (doc.extSubset != nullptr) {
-        Fail(name, "sous-ensemble DTD externe refusé");
-    }
-    const xmlDtd* dtd = doc.intSubset;
-    if (dtd == nullptr) {
-        return;
-    }
-    if (dtd->ExternalID != nullptr || dtd->SystemID != nullptr) {
-        Fail(name, "DTD externe refusée");
-    }
-    for (const xmlNode* decl = dtd->children; decl != nullptr; decl = decl->next) {
-        if (decl->type == XML_ENTITY_DECL &&
-            IsExternal(*reinterpret_cast<const xmlEntity*>(decl))) {
-            Fail(name, "entité externe refusée");
+        stopped_ = true;
+        if (ctxt_ != nullptr) {
+            xmlStopParser(ctxt_.get());
         }
     }
-}
+
+    CompactDocument::NameId NameOf(const xmlChar* prefix, const xmlChar* local) {
+        const NamePair key{prefix, local};
+        if (const auto found = nameCache_.find(key); found != nameCache_.end()) {
+            return found->second;
+        }
+        std::string qualified;
+        if (prefix != nullptr) {
+            qualified.append(View(prefix)).push_back(':');
+        }
+        qualified.append(View(local));
+        const CompactDocument::NameId id = document_.Intern(qualified);
+        // Names from the parser's dictionary stay where they are for the whole parse, so
+        // their addresses can stand for them.
+        xmlDict* dict = ctxt_->dict;
+        if (dict != nullptr && xmlDictOwns(dict, local) == 1 &&
+            (prefix == nullptr || xmlDictOwns(dict, prefix) == 1)) {
+            nameCache_.emplace(key, id);
+        }
+        return id;
+    }
+
+    // With entity substitution off, libxml2 hands an ampersand in a value over as "&#38;",
+    // for a tree builder to decode. No other reference can remain, since no entity can be
+    // declared; one that did would be refused rather than read as text.
+    static bool Decode(std::string_view raw, std::string& out) {
+        out.clear();
+        std::size_t at = 0;
+        while (true) {
+            const std::size_t amp = raw.find('&', at);
+            out.append(raw.substr(at, amp - at));
+            if (amp == std::string_view::npos) {
+                return true;
+            }
+            if (raw.substr(amp, 5) != "&#38;") {
+                return false;
+            }
+            out.push_back('&');
+            at = amp + 5;
+        }
+    }
+
+    void StartElement(const xmlChar* localname, const xmlChar* prefix, int nbNamespaces,
+                      int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
+        // open_ holds the document node and every element above this one.
+        if (open_.size() > kMaxElementDepth) {
+            Refuse("plus de " + std::to_string(kMaxElementDepth) + " niveaux d'éléments");
+            return;
+        }
+        namespaces_ += static_cast<std::uint64_t>(std::max(nbNamespaces, 0));
+        if (namespaces_ > kMaxNamespaceDeclarations) {
+            Refuse("plus de " + std::to_string(kMaxNamespaceDeclarations) +
+                   " déclarations d'espaces de noms");
+            return;
+        }
+        block_.Clear();
+        // Defaulted attributes come last; the file's own are the only ones read (none can be
+        // declared anyway).
+        const int own = nbAttributes - nbDefaulted;
+        for (int i = 0; i < own; ++i) {
+            const xmlChar** a = attributes + 5 * i;
+            const auto* begin = reinterpret_cast<const char*>(a[3]);
+            std::string_view value(begin, static_cast<std::size_t>(a[4] - a[3]));
+            if (value.find('&') != std::string_view::npos) {
+                if (!Decode(value, decoded_)) {
+                    Refuse("référence d'entité non résolue");
+                    return;
+                }
+                value = decoded_;
+            }
+            block_.Add(NameOf(a[1], a[0]), value);
+        }
+        OpenElement& parent = open_.back();
+        const CompactDocument::NodeId node =
+            document_.AppendAfter(parent.node, parent.lastChild, NameOf(prefix, localname), block_);
+        parent.lastChild = node;
+        open_.push_back({node, CompactDocument::kNoNode});
+    }
+
+    // ---- SAX callbacks: nothing may escape them but a refusal ----
+
+    static void OnStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                               const xmlChar* /*uri*/, int nbNamespaces,
+                               const xmlChar** /*namespaces*/, int nbAttributes, int nbDefaulted,
+                               const xmlChar** attributes) noexcept {
+        Loader& loader = Of(ctx);
+        try {
+            loader.StartElement(localname, prefix, nbNamespaces, nbAttributes, nbDefaulted,
+                                attributes);
+        } catch (...) {
+            loader.Refuse("mémoire insuffisante");
+        }
+    }
+    static void OnEndElement(void* ctx, const xmlChar* /*localname*/, const xmlChar* /*prefix*/,
+                             const xmlChar* /*uri*/) noexcept {
+        Loader& loader = Of(ctx);
+        if (loader.open_.size() > 1) {
+            loader.open_.pop_back();
+        }
+    }
+    static void OnSubset(void* ctx, const xmlChar* /*name*/, const xmlChar* externalId,
+                         const xmlChar* systemId) noexcept {
+        if (externalId != nullptr || systemId != nullptr) {
+            Of(ctx).Refuse("DTD externe refusée");
+        }
+    }
+    static void OnEntityDecl(void* ctx, const xmlChar* /*name*/, int /*type*/,
+                             const xmlChar* /*publicId*/, const xmlChar* /*systemId*/,
+                             xmlChar* /*content*/) noexcept {
+        Of(ctx).Refuse("déclaration d'entité refusée");
+    }
+    static void OnUnparsedEntityDecl(void* ctx, const xmlChar* /*name*/,
+                                     const xmlChar* /*publicId*/, const xmlChar* /*systemId*/,
+                                     const xmlChar* /*notation*/) noexcept {
+        Of(ctx).Refuse("déclaration d'entité refusée");
+    }
+    static void OnAttributeDecl(void* ctx, const xmlChar* /*elem*/, const xmlChar* /*name*/,
+                                int /*type*/, int /*def*/, const xmlChar* /*defaultValue*/,
+                                xmlEnumerationPtr tree) noexcept {
+        // The handler owns the enumeration.
+        xmlFreeEnumeration(tree);
+        Of(ctx).Refuse("déclaration DTD refusée");
+    }
+    static void OnElementDecl(void* ctx, const xmlChar* /*name*/, int /*type*/,
+                              xmlElementContentPtr /*content*/) noexcept {
+        Of(ctx).Refuse("déclaration DTD refusée");
+    }
+    static void OnNotationDecl(void* ctx, const xmlChar* /*name*/, const xmlChar* /*publicId*/,
+                               const xmlChar* /*systemId*/) noexcept {
+        Of(ctx).Refuse("déclaration DTD refusée");
+    }
+    // Only the five predefined entities exist for this parser.
+    static xmlEntityPtr OnGetEntity(void* /*ctx*/, const xmlChar* name) noexcept {
+        return xmlGetPredefinedEntity(name);
+    }
+    static xmlEntityPtr OnGetParameterEntity(void* /*ctx*/, const xmlChar* /*name*/) noexcept {
+        return nullptr;
+    }
+    static void OnError(void* ctx, xmlErrorPtr error) noexcept {
+        Loader& loader = Of(ctx);
+        loader.sink_.Take(error);
+        if (loader.sink_.failed && !loader.stopped_) {
+            // The first error decides; the parser must not go on with the rest of the file.
+            loader.stopped_ = true;
+            if (loader.ctxt_ != nullptr) {
+                xmlStopParser(loader.ctxt_.get());
+            }
+        }
+    }
+
+    static xmlSAXHandler& Handler() {
+        static xmlSAXHandler handler = [] {
+            xmlSAXHandler h;
+            std::memset(&h, 0, sizeof h);
+            h.initialized = XML_SAX2_MAGIC;
+            h.startElementNs = OnStartElement;
+            h.endElementNs = OnEndElement;
+            h.internalSubset = OnSubset;
+            h.externalSubset = OnSubset;
+            h.entityDecl = OnEntityDecl;
+            h.unparsedEntityDecl = OnUnparsedEntityDecl;
+            h.attributeDecl = OnAttributeDecl;
+            h.elementDecl = OnElementDecl;
+            h.notationDecl = OnNotationDecl;
+            h.getEntity = OnGetEntity;
+            h.getParameterEntity = OnGetParameterEntity;
+            h.serror = OnError;
+            return h;
+        }();
+        return handler;
+    }
+
+    struct OpenElement {
+        CompactDocument::NodeId node;
+        CompactDocument::NodeId lastChild;
+    };
+
+    std::string name_;
+    ErrorSink sink_;
+    MarkupGuard guard_;
+    std::unique_ptr<xmlParserCtxt, ContextFree> ctxt_;
+    CompactDocument document_;
+    std::vector<OpenElement> open_;
+    std::unordered_map<NamePair, CompactDocument::NameId, NamePairHash> nameCache_;
+    AttributeBlock block_;
+    std::string decoded_;
+    std::uint64_t namespaces_ = 0;
+    std::string head_;
+    std::string refusal_;
+    bool stopped_ = false;
+};
 
 }  // namespace
 
-std::string ReadXmlFileBytes(const std::string& path) {
+void PrepareXmlParser() {
+    static std::once_flag initialized;
+    std::call_once(initialized, [] {
+        xmlInitParser();
+        RegisterCp1252Decoder();
+    });
+}
+
+CompactDocument LoadXmlFile(const std::string& path) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(status)) {
@@ -189,52 +463,37 @@ std::string ReadXmlFileBytes(const std::string& path) {
     if (!in) {
         Fail(path, "fichier illisible");
     }
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec) {
-        Fail(path, "fichier illisible");
+    PrepareXmlParser();
+    auto loader = std::make_unique<Loader>(path);
+    const ThreadErrorRedirect redirect(loader->Sink());
+    std::vector<char> piece(kPieceSize);
+    while (true) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (in.bad()) {
+            Fail(path, "erreur de lecture");
+        }
+        if (got == 0) {
+            break;
+        }
+        loader->Feed(std::string_view(piece.data(), got));
+        if (got < piece.size()) {
+            break;
+        }
     }
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (in.bad() || static_cast<std::uintmax_t>(in.gcount()) != size) {
-        Fail(path, "erreur de lecture");
-    }
-    return bytes;
+    return loader->Finish();
 }
 
-XmlDocPtr ParseXmlBytes(std::string_view bytes, const std::string& name) {
-    static std::once_flag initialized;
-    std::call_once(initialized, [] {
-        xmlInitParser();
-        RegisterCp1252();
-    });
-
-    if (bytes.empty()) {
-        Fail(name, "le fichier est vide");
+CompactDocument LoadXmlBytes(std::string_view bytes, const std::string& name,
+                             std::size_t pieceSize) {
+    PrepareXmlParser();
+    auto loader = std::make_unique<Loader>(name);
+    const ThreadErrorRedirect redirect(loader->Sink());
+    const std::size_t piece = pieceSize == 0 ? kPieceSize : pieceSize;
+    for (std::size_t offset = 0; offset < bytes.size(); offset += piece) {
+        loader->Feed(bytes.substr(offset, piece));
     }
-    if (bytes.size() > static_cast<std::size_t>(INT_MAX)) {
-        Fail(name, "fichier trop volumineux");
-    }
-
-    ErrorSink sink;
-    const ThreadErrorRedirect redirect(sink);
-    std::unique_ptr<xmlParserCtxt, ContextFree> ctxt(xmlNewParserCtxt());
-    if (ctxt == nullptr) {
-        Fail(name, "mémoire insuffisante");
-    }
-    ctxt->_private = &sink;
-    ctxt->sax->serror = OnContextError;
-
-    // Deliberately absent: XML_PARSE_NOENT, XML_PARSE_DTDLOAD, XML_PARSE_HUGE. COMPACT keeps
-    // short texts inside their nodes, which makes large files markedly faster to load.
-    constexpr int options =
-        XML_PARSE_NONET | XML_PARSE_COMPACT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    XmlDocPtr doc(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()),
-                                    nullptr, nullptr, options));
-    if (doc == nullptr || sink.failed || ctxt->wellFormed == 0) {
-        Fail(name, sink.first.empty() ? std::string("document XML mal formé") : sink.first);
-    }
-    RefuseExternalReferences(*doc, name);
-    return doc;
+    return loader->Finish();
 }
 
 }  // namespace quorvane

@@ -1,17 +1,81 @@
 // Load-and-walk of arbitrary bytes through the XML wrapper, the way the integration reads a
-// head-office file. Built as a libFuzzer target, and as an ordinary test that replays the
-// sample files of tests/data/xml and the demo's head-office files.
+// head-office file; and the same bytes loaded again in small pieces, which must give the same
+// document or a refusal again. Built as a libFuzzer target, and as an ordinary test that replays
+// the sample files of tests/data/xml and the demo's head-office files.
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "xml/Tnativexml.h"
+#include "xml/XmlParse.h"
 
 namespace {
+
+using quorvane::CompactDocument;
+
+bool SameElement(const CompactDocument& a, const CompactDocument& b, CompactDocument::NodeId x,
+                 CompactDocument::NodeId y) {
+    if (x == CompactDocument::kNoNode || y == CompactDocument::kNoNode) {
+        return x == y;
+    }
+    if (x != CompactDocument::kDocumentNode && a.NameText(a.NameOf(x)) != b.NameText(b.NameOf(y))) {
+        return false;
+    }
+    auto ax = a.Attributes(x);
+    auto by = b.Attributes(y);
+    while (true) {
+        const bool more = ax.Next();
+        if (more != by.Next()) {
+            return false;
+        }
+        if (!more) {
+            break;
+        }
+        if (a.NameText(ax.Name()) != b.NameText(by.Name()) || ax.Value() != by.Value()) {
+            return false;
+        }
+    }
+    CompactDocument::NodeId cx = a.FirstChild(x);
+    CompactDocument::NodeId cy = b.FirstChild(y);
+    for (; cx != CompactDocument::kNoNode && cy != CompactDocument::kNoNode;
+         cx = a.NextSibling(cx), cy = b.NextSibling(cy)) {
+        if (!SameElement(a, b, cx, cy)) {
+            return false;
+        }
+    }
+    return cx == cy;
+}
+
+// However the file is cut into pieces, the loader reads the same document, or refuses it.
+void LoadInPieces(std::string_view bytes) {
+    if (bytes.empty() || bytes.size() > 64 * 1024) {
+        return;
+    }
+    const std::size_t piece = 1 + static_cast<unsigned char>(bytes.back()) % 13;
+    std::optional<CompactDocument> whole;
+    std::optional<CompactDocument> cut;
+    try {
+        whole = quorvane::LoadXmlBytes(bytes, "entier");
+    } catch (const quorvane::XmlLoadError&) {
+    }
+    try {
+        cut = quorvane::LoadXmlBytes(bytes, "morceaux", piece);
+    } catch (const quorvane::XmlLoadError&) {
+    }
+    if (whole.has_value() != cut.has_value()) {
+        __builtin_trap();
+    }
+    if (whole && (whole->Encoding() != cut->Encoding() ||
+                  !SameElement(*whole, *cut, CompactDocument::kDocumentNode,
+                               CompactDocument::kDocumentNode))) {
+        __builtin_trap();
+    }
+}
 
 void Walk(const quorvane::TXMLNodeOMB& node) {
     std::vector<std::string> names;
@@ -69,6 +133,8 @@ void LoadAndWalk(std::string_view bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    LoadAndWalk(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    LoadAndWalk(bytes);
+    LoadInPieces(bytes);
     return 0;
 }

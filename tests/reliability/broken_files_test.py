@@ -5,7 +5,9 @@ Each case replaces personnalisation.xml in the source folder; messages are integ
 small valid file whose one refused duplicate line makes every run end with a report written after
 the last table. For each case the run must report exactly the expected entries, leave Perso as it
 was, stay under a memory ceiling (the program's VmHWM, read before it is ended), end within a time limit and
-open no network connection: the http entity points at a listening socket on 127.0.0.1 that must
+open no network connection. The hostile cases (an entity expanded thousands of times, a line of
+200,000 attributes) must also cost no more than HOSTILE_CPU seconds of CPU and HOSTILE_MEMORY of
+memory beyond what the run with a truncated file costs: the http entity points at a listening socket on 127.0.0.1 that must
 see no connection, and the run is traced with strace (when present) for connect() calls other than
 to local (AF_UNIX) sockets.
 """
@@ -23,6 +25,9 @@ import relsupport as rs
 
 MEMORY_CEILING_KB = 400 * 1024
 TIME_LIMIT = 60.0
+HOSTILE_CPU = 2.0
+HOSTILE_MEMORY_KB = 32 * 1024
+HOSTILE = ("entity amplification", "200,000 attributes")
 
 
 def head(root="Personnalisations", doctype=""):
@@ -59,6 +64,13 @@ def cases(port):
                                    '"http://127.0.0.1:%d/p.dtd">\r\n' % port),
         "billion laughs": whole('<!DOCTYPE Personnalisations [<!ENTITY l0 "lol">%s]>\r\n'
                                 % laughs, LIGNE.replace("Modèle cassé", "&l9;")),
+        # One 100 KB entity referenced 4,000 times in one attribute: 400 MB once expanded.
+        "entity amplification": whole('<!DOCTYPE Personnalisations [<!ENTITY b "%s">]>\r\n'
+                                      % ("x" * 100000),
+                                      LIGNE.replace("Modèle cassé", "&b;" * 4000)),
+        # libxml2 checks each attribute of a tag against all those before it.
+        "200,000 attributes": whole(line=LIGNE.replace(
+            "/>", "".join(' a%d=""' % i for i in range(200000)) + "/>")),
     }
 
 
@@ -81,18 +93,19 @@ def run_case(folder, name, content, strace):
             break
         time.sleep(0.05)
     seconds = time.monotonic() - start
-    peak_kb = program_peak_kb(proc.pid)
+    peak_kb, cpu = program_usage(proc.pid)
     rs.kill(proc)
     connects = []
     if strace and trace.exists():
         connects = [line for line in trace.read_text().splitlines()
                     if "connect(" in line and "AF_UNIX" not in line]
-    return finished, seconds, peak_kb, connects
+    return finished, seconds, peak_kb, cpu, connects
 
 
-def program_peak_kb(session):
-    """Peak resident memory (VmHWM) of the program itself, found among the processes of the
-    session it was started in (strace, when used, is its parent)."""
+def program_usage(session):
+    """Peak resident memory (VmHWM, in KB) and CPU seconds (user + system) of the program
+    itself, found among the processes of the session it was started in (strace, when used, is
+    its parent)."""
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
@@ -101,9 +114,10 @@ def program_peak_kb(session):
             fields = stat.rsplit(")", 1)[1].split()
             if int(fields[3]) != session or "(QuorvaneClient)" not in stat:
                 continue
+            cpu = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
             for line in open("/proc/%s/status" % entry):
                 if line.startswith("VmHWM:"):
-                    return int(line.split()[1])
+                    return int(line.split()[1]), cpu
         except (OSError, IndexError, ValueError):
             continue
     raise AssertionError("the program's process was not found")
@@ -128,11 +142,13 @@ def main():
         perso = rs.snapshot(folder.table_path("Perso.DB"), "Perso")
         auto_path = str(folder.root / "Auto" / "personnalisation.xml")
         load_failure = rs.LOAD_FAILURE + auto_path
+        usage = {}
         for name, content in cases(port).items():
-            finished, seconds, maxrss, connects = run_case(folder, name, content, strace)
-            print("%-24s %6.1f MB file: %s in %.1f s, peak memory %d MB, connects %d"
+            finished, seconds, maxrss, cpu, connects = run_case(folder, name, content, strace)
+            usage[name] = (maxrss, cpu)
+            print("%-24s %6.1f MB file: %s in %.1f s, CPU %.2f s, peak memory %d MB, connects %d"
                   % (name, len(content) / 1e6, "report" if finished else "NO REPORT", seconds,
-                     maxrss // 1024, len(connects)))
+                     cpu, maxrss // 1024, len(connects)))
             if connects:
                 failures.append("%s: network connection attempted: %r" % (name, connects))
             try:
@@ -158,6 +174,15 @@ def main():
                 failures.append("%s: Perso was changed" % name)
             if maxrss > MEMORY_CEILING_KB:
                 failures.append("%s: peak memory %d MB" % (name, maxrss // 1024))
+        base_kb, base_cpu = usage["truncated"]
+        for name in HOSTILE:
+            maxrss, cpu = usage[name]
+            if cpu > base_cpu + HOSTILE_CPU:
+                failures.append("%s: %.2f s of CPU, the truncated file's run %.2f s"
+                                % (name, cpu, base_cpu))
+            if maxrss > base_kb + HOSTILE_MEMORY_KB:
+                failures.append("%s: peak memory %d MB, the truncated file's run %d MB"
+                                % (name, maxrss // 1024, base_kb // 1024))
     finally:
         listener.close()
         folder.close()

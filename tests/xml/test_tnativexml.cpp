@@ -155,11 +155,13 @@ TEST(TNativeXmlEncoding, DeclaredAndDefaultEncodings) {
     EXPECT_EQ(xml.Root().ReadAttribute("Nom", ""), "Hélène");
 }
 
-TEST(TNativeXmlEncoding, InternalEntitiesAndCharacterReferencesAreDecoded) {
+TEST(TNativeXmlEncoding, PredefinedEntitiesAndCharacterReferencesAreDecoded) {
     TNativeXmlOMB xml("Documents");
-    xml.LoadFromFile(DataFile("entite_interne.xml"));
-    EXPECT_EQ(xml.Root().ReadAttribute("Nom", ""), "Société & Cie (siège)");
-    EXPECT_EQ(xml.Root().AttributeText(0), "Société & Cie (siège)");
+    xml.LoadFromFile(DataFile("references.xml"));
+    // Decoded once: "&amp;#38;" is the text "&#38;", not an ampersand.
+    const std::string expected = "Société & Cie (siège) <>\"' &#38;";
+    EXPECT_EQ(xml.Root().ReadAttribute("Nom", ""), expected);
+    EXPECT_EQ(xml.Root().AttributeText(0), expected);
     EXPECT_EQ(xml.Root().ReadAttributeInteger("Nombre", 0), 42);
 }
 
@@ -297,7 +299,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "cp1252_non_declare.xml", "utf8_invalide.xml", "encodage_inconnu.xml",
                       "prefixe_non_declare.xml", "dtd_externe.xml", "dtd_publique.xml",
                       "entite_externe.xml", "entite_parametre_externe.xml",
-                      "entite_non_analysee.xml", "milliard_de_rires.xml",
+                      "entite_non_analysee.xml", "entite_interne.xml", "milliard_de_rires.xml",
                       "milliard_de_rires_attribut.xml", "entites_en_boucle.xml", "texte_seul.xml",
                       "declaration_seule.xml", "absent.xml", "."));
 

@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""A whole synchronization run of the real program on a large message.xml: time and peak memory.
+
+Usage: whole_run.py --binary build/QuorvaneClient [--lines 100000 1000000] [--repeat 3]
+
+For each line count, generate_headoffice.py writes message.xml (Windows-1252, about 190 bytes a
+line) and a Message.DB holding half as many earlier head-office records (purged by the file)
+and a twentieth as many store records. A program folder in folder mode with only the messages
+category fetches message.xml and a one-line message_type.xml; its MessageType.DB is left out on
+purpose, so that the run ends with one missing-table entry and writes its report after the last
+table: the report's last line marks the end of the work. The program runs offscreen under
+/usr/bin/time -v, is ended as soon as its report is complete (instead of after the 30-second
+countdown), and the medians of --repeat runs (each on a fresh copy of the store's table) are
+printed:
+  seconds   from the start of the process to its complete report;
+  CPU       user + system seconds of the process, as /usr/bin/time counts them;
+  peak      maximum resident set size, as /usr/bin/time counts it;
+  ceiling   twice the file's size plus 64 MB.
+Everything is made under a temporary folder and removed afterwards.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import statistics
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+BENCH = Path(__file__).resolve().parent
+TIME_LIMIT = 600.0
+REPORT_END = "</div>\r\n" + "-" * 75
+
+
+def make_folder(root, binary, lines):
+    generated = root / "generated"
+    subprocess.run([sys.executable, str(BENCH / "generate_headoffice.py"), str(generated),
+                    "--messages", str(lines)], check=True)
+    source = root / "headoffice"
+    store = root / "ombrelin"
+    for sub in ("Auto", "bin", "headoffice", "ombrelin/Administration", "ombrelin/Tarifs",
+                "ombrelin/Maj"):
+        (root / sub).mkdir(parents=True, exist_ok=True)
+    shutil.move(str(generated / "Auto" / "message.xml"), source / "message.xml")
+    shutil.move(str(generated / "Administration" / "Message.DB"), root / "Message.DB.pristine")
+    shutil.rmtree(generated)
+    (source / "message_type.xml").write_bytes(
+        b'<?xml version="1.0" encoding="windows-1252"?>\n<Messages><Version Numero="1.0"/>'
+        b'<Lignes><Ligne Code="1" Externe="5" Libelle="Qualit\xe9"/></Lignes></Messages>\n')
+    shutil.copy2(binary, root / "QuorvaneClient")
+    # Stand-in for the desktop's viewer, which the program asks to open its report.
+    viewer = root / "bin" / "xdg-open"
+    viewer.write_text("#!/bin/sh\nexit 0\n")
+    viewer.chmod(0o755)
+    (store / "ombbde.ini").write_bytes(("[Alias]\r\nOmbrelin=%s\r\n" % store).encode("cp1252"))
+    ini = ("[Setup]\r\nDir=%s\r\n[Quorvane]\r\nRemise_Achat=0\r\nPersonnalisation=0\r\n"
+           "Message=1\r\nDocument=0\r\nTypeEnvoi=URI\r\n[Quorvane_URI]\r\nURI=%s\r\n"
+           % (store, source))
+    (root / "QuorvaneClient.ini").write_bytes(ini.encode("cp1252"))
+    return (source / "message.xml").stat().st_size
+
+
+def report_complete(report):
+    try:
+        return report.read_bytes().decode("cp1252").rstrip().endswith(REPORT_END)
+    except OSError:
+        return False
+
+
+def program_pid(time_pid):
+    """The program is /usr/bin/time's only child."""
+    try:
+        children = Path("/proc/%d/task/%d/children" % (time_pid, time_pid)).read_text().split()
+    except OSError:
+        return None
+    return int(children[0]) if children else None
+
+
+def run(root, lines):
+    shutil.copy2(root / "Message.DB.pristine", root / "ombrelin" / "Administration" / "Message.DB")
+    for leftover in (root / "Auto").iterdir():
+        leftover.unlink()
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+    env["PATH"] = str(root / "bin") + ":" + env.get("PATH", "/usr/bin:/bin")
+    stats = root / "time.txt"
+    report = root / "QuorvaneClientAutoLog.html"
+    if report.exists():
+        report.unlink()
+    out = open(root / "out.txt", "wb")
+    start = time.monotonic()
+    proc = subprocess.Popen(["/usr/bin/time", "-v", "-o", str(stats), str(root / "QuorvaneClient")],
+                            cwd=root, env=env, stdout=out, stderr=out, start_new_session=True)
+    out.close()
+    seconds = None
+    try:
+        while time.monotonic() - start < TIME_LIMIT:
+            if report_complete(report):
+                seconds = time.monotonic() - start
+                break
+            if proc.poll() is not None:
+                break
+            time.sleep(0.02)
+    finally:
+        pid = program_pid(proc.pid)
+        if pid is not None:
+            os.kill(pid, signal.SIGKILL)
+        try:
+            proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+    if seconds is None:
+        raise SystemExit("%d lines: no complete report within %.0f s; see %s"
+                         % (lines, TIME_LIMIT, root / "out.txt"))
+    text = stats.read_text()
+    user = float(re.search(r"User time \(seconds\): ([\d.]+)", text).group(1))
+    system = float(re.search(r"System time \(seconds\): ([\d.]+)", text).group(1))
+    peak_kb = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", text).group(1))
+    entries = re.findall(r'<div class="message"[^>]*>(.*?)</div>', report.read_bytes()
+                         .decode("cp1252"), re.S)
+    # The report's summary, then the one missing-table entry.
+    if len(entries) != 2 or "MessageType.DB" not in entries[1]:
+        raise SystemExit("%d lines: unexpected report entries %r" % (lines, entries))
+    with sqlite3.connect(root / "ombrelin" / "Administration" / "Message.DB") as db:
+        count = db.execute("SELECT COUNT(*) FROM Message WHERE Externe = 5").fetchone()[0]
+    db.close()
+    if count != lines:
+        raise SystemExit("%d lines: Message.DB holds %d head-office records" % (lines, count))
+    return seconds, user + system, peak_kb
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", required=True)
+    parser.add_argument("--lines", type=int, nargs="+", default=[100000, 1000000])
+    parser.add_argument("--repeat", type=int, default=3)
+    args = parser.parse_args()
+    binary = Path(args.binary).resolve()
+    print("%10s %9s %9s %8s %9s %10s %7s" % ("lines", "file MB", "seconds", "CPU s", "peak MB",
+                                             "ceiling MB", "peak/file"))
+    for lines in args.lines:
+        root = Path(tempfile.mkdtemp(prefix="quorvane-whole-run-"))
+        try:
+            size = make_folder(root, binary, lines)
+            runs = [run(root, lines) for _ in range(args.repeat)]
+            seconds, cpu, peak_kb = (statistics.median(r[i] for r in runs) for i in range(3))
+        finally:
+            shutil.rmtree(root, ignore_errors=True)
+        peak_mb = peak_kb / 1024.0
+        size_mb = size / (1024.0 * 1024.0)
+        print("%10d %9.1f %9.2f %8.2f %9.1f %10.1f %7.2f" % (
+            lines, size_mb, seconds, cpu, peak_mb, 2 * size_mb + 64, peak_mb / size_mb))
+        sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main()
