@@ -9,6 +9,7 @@
 #include "sync/FolderRetrieval.h"
 #include "sync/FtpRetrieval.h"
 #include "sync/IntegrationDriver.h"
+#include "sync/PendingFile.h"
 
 namespace quorvane {
 namespace {
@@ -38,6 +39,9 @@ void SynchronizationRun::Executer() {
                           0);
         }
     }
+    // What a stopped run left half-written is of no use to anyone; only this run's own files
+    // are there once it holds the lock.
+    RemovePendingLeftovers(state_.Paths.RepertoireAuto);
     if (!state_.EnErreur) {
         Recuperer();
     }
