@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libxml2-dev libsqlite3-dev
     sqlite3 libcurl4-openssl-dev libgtest-dev libbenchmark-dev python3 python3-pyftpdlib
-    desktop-file-utils)
+    desktop-file-utils strace)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
