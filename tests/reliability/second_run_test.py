@@ -40,13 +40,14 @@ FOREIGN = ["notes.txt", ".remise_achat.xml.partiel-abc", ".inconnu.xml.partiel-A
 FOREIGN_DIR = ".personnalisation.xml.partiel-Zz99Zz"
 
 
-def start(folder, log_name):
+def start(folder, log_name, arguments=()):
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
     env["PATH"] = str(folder.root / "bin") + ":" + env.get("PATH", "/usr/bin:/bin")
     with open(folder.root / log_name, "wb") as out:
-        return subprocess.Popen([str(folder.root / "QuorvaneClient")], cwd=folder.root, env=env,
-                                stdout=out, stderr=out, start_new_session=True)
+        return subprocess.Popen([str(folder.root / "QuorvaneClient")] + list(arguments),
+                                cwd=folder.root, env=env, stdout=out, stderr=out,
+                                start_new_session=True)
 
 
 def lingering_viewer(folder):
@@ -149,6 +150,16 @@ def second_run_and_killed_first(binary, failures):
                 failures.append("run B touched the table %s" % table)
         if (folder.root / "opened.txt").exists():
             failures.append("run B handed something to the viewer")
+
+        # The configuration window takes no lock: it opens while A runs, and stays open.
+        config = start(folder, "config.txt", ["CONFIG"])
+        procs.append(config)
+        time.sleep(2)
+        output_config = (folder.root / "config.txt").read_bytes().decode("utf-8", "replace")
+        if config.poll() is not None or "Une synchronisation" in output_config:
+            failures.append("the configuration window did not stay open during A (code %s, "
+                            "output %r)" % (config.returncode, output_config))
+        rs.kill(config)
 
         for holder in holders:
             holder.execute("ROLLBACK")
