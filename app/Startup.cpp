@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "app/Dialogs.h"
 #include "app/FormFont.h"
@@ -16,6 +17,7 @@
 #include "config/TFicheQuorvaneClientConfig.h"
 #include "config/TextConversion.h"
 #include "database/Fonctionsbde.h"
+#include "sync/RunLock.h"
 #include "sync/TFicheQuorvaneClientAuto.h"
 
 namespace quorvane {
@@ -66,6 +68,17 @@ int RunProgram(const QStringList& arguments, const ProgramPaths& paths) {
     try {
         // The refusal box of the database set-up is French too.
         InstallQtTranslations();
+        const bool configuration = WantsConfiguration(arguments);
+        // Before anything else of a run, the previous report's deletion included; held until
+        // the process ends. Editing the settings needs no lock.
+        std::optional<RunLock> runLock;
+        if (!configuration) {
+            runLock = RunLock::Take(paths.RepertoireProgramme);
+            if (runLock->HeldByAnotherRun()) {
+                dialogs::Warning(nullptr, QString::fromUtf8(kSynchronisationEnCours));
+                return 0;
+            }
+        }
         if (!PrepareDatabaseEnvironment(paths)) {
             return 0;
         }
@@ -75,7 +88,7 @@ int RunProgram(const QStringList& arguments, const ProgramPaths& paths) {
         QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/quorvane.png")));
 
         std::unique_ptr<QWidget> mainWindow;
-        if (WantsConfiguration(arguments)) {
+        if (configuration) {
             mainWindow = CreateConfigurationWindow(paths);
         } else {
             RunOptions options;

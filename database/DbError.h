@@ -12,4 +12,12 @@ class EDBEngineError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The table's storage itself failed (a full disk, an I/O error, a file that can no longer be
+// written): no further record of the same transaction can succeed, so the one who started it
+// gives it up as a whole instead of reporting every record that follows.
+class EDBStorageError : public EDBEngineError {
+  public:
+    using EDBEngineError::EDBEngineError;
+};
+
 }  // namespace quorvane

@@ -75,7 +75,26 @@ std::string DescribeSqliteError(sqlite3* db, int rc, const std::string& tableNam
     }
 }
 
+bool IsStorageFailure(int rc) {
+    switch (rc & 0xff) {
+        case SQLITE_FULL:
+        case SQLITE_IOERR:
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_CANTOPEN:
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            return true;
+        default:
+            return false;
+    }
+}
+
 void ThrowSqliteError(sqlite3* db, int rc, const std::string& tableName) {
+    const int extended = db != nullptr ? sqlite3_extended_errcode(db) : rc;
+    if (IsStorageFailure(extended) || IsStorageFailure(rc)) {
+        throw EDBStorageError(DescribeSqliteError(db, rc, tableName));
+    }
     throw EDBEngineError(DescribeSqliteError(db, rc, tableName));
 }
 

@@ -25,6 +25,10 @@ std::string QuoteIdentifier(std::string_view name);
 
 // The French text for the last error of `db`, naming the table file `tableName`.
 std::string DescribeSqliteError(sqlite3* db, int rc, const std::string& tableName);
+// True for the codes that say the table's file cannot be written or read any more, as opposed
+// to a refusal of one record.
+bool IsStorageFailure(int rc);
+// Raises EDBStorageError for a storage failure, EDBEngineError otherwise.
 [[noreturn]] void ThrowSqliteError(sqlite3* db, int rc, const std::string& tableName);
 
 SqliteStmt Prepare(sqlite3* db, const std::string& sql, const std::string& tableName);

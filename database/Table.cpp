@@ -176,8 +176,9 @@ void TTable::RequireBrowsing() const {
 
 void TTable::CheckSpan() const {
     if (!spanLost_.empty()) {
-        throw EDBEngineError("Les modifications de la table " + fileName_ +
-                             " depuis son ouverture ont été annulées : " + spanLost_);
+        // Nothing written after this could be kept: the whole span has to be given up.
+        throw EDBStorageError("Les modifications de la table " + fileName_ +
+                              " depuis son ouverture ont été annulées : " + spanLost_);
     }
 }
 

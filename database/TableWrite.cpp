@@ -31,6 +31,8 @@ void TTable::EndRecord() {
 
 void TTable::FailRecord(int rc) {
     const std::string cause = DescribeSqliteError(db_.get(), rc, fileName_);
+    const bool storage =
+        IsStorageFailure(sqlite3_extended_errcode(db_.get())) || IsStorageFailure(rc);
     for (auto& [key, stmt] : statements_) {
         sqlite3_reset(stmt.get());
     }
@@ -42,6 +44,9 @@ void TTable::FailRecord(int rc) {
     }
     sqlite3_exec(db_.get(), "ROLLBACK TO quorvane_record; RELEASE quorvane_record", nullptr,
                  nullptr, nullptr);
+    if (storage) {
+        throw EDBStorageError(cause);
+    }
     throw EDBEngineError(cause);
 }
 

@@ -1,6 +1,7 @@
 #include "log/TFichierLog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,12 +17,35 @@ namespace {
     throw FileWriteError(what + " " + path + " : " + std::strerror(err));
 }
 
+// Never through a link, and never blocking on a named pipe someone put at the path.
+constexpr int kOwnFile = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
+// Only a plain file that has no other name is ours to write: a second hard link may be
+// someone else's file.
+bool IsOwnFile(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1;
+}
+
 }  // namespace
 
 void TFichierLog::Creer() const {
-    UniqueFd fd(::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.get() < 0) {
-        Fail("Impossible de créer le fichier", path_, errno);
+    UniqueFd fd(::open(path_.c_str(), kOwnFile | O_CREAT, 0666));
+    int error = fd.valid() ? 0 : errno;
+    if (error == ELOOP || error == ENXIO || (fd.valid() && !IsOwnFile(fd.get()))) {
+        // A link, a pipe or another file's second name stands where the file goes: it is
+        // replaced by a new file of our own rather than written through.
+        fd = UniqueFd();
+        if (::unlink(path_.c_str()) != 0 && errno != ENOENT) {
+            Fail("Impossible de créer le fichier", path_, errno);
+        }
+        fd = UniqueFd(::open(path_.c_str(), kOwnFile | O_CREAT | O_EXCL, 0666));
+        error = fd.valid() ? 0 : errno;
+    } else if (fd.valid() && ::ftruncate(fd.get(), 0) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        Fail("Impossible de créer le fichier", path_, error);
     }
     if (fd.Close() != 0) {
         Fail("Impossible de créer le fichier", path_, errno);
@@ -30,9 +54,13 @@ void TFichierLog::Creer() const {
 
 void TFichierLog::AjouterLigne(const std::string& line) const {
     const std::string bytes = Utf8ToCp1252(line) + "\r\n";
-    UniqueFd fd(::open(path_.c_str(), O_WRONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path_.c_str(), kOwnFile));
     if (fd.get() < 0) {
         Fail("Impossible d'ouvrir le fichier", path_, errno);
+    }
+    if (!IsOwnFile(fd.get())) {
+        // Swapped for something else since it was created: refused, not written through.
+        Fail("Impossible d'ouvrir le fichier", path_, EPERM);
     }
     if (::lseek(fd.get(), 0, SEEK_END) < 0) {
         Fail("Impossible d'écrire dans le fichier", path_, errno);

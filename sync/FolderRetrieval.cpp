@@ -6,58 +6,43 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "config/PosixFile.h"
+#include "sync/PendingFile.h"
 
 namespace quorvane {
 int CopyFileAtomically(const std::string& source, const std::string& destination) {
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0) {
+    struct stat info {};
+    if (!in.valid() || ::fstat(in.get(), &info) != 0) {
         return errno;
     }
-    const std::filesystem::path dest(destination);
-    std::string tmpl =
-        (dest.parent_path() / ("." + dest.filename().string() + ".partiel-XXXXXX")).string();
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    UniqueFd out(::mkstemp(name.data()));
-    if (out.get() < 0) {
-        return errno;
-    }
-    const std::string tmpPath(name.data());
-    int error = 0;
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-        const auto n = ::read(in.get(), buffer.data(), buffer.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
+    try {
+        // Never readable by more people than the head office's file is.
+        PendingFile out(destination, info.st_mode & 0666);
+        std::vector<char> buffer(1 << 16);
+        for (;;) {
+            const auto n = ::read(in.get(), buffer.data(), buffer.size());
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return errno;
             }
-            error = errno;
-            break;
+            if (n == 0) {
+                break;
+            }
+            if (!WriteAll(out.Fd(), buffer.data(), static_cast<std::size_t>(n))) {
+                return errno;
+            }
         }
-        if (n == 0) {
-            break;
-        }
-        if (!WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(n))) {
-            error = errno;
-            break;
-        }
+        out.Commit();
+    } catch (const std::system_error& e) {
+        return e.code().value();
     }
-    if (error == 0 && (::fchmod(out.get(), 0644) != 0 || ::fsync(out.get()) != 0)) {
-        error = errno;
-    }
-    if (out.Close() != 0 && error == 0) {
-        error = errno;
-    }
-    if (error == 0 && ::rename(tmpPath.c_str(), destination.c_str()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        ::unlink(tmpPath.c_str());
-    }
-    return error;
+    return 0;
 }
 
 FolderRetrieval::FolderRetrieval(RunState& state, std::string repertoireSource)

@@ -13,9 +13,10 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <random>
 #include <string_view>
 #include <system_error>
+
+#include "sync/PendingFile.h"
 
 namespace quorvane {
 
@@ -83,63 +84,40 @@ bool IsSecurityNegotiation(CURLcode code) {
 // The download's data go here first; the file only takes the local name once complete.
 class TempFile {
   public:
-    explicit TempFile(const std::filesystem::path& target) {
-        std::random_device random;
-        const std::filesystem::path folder =
-            target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-        for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
-            path_ = folder / ("." + target.filename().string() + "." +
-                              std::to_string(random() % 1000000u) + ".part");
-            const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                file_.reset(::fdopen(fd, "wb"));
-                if (!file_) {
-                    ::close(fd);
-                    break;
-                }
-            } else if (errno != EEXIST) {
-                break;
+    explicit TempFile(const std::filesystem::path& target) try : pending_(target) {
+        const int fd = ::dup(pending_.Fd());
+        if (fd >= 0) {
+            file_.reset(::fdopen(fd, "wb"));
+            if (!file_) {
+                ::close(fd);
             }
         }
         if (!file_) {
-            throw FtpError("Création du fichier temporaire impossible dans " + folder.string() +
+            throw FtpError("Création du fichier temporaire impossible pour " + target.string() +
                            " : " + std::strerror(errno));
         }
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        if (!committed_) {
-            file_.reset();
-            std::error_code ignored;
-            std::filesystem::remove(path_, ignored);
-        }
+    } catch (const std::system_error& e) {
+        throw FtpError(std::string(e.what()));
     }
 
     std::FILE* File() const { return file_.get(); }
-    const std::filesystem::path& Path() const { return path_; }
+    const std::filesystem::path& Path() const { return pending_.Path(); }
 
     void Commit(const std::filesystem::path& target) {
-        std::FILE* file = file_.release();
-        const bool flushed = std::fflush(file) == 0 && ::fdatasync(::fileno(file)) == 0;
-        const int savedErrno = errno;
-        if (std::fclose(file) != 0 || !flushed) {
+        if (std::fclose(file_.release()) != 0) {
             throw FtpError("Écriture de " + target.string() +
-                           " impossible : " + std::strerror(flushed ? errno : savedErrno));
+                           " impossible : " + std::strerror(errno));
         }
-        std::error_code error;
-        std::filesystem::rename(path_, target, error);
-        if (error) {
-            throw FtpError("Remplacement de " + target.string() +
-                           " impossible : " + error.message());
+        try {
+            pending_.Commit();
+        } catch (const std::system_error& e) {
+            throw FtpError(std::string(e.what()));
         }
-        committed_ = true;
     }
 
   private:
-    std::filesystem::path path_;
+    PendingFile pending_;
     FilePtr file_;
-    bool committed_ = false;
 };
 
 }  // namespace

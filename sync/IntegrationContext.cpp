@@ -58,6 +58,9 @@ bool InsertLine(IntegrationContext& context, TTable& table, const TXMLNodeOMB& l
         LigneToRecord(table, ligne);
         table.Post();
         return true;
+    } catch (const EDBStorageError&) {
+        // Not this record's fault: every following one would fail the same way.
+        throw;
     } catch (...) {
         const std::string text = ErrorText(std::current_exception());
         const std::int64_t number = RecordNumberForMessage(table);
@@ -75,6 +78,8 @@ bool DeleteCurrent(IntegrationContext& context, TTable& table, const std::string
     try {
         table.Delete();
         return true;
+    } catch (const EDBStorageError&) {
+        throw;
     } catch (...) {
         const std::string text = ErrorText(std::current_exception());
         context.Erreur(RecordMessage(prefix, RecordNumberForMessage(table), text));

@@ -33,6 +33,13 @@ std::string WhatOf(const std::exception_ptr& error) {
     }
 }
 
+bool TableVide(TTable& table) {
+    table.Open(TOpenMode::ReadOnly);
+    const bool empty = table.Eof();
+    table.Close();
+    return empty;
+}
+
 }  // namespace
 
 IntegrationDriver::IntegrationDriver(RunState& state, RunDisplay& display)
@@ -92,6 +99,12 @@ bool IntegrationDriver::IntegrerRemiseAchat() {
     TTable suppliers("OmbrelinMaj", "FOURNIS.db");
     if (!suppliers.Exists()) {
         TableManquante("IntegrerRemiseAchat", suppliers);
+        return false;
+    }
+    // An empty supplier table is the same one-file wipe as a missing one.
+    if (TableVide(suppliers)) {
+        context_.Erreur("[Fonction IntegrerRemiseAchat] La table " + suppliers.TableName() +
+                        " est vide dans " + suppliers.DatabaseDirectory());
         return false;
     }
     TTable* table = KeyToTable("remise");

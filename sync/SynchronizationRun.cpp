@@ -9,6 +9,7 @@
 #include "sync/FolderRetrieval.h"
 #include "sync/FtpRetrieval.h"
 #include "sync/IntegrationDriver.h"
+#include "sync/PendingFile.h"
 #include "sync/RunJournal.h"
 #include "sync/RunStatusFile.h"
 #include "sync/RunSummary.h"
@@ -43,6 +44,9 @@ void SynchronizationRun::Executer() {
                           0);
         }
     }
+    // What a stopped run left half-written is of no use to anyone; only this run's own files
+    // are there once it holds the lock.
+    RemovePendingLeftovers(state_.Paths.RepertoireAuto);
     if (!state_.EnErreur) {
         Recuperer();
     }

@@ -186,6 +186,26 @@ TEST_F(Driver, MissingSupplierTableLeavesConditionsAlone) {
     EXPECT_EQ(store.Rows("REMISES.DB", all), before);
 }
 
+TEST_F(Driver, EmptySupplierTableLeavesConditionsAloneAndSaysSo) {
+    store.CreateTable("REMISES.DB", DemoSchema("REMISES"));
+    store.CreateSuppliers(DemoSchema("FOURNIS") + "DELETE FROM FOURNIS;");
+    const std::string all = "SELECT * FROM REMISES ORDER BY 1, 2, 3, 4";
+    const auto before = store.Rows("REMISES.DB", all);
+    ASSERT_FALSE(before.empty());
+    store.WriteHeadOffice(
+        "remise_achat.xml",
+        HeadOffice(
+            "RemisesAchat",
+            Envelope({Ligne({{"Fournisseur", "ALPINA"}, {"Type", "2"}, {"Famille", "NEW"}})})));
+    EXPECT_FALSE(store.driver->IntegrerRemiseAchat());
+    EXPECT_EQ(
+        store.Texts(),
+        std::vector<std::string>{
+            "[Fonction IntegrerRemiseAchat] La table FOURNIS.db est vide dans " + store.MajDir()});
+    store.ExpectOnlyCode1();
+    EXPECT_EQ(store.Rows("REMISES.DB", all), before);
+}
+
 TEST_F(Driver, MissingMessageTableFailsTheCategoryButTheOtherFileGoesIn) {
     std::filesystem::remove(store.AdminDir() + "/MessageType.DB");
     store.WriteHeadOffice("message.xml", HeadOffice("Messages", Envelope({OneMessage("N1")})));
