@@ -240,7 +240,7 @@ TEST(FtpClientSize, PresentEmptyAbsentAndRefused) {
     EXPECT_EQ(client.Size("remise_achat.xml"), static_cast<std::int64_t>(Lines(10).size()));
     EXPECT_EQ(client.Size("vide.xml"), 0);
 
-    FtpTestServer refusing(FtpServerOptions{.refuseSize = true});
+    FtpTestServer refusing(FtpServerOptions{.refuseSize = 502});
     refusing.PutFile("a.xml", "abc");
     FtpClient other;
     Configure(other, refusing);
