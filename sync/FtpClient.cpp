@@ -707,6 +707,16 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
         throw FtpError("Le fichier local existe déjà : " + localPath.string());
     }
     Session& session = LiveSession();
+    // curl takes an SFTP file that gives no byte on a reused connection for a dead connection
+    // and opens a new one, which the session refuses: an empty file is not transferred at all.
+    // A failed SFTP request ends curl's SSH session, so an absent file is not asked for.
+    if (security_ == FtpSecurity::Sftp && announcedSize < 0) {
+        announcedSize = Size(remote);
+        if (announcedSize < 0) {
+            throw FtpError(remote + " : fichier absent du serveur");
+        }
+    }
+    const bool nothingToFetch = security_ == FtpSecurity::Sftp && announcedSize == 0;
 
     TempFile temp(localPath);
     curl_off_t offset = 0;
@@ -719,6 +729,10 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
                            " impossible : " + (error ? error.message() : std::strerror(errno)));
         }
         offset = static_cast<curl_off_t>(std::ftell(temp.File()));
+    }
+    if (nothingToFetch) {
+        temp.Commit(localPath);
+        return;
     }
 
     CURL* handle = session.handle.get();
@@ -778,6 +792,15 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
 std::int64_t FtpClient::Size(const std::string& remote) {
     CheckRemoteName(remote);
     Session& session = LiveSession();
+    const bool sftp = security_ == FtpSecurity::Sftp;
+    // curl ends the SSH session after a failed SFTP request, so a file is only looked at once
+    // the folder's listing shows it.
+    if (sftp) {
+        const auto names = ListNames();
+        if (std::find(names.begin(), names.end(), remote) == names.end()) {
+            return -1;
+        }
+    }
     CURL* handle = session.handle.get();
     const std::string url = session.FileUrl(remote);
     session.Set(CURLOPT_URL, url.c_str());
@@ -794,7 +817,11 @@ std::int64_t FtpClient::Size(const std::string& remote) {
     }
     curl_off_t length = -1;
     if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) {
-        return -1;
+        length = -1;
+    }
+    // curl gives an empty SFTP file no size at all; the file was opened, so it is there.
+    if (sftp && length < 0) {
+        return 0;
     }
     return length >= 0 ? static_cast<std::int64_t>(length) : -1;
 }
