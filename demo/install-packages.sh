@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libxml2-dev libsqlite3-dev
     sqlite3 libcurl4-openssl-dev libgtest-dev libbenchmark-dev python3 python3-pyftpdlib
+    python3-openssl python3-cryptography python3-paramiko
     desktop-file-utils)
 missing=()
 for p in "${packages[@]}"; do
