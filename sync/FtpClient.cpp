@@ -241,6 +241,10 @@ struct FtpClient::Session {
     int hostKeyMatch = -1;  // curl_khmatch of the last known_hosts check, -1 for none
 
     std::chrono::milliseconds stallLimit{0};
+    // SFTP has no response time-out of its own: a request other than a download fails when
+    // the server stays silent this long.
+    std::chrono::milliseconds responseLimit{0};
+    bool silenceCheck = false;
     bool stallCheck = false;
     bool stalled = false;
     curl_off_t lastReceived = 0;
@@ -414,7 +418,17 @@ struct FtpClient::Session {
             restoreBinary = OneCommand("TYPE I");
         }
         Set(CURLOPT_QUOTE, restoreBinary.get());
+        const auto downloadStallLimit = stallLimit;
+        silenceCheck = !stallCheck && security == FtpSecurity::Sftp && responseLimit.count() > 0;
+        if (silenceCheck) {
+            stallCheck = true;
+            stallLimit = responseLimit;
+        }
         const CURLcode code = Perform();
+        if (silenceCheck) {
+            stallCheck = false;
+            stallLimit = downloadStallLimit;
+        }
         curl_easy_setopt(handle.get(), CURLOPT_QUOTE, nullptr);
         if (setsAscii) {
             serverInAscii = true;
@@ -480,6 +494,9 @@ struct FtpClient::Session {
         std::string text;
         if (reconnectRefused) {
             text = "La connexion au serveur FTP a été fermée par le serveur";
+        } else if (stalled && silenceCheck) {
+            text = "Le serveur SFTP ne répond plus depuis " +
+                   std::to_string(responseLimit.count()) + " ms";
         } else if (stalled) {
             text = "Transfert interrompu : aucune donnée reçue depuis " +
                    std::to_string(stallLimit.count()) + " ms";
@@ -592,6 +609,7 @@ void FtpClient::Connect() {
     session->knownHosts = knownHosts;
     session->controlPort = static_cast<unsigned>(port_);
     session->stallLimit = stallLimit_;
+    session->responseLimit = responseTimeout_;
     CURL* handle = session->handle.get();
     Session* user = session.get();
     session->Check(curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, session->errors.data()));

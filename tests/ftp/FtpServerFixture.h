@@ -297,13 +297,23 @@ class TestCertificate {
 // user secret"), so a test sees whether a password ever reached it.
 class SftpTestServer {
   public:
-    SftpTestServer() {
+    // silentAfterLogin: logs in, then never answers a listing, a stat or an open.
+    explicit SftpTestServer(bool silentAfterLogin = false) {
         logPath_ = work_.Path() / "sftp.log";
-        const auto lines =
-            process_.Start({"/usr/bin/python3", QUORVANE_SOURCE_DIR "/tests/ftp/sftp_server.py",
-                            "--root", root_.Path().string(), "--user", user_, "--password",
-                            password_, "--log", logPath_.string()},
-                           3);
+        std::vector<std::string> args = {"/usr/bin/python3",
+                                         QUORVANE_SOURCE_DIR "/tests/ftp/sftp_server.py",
+                                         "--root",
+                                         root_.Path().string(),
+                                         "--user",
+                                         user_,
+                                         "--password",
+                                         password_,
+                                         "--log",
+                                         logPath_.string()};
+        if (silentAfterLogin) {
+            args.emplace_back("--silent-after-login");
+        }
+        const auto lines = process_.Start(std::move(args), 3);
         port_ = std::atoi(lines[0].c_str());
         fingerprint_ = lines[1];
         knownHostsLine_ = lines[2];

@@ -15,6 +15,7 @@ import socket
 import stat
 import sys
 import threading
+import time
 
 import paramiko
 
@@ -25,6 +26,8 @@ def parse_args():
     p.add_argument("--user", default="user")
     p.add_argument("--password", default="secret")
     p.add_argument("--log", required=True)
+    p.add_argument("--silent-after-login", action="store_true",
+                   help="never answer a listing, a stat or an open")
     return p.parse_args()
 
 
@@ -62,11 +65,13 @@ def make_server_interface(args, log):
     return Server
 
 
-def make_sftp_interface(root, log):
+def make_sftp_interface(root, log, silent):
     def local(path):
         return os.path.join(root, os.path.normpath("/" + path).lstrip("/"))
 
     def attributes(path):
+        if silent:
+            time.sleep(3600)
         try:
             return paramiko.SFTPAttributes.from_stat(os.stat(local(path)))
         except OSError as err:
@@ -88,6 +93,8 @@ def make_sftp_interface(root, log):
             return attributes(path)
 
         def list_folder(self, path):
+            if silent:
+                time.sleep(3600)
             try:
                 folder = local(path)
                 result = []
@@ -118,7 +125,8 @@ def serve(client, host_key, args, log):
     transport = paramiko.Transport(client)
     transport.add_server_key(host_key)
     transport.set_subsystem_handler("sftp", paramiko.SFTPServer,
-                                    make_sftp_interface(os.path.abspath(args.root), log))
+                                    make_sftp_interface(os.path.abspath(args.root), log,
+                                                        args.silent_after_login))
     try:
         transport.start_server(server=make_server_interface(args, log)())
         while transport.is_active():

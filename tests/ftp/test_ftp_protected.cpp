@@ -215,6 +215,24 @@ TEST(Sftp, HostKeyFingerprintOpensOneSessionOnTheLoginFolder) {
     EXPECT_EQ(server.PasswordAttempts(), 1) << "one login for the whole session";
 }
 
+TEST(Sftp, SilentServerIsGivenUpAtTheResponseLimit) {
+    SftpTestServer server(true);
+    FtpClient client;
+    Configure(client, server, FtpSecurity::Sftp);
+    client.SetHostKey(server.Fingerprint());
+    client.SetResponseTimeout(1500ms);
+    ASSERT_EQ(ConnectError(client, false), std::nullopt);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        client.Size("remise_achat.xml");
+        FAIL() << "a server that never answers gave a size";
+    } catch (const FtpError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Liste des fichiers : Le serveur SFTP ne répond plus depuis 1500 ms");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
 TEST(Sftp, UnknownChangedOrMistypedHostKeysAreRefusedBeforeThePassword) {
     SftpTestServer server;
     SftpTestServer other;  // gives a host key that is not the server's
