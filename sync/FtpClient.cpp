@@ -715,7 +715,9 @@ FtpClient::Session& FtpClient::LiveSession() {
 void FtpClient::Get(const std::string& remote, const std::filesystem::path& localPath,
                     bool overwrite, bool resume, std::int64_t announcedSize) {
     CheckRemoteName(remote);
-    const bool ascii = transferType_ == FtpTransferType::Ascii && security_ != FtpSecurity::Sftp;
+    Session& session = LiveSession();
+    const bool sftp = session.security == FtpSecurity::Sftp;
+    const bool ascii = transferType_ == FtpTransferType::Ascii && !sftp;
     if (resume && ascii) {
         throw FtpError("Reprise d'un téléchargement impossible en mode ASCII : " + remote);
     }
@@ -724,17 +726,16 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
     if (localExists && !overwrite && !resume) {
         throw FtpError("Le fichier local existe déjà : " + localPath.string());
     }
-    Session& session = LiveSession();
     // curl takes an SFTP file that gives no byte on a reused connection for a dead connection
     // and opens a new one, which the session refuses: an empty file is not transferred at all.
     // A failed SFTP request ends curl's SSH session, so an absent file is not asked for.
-    if (security_ == FtpSecurity::Sftp && announcedSize < 0) {
+    if (sftp && announcedSize < 0) {
         announcedSize = Size(remote);
         if (announcedSize < 0) {
             throw FtpError(remote + " : fichier absent du serveur");
         }
     }
-    const bool nothingToFetch = security_ == FtpSecurity::Sftp && announcedSize == 0;
+    const bool nothingToFetch = sftp && announcedSize == 0;
 
     TempFile temp(localPath);
     curl_off_t offset = 0;
@@ -810,7 +811,7 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
 std::int64_t FtpClient::Size(const std::string& remote) {
     CheckRemoteName(remote);
     Session& session = LiveSession();
-    const bool sftp = security_ == FtpSecurity::Sftp;
+    const bool sftp = session.security == FtpSecurity::Sftp;
     // curl ends the SSH session after a failed SFTP request, so a file is only looked at once
     // the folder's listing shows it.
     if (sftp) {

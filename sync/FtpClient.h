@@ -96,7 +96,9 @@ class FtpClient {
     void Get(const std::string& remote, const std::filesystem::path& localPath, bool overwrite,
              bool resume, std::int64_t announcedSize = -1);
     // The file's size in bytes, asked in binary mode; -1 when the server gives none (the file is
-    // absent or the server does not answer the query). A transport failure throws.
+    // absent or the server does not answer the query). Over SFTP, -1 when the login folder's
+    // listing does not show the file, and 0 for a file whose size the server does not give.
+    // A transport failure throws.
     std::int64_t Size(const std::string& remote);
     // The names the server lists in the login folder (NLST; the folder's entries for SFTP).
     // A refused listing gives no name; a transport failure throws.
