@@ -14,6 +14,7 @@
 #include "app/FormFont.h"
 #include "config/IniFile.h"
 #include "config/TextConversion.h"
+#include "sync/FtpSecuritySettings.h"
 
 namespace quorvane {
 namespace {
@@ -140,7 +141,9 @@ void TFicheFtpParam::FormCreate() {
     edtLogin->setText(ToQString(ini.ReadString(section_, "Login", "")));
     edtPassword->setText(ToQString(ini.ReadString(section_, "Mdp", "")));
     edtHost->setText(ToQString(ini.ReadString(section_, "Host", "")));
-    edtPort->setText(ToQString(std::to_string(ini.ReadInteger(section_, "Port", 21))));
+    // An SFTP account without "Port" is on 22: showing 21 would save the wrong port.
+    const int defaultPort = FtpSecuritySettings::Lire(ini, section_).PortParDefaut();
+    edtPort->setText(ToQString(std::to_string(ini.ReadInteger(section_, "Port", defaultPort))));
 }
 
 std::optional<int> TFicheFtpParam::PortSaisi() {
@@ -185,6 +188,8 @@ void TFicheFtpParam::btnTestFtpClick() {
 
     std::string message;
     try {
+        // The protection keys are not fields of this window: they come from the settings file.
+        FtpSecuritySettings::Lire(TIniFile(cheminIni_), section_).Appliquer(IdFTP1);
         IdFTP1.Connect();
     } catch (const std::exception& error) {
         message = kEchecConnexion + error.what();

@@ -3,6 +3,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libxml2-dev libsqlite3-dev
     sqlite3 libcurl4-openssl-dev libgtest-dev libbenchmark-dev python3 python3-pyftpdlib
+    # The protected retrieval's test servers: TLS for pyftpdlib, an SFTP server.
+    python3-openssl python3-cryptography python3-paramiko
     desktop-file-utils nlohmann-json3-dev
     # What the windows are laid out for and Qt's French texts, as the package depends on them.
     fonts-liberation qt6-translations-l10n

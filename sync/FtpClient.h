@@ -6,9 +6,11 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
-// Plain-FTP client of the synchronization run and of the FTP settings window's connection test.
-// One session holds one control connection from Connect to Disconnect; every size query and
+// Client of the synchronization run and of the FTP settings window's connection test: plain FTP,
+// explicit FTPS (control and data channels protected) or SFTP. One session holds one control
+// connection (one SSH session for SFTP) from Connect to Disconnect; every size query and
 // download of the session goes over it, and the client never logs in a second time behind the
 // caller's back: once the server has dropped the connection, Connected() says so and requests fail.
 namespace quorvane {
@@ -26,6 +28,10 @@ class FtpAuthError : public FtpError {
 };
 
 enum class FtpTransferType { Ascii, Binary };
+
+// How the session is protected. Tls and Sftp always verify the server (its certificate and
+// name, or its host key): there is no way to switch that off.
+enum class FtpSecurity { None, Tls, Sftp };
 
 class FtpClient {
   public:
@@ -61,6 +67,18 @@ class FtpClient {
     void SetPassive(bool passive) { passive_ = passive; }
     bool Passive() const { return passive_; }
 
+    void SetSecurity(FtpSecurity security) { security_ = security; }
+    FtpSecurity Security() const { return security_; }
+    // TLS: PEM file of the certificate authority (or self-signed certificate) trusted instead of
+    // the system's store; empty for the system's store.
+    void SetCaFile(std::string path) { caFile_ = std::move(path); }
+    const std::string& CaFile() const { return caFile_; }
+    // SFTP: the server's host key fingerprint as "ssh-keygen -l -E sha256" prints it
+    // ("SHA256:..."). When empty, the key must be in $HOME/.ssh/known_hosts. An unknown or
+    // changed key ends the connection before the password is sent; known_hosts is never written.
+    void SetHostKey(std::string fingerprint) { hostKey_ = std::move(fingerprint); }
+    const std::string& HostKey() const { return hostKey_; }
+
     // Opens the control connection and logs in; an earlier session is closed first.
     void Connect();
     // Whether the control connection is still open, asked of the socket itself, so a connection
@@ -72,12 +90,19 @@ class FtpClient {
     // Given the size the server announced (0 or more), a file that arrives shorter fails: a
     // server may close the data connection early and still answer 226. The bytes received are
     // counted before any line-end conversion; a server's ASCII mode only lengthens a file
-    // (LF to CR LF), so the size is a lower bound in both modes.
+    // (LF to CR LF), so the size is a lower bound in both modes. In ASCII mode each CR LF of
+    // the stream becomes LF and any other CR stays. SFTP has no ASCII mode: files arrive as
+    // they are.
     void Get(const std::string& remote, const std::filesystem::path& localPath, bool overwrite,
              bool resume, std::int64_t announcedSize = -1);
     // The file's size in bytes, asked in binary mode; -1 when the server gives none (the file is
-    // absent or the server does not answer the query). A transport failure throws.
+    // absent or the server does not answer the query). Over SFTP, -1 when the login folder's
+    // listing does not show the file, and 0 for a file whose size the server does not give.
+    // A transport failure throws.
     std::int64_t Size(const std::string& remote);
+    // The names the server lists in the login folder (NLST; the folder's entries for SFTP).
+    // A refused listing gives no name; a transport failure throws.
+    std::vector<std::string> ListNames();
     // Ends the session (QUIT when the connection still stands). Never throws.
     void Disconnect() noexcept;
 
@@ -97,6 +122,9 @@ class FtpClient {
     std::chrono::milliseconds stallLimit_{60000};
     FtpTransferType transferType_ = FtpTransferType::Binary;
     bool passive_ = true;
+    FtpSecurity security_ = FtpSecurity::None;
+    std::string caFile_;
+    std::string hostKey_;
     std::unique_ptr<Session> session_;
 };
 

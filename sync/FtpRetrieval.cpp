@@ -1,6 +1,9 @@
 #include "sync/FtpRetrieval.h"
 
+#include <algorithm>
+
 #include "config/IniFile.h"
+#include "sync/FtpSecuritySettings.h"
 
 namespace quorvane {
 
@@ -23,11 +26,12 @@ void FtpRetrieval::LancerTransfertFtp(const std::string& section,
     std::string host;
     int port = 21;
     const TIniFile ini(state_.Paths.CheminIni);
+    const FtpSecuritySettings security = FtpSecuritySettings::Lire(ini, section);
     if (ini.Exists()) {
         login = ini.ReadString(section, "Login", "");
         password = ini.ReadString(section, "Mdp", "");
         host = ini.ReadString(section, "Host", "");
-        port = ini.ReadInteger(section, "Port", 21);
+        port = ini.ReadInteger(section, "Port", security.PortParDefaut());
     }
 
     IdFTP1.SetHost(host);
@@ -42,6 +46,7 @@ void FtpRetrieval::LancerTransfertFtp(const std::string& section,
 
     const std::string prefix = "[Fonction LancerTransfertFtp() section : " + section + "] ";
     try {
+        security.Appliquer(IdFTP1);
         IdFTP1.Connect();
     } catch (const std::exception& e) {
         state_.Erreur(prefix + "Impossible de se connecter au serveur FTP. Erreur " + e.what(), 0);
@@ -108,7 +113,17 @@ bool FtpRetrieval::FileExistOnServer(const std::string& fileName) {
     announcedSize_ = -1;
     try {
         announcedSize_ = IdFTP1.Size(fileName);
-        return announcedSize_ >= 0;
+        if (announcedSize_ >= 0) {
+            return true;
+        }
+        // A server may refuse SIZE for every file with the same 550 as for a missing one: the
+        // folder's listing tells them apart, and a listed file is fetched without a size to
+        // reach. Over SFTP no size means no file.
+        if (IdFTP1.Security() == FtpSecurity::Sftp) {
+            return false;
+        }
+        const auto names = IdFTP1.ListNames();
+        return std::find(names.begin(), names.end(), fileName) != names.end();
     } catch (const std::exception& e) {
         // The query itself failed (the connection dropped while asking): not an absent file.
         state_.Erreur(

@@ -9,9 +9,15 @@ import argparse
 import logging
 import sys
 
+from pyftpdlib import handlers
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
+
+
+def blind_ascii(self, chunk):
+    """ASCII conversion of a server that does not look at what precedes a LF."""
+    return bytes(chunk).replace(b"\n", b"\r\n")
 
 
 def parse_args():
@@ -33,8 +39,15 @@ def parse_args():
                    help="close the control connection 0.2 s after answering N commands")
     p.add_argument("--idle-timeout", type=float, default=0,
                    help="seconds of control-connection silence before a 421 and close")
-    p.add_argument("--refuse-size", action="store_true",
-                   help="answer SIZE with 502, so no size is known")
+    p.add_argument("--refuse-size", type=int, default=0, metavar="CODE",
+                   help="answer SIZE with this refusal (502, 550), so no size is known")
+    p.add_argument("--tls-cert", default=None,
+                   help="PEM file holding the server's certificate and key: TLS required on "
+                        "the control and data channels")
+    p.add_argument("--ascii-cr-cr-lf", action="store_true",
+                   help="in ASCII mode turn every LF into CR LF, even after a CR")
+    p.add_argument("--greeting-421", action="store_true",
+                   help="greet with a two-line 421 refusal and close")
     return p.parse_args()
 
 
@@ -42,8 +55,13 @@ def main():
     args = parse_args()
     logging.basicConfig(level=logging.CRITICAL)
     log_file = open(args.log, "a", encoding="utf-8") if args.log else None
+    if args.ascii_cr_cr_lf:
+        handlers.FileProducer._posix_ascii_data_wrapper = blind_ascii
+    base_handler, base_dtp = FTPHandler, DTPHandler
+    if args.tls_cert:
+        base_handler, base_dtp = handlers.TLS_FTPHandler, handlers.TLS_DTPHandler
 
-    class FaultyDTPHandler(DTPHandler):
+    class FaultyDTPHandler(base_dtp):
         def send(self, data):
             limit = args.drop_after_bytes if args.drop_after_bytes >= 0 else args.stall_after_bytes
             if limit >= 0:
@@ -53,12 +71,19 @@ def main():
                         self._drop()
                     return 0
                 data = data[:room]
-            return DTPHandler.send(self, data)
+            return base_dtp.send(self, data)
+
+        def readable(self):
+            # The client starts the data channel's TLS handshake as soon as it has connected,
+            # before RETR; the stock handler takes those bytes for a hang-up and closes.
+            if getattr(self, "_ssl_accepting", False):
+                return True
+            return base_dtp.readable(self)
 
         def writable(self):
             if 0 <= args.stall_after_bytes <= self.tot_bytes_sent:
                 return False
-            return DTPHandler.writable(self)
+            return base_dtp.writable(self)
 
         def _drop(self):
             if args.drop_reply_ok:
@@ -67,11 +92,16 @@ def main():
                 self._resp = ("426 Connection closed; transfer aborted.", logging.debug)
             self.close()
 
-    class FaultyHandler(FTPHandler):
+    class FaultyHandler(base_handler):
         answered = 0
 
         def handle(self):
-            FTPHandler.handle(self)
+            if args.greeting_421:
+                self.push("421-Service not available.\r\n"
+                          "421 Please reconnect using TLS security mechanisms.\r\n")
+                self.close_when_done()
+                return
+            base_handler.handle(self)
             if args.close_after_greeting:
                 self.close_when_done()
 
@@ -79,7 +109,7 @@ def main():
             if log_file is not None:
                 log_file.write(line + "\n")
                 log_file.flush()
-            FTPHandler.pre_process_command(self, line, cmd, arg)
+            base_handler.pre_process_command(self, line, cmd, arg)
             self.answered += 1
             if 0 <= args.close_after_commands == self.answered:
                 # A moment later, so the client has read the last answer as an idle
@@ -92,9 +122,9 @@ def main():
 
         def ftp_SIZE(self, path):
             if args.refuse_size:
-                self.respond("502 Command not implemented.")
+                self.respond("%d SIZE not allowed on this server." % args.refuse_size)
                 return
-            return FTPHandler.ftp_SIZE(self, path)
+            return base_handler.ftp_SIZE(self, path)
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmw")
@@ -106,6 +136,10 @@ def main():
     if args.idle_timeout > 0:
         FaultyHandler.timeout = args.idle_timeout
     FaultyHandler.passive_ports = None
+    if args.tls_cert:
+        FaultyHandler.certfile = args.tls_cert
+        FaultyHandler.tls_control_required = True
+        FaultyHandler.tls_data_required = True
 
     server = FTPServer(("127.0.0.1", args.port), FaultyHandler)
     print(server.address[1], flush=True)

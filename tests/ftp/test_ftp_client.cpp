@@ -3,14 +3,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ftp/FtpServerFixture.h"
+#include "sync/AsciiLineEnds.h"
 #include "sync/FtpClient.h"
 
 namespace quorvane {
@@ -221,6 +224,67 @@ TEST(FtpClientConnect, ConnectedTellsWhenTheServerClosed) {
     }
 }
 
+TEST(FtpClientConnect, RefusedGreetingIsReportedInTheServersWords) {
+    FtpTestServer server(FtpServerOptions{.greeting421 = true});
+    FtpClient client;
+    Configure(client, server);
+    try {
+        client.Connect();
+        FAIL() << "a session refused by a 421 greeting connected";
+    } catch (const FtpError& error) {
+        // Every line of the reply, and no time-out that never happened.
+        EXPECT_EQ(std::string(error.what()),
+                  "421-Service not available. 421 Please reconnect using TLS security mechanisms.");
+    }
+    EXPECT_FALSE(client.Connected());
+    EXPECT_TRUE(server.Commands().empty());
+}
+
+TEST(AsciiLineEnds, CrLfIsOneLineEndAndAnyOtherCrStaysWhereverTheChunksSplit) {
+    const std::string stream = "a\r\r\nb\r\nc\rd\n\r\r\ne\r";
+    const std::string decoded = "a\r\nb\nc\rd\n\r\ne\r";
+    for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+        for (std::size_t second = cut; second <= stream.size(); ++second) {
+            AsciiLineEndDecoder decoder;
+            std::string out;
+            decoder.Decode(std::string_view(stream).substr(0, cut), out);
+            decoder.Decode(std::string_view(stream).substr(cut, second - cut), out);
+            decoder.Decode(std::string_view(stream).substr(second), out);
+            decoder.Finish(out);
+            ASSERT_EQ(out, decoded) << "cut at " << cut << " and " << second;
+        }
+    }
+}
+
+TEST(FtpClientGet, AsciiDownloadGivesTheFilesOwnTextWhateverTheServerDoesToCr) {
+    // One server converts as the protocol says, the other turns every LF into CR LF, so a CR LF
+    // file crosses as CR CR LF: both give the file's own text, and the size check still holds.
+    const std::string crLfFile = "<Ligne Texte=\"un\r\ndeux\"/>\r\n<Ligne/>\r\n";
+    const std::string lfFile = "a\nb\rc\n";
+    for (bool blind : {false, true}) {
+        SCOPED_TRACE(blind ? "CR CR LF server" : "standard server");
+        FtpTestServer server(FtpServerOptions{.asciiCrCrLf = blind});
+        server.PutFile("crlf.xml", crLfFile);
+        server.PutFile("lf.xml", lfFile);
+        FtpClient client;
+        Configure(client, server);
+        client.Connect();
+        client.SetTransferType(FtpTransferType::Ascii);
+        TempDir local;
+        client.Get("crlf.xml", local.Path() / "crlf.xml", true, false, client.Size("crlf.xml"));
+        client.Get("lf.xml", local.Path() / "lf.xml", true, false, client.Size("lf.xml"));
+        EXPECT_EQ(ReadAll(local.Path() / "crlf.xml"),
+                  blind ? crLfFile : "<Ligne Texte=\"un\ndeux\"/>\n<Ligne/>\n");
+        EXPECT_EQ(ReadAll(local.Path() / "lf.xml"), lfFile);
+        // The size is still asked in binary mode after an ASCII download.
+        EXPECT_EQ(client.Size("lf.xml"), static_cast<std::int64_t>(lfFile.size()));
+        client.SetTransferType(FtpTransferType::Binary);
+        client.Get("crlf.xml", local.Path() / "bin.xml", true, false, client.Size("crlf.xml"));
+        EXPECT_EQ(ReadAll(local.Path() / "bin.xml"), crLfFile);
+        EXPECT_EQ(server.CountCommands("USER"), 1);
+    }
+}
+
 TEST(FtpClientSize, PresentEmptyAbsentAndRefused) {
     FtpTestServer server;
     server.PutFile("remise_achat.xml", Lines(10));
@@ -240,12 +304,18 @@ TEST(FtpClientSize, PresentEmptyAbsentAndRefused) {
     EXPECT_EQ(client.Size("remise_achat.xml"), static_cast<std::int64_t>(Lines(10).size()));
     EXPECT_EQ(client.Size("vide.xml"), 0);
 
-    FtpTestServer refusing(FtpServerOptions{.refuseSize = true});
+    FtpTestServer refusing(FtpServerOptions{.refuseSize = 502});
     refusing.PutFile("a.xml", "abc");
     FtpClient other;
     Configure(other, refusing);
     other.Connect();
     EXPECT_EQ(other.Size("a.xml"), -1);
+    EXPECT_TRUE(other.Connected());
+    // The listing of the login folder still shows what is there.
+    refusing.PutFile("b.xml", "");
+    auto names = other.ListNames();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.xml", "b.xml"}));
     EXPECT_TRUE(other.Connected());
 }
 

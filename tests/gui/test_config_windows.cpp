@@ -603,6 +603,54 @@ TEST_F(FtpWindowTest, ConnectionTestWithAValidAccountThenCloseSavesNothing) {
     EXPECT_FALSE(IniExists());
 }
 
+TEST_F(FtpWindowTest, ProtectedAccountIsTestedAsTheRunConnectsAndItsKeysAreKept) {
+    quorvane::test::TestCertificate certificate("IP:127.0.0.1");
+    quorvane::test::FtpServerOptions options;
+    options.tlsCertificate = certificate.ServerPem();
+    quorvane::test::FtpTestServer server(options);
+    const std::string protection =
+        "Securite=TLS\nCertificatAC=" + certificate.Authority().string() +
+        "\nCleHote=SHA256:gardée telle quelle\n";
+    WriteFile(paths.CheminIni, "[Quorvane_FTP]\n" + protection);
+    {
+        TFicheFtpParam w(nullptr, paths.CheminIni, "Quorvane_FTP");
+        w.show();
+        Fill(w, QString::fromStdString(server.User()), QString::fromStdString(server.Password()),
+             "127.0.0.1", QString::number(server.Port()));
+        Click(w.btnTestFtp);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, "Connection établie avec le serveur FTP");
+        EXPECT_EQ(server.Commands().front(), "AUTH TLS");
+        boxes.clear();
+        Click(w.btnEnregistrer);
+        EXPECT_TRUE(boxes.empty());
+    }
+    // The window wrote its four keys and left the protection keys as they were.
+    EXPECT_EQ(Ini(), "[Quorvane_FTP]\n" + protection + "Login=" + server.User() +
+                         "\nMdp=" + server.Password() +
+                         "\nHost=127.0.0.1\nPort=" + std::to_string(server.Port()) + "\n");
+
+    // Without the authority the test says why it failed.
+    WriteFile(paths.CheminIni, "[Quorvane_FTP]\nSecurite=tls\n");
+    {
+        boxes.clear();
+        TFicheFtpParam w(nullptr, paths.CheminIni, "Quorvane_FTP");
+        w.show();
+        Fill(w, QString::fromStdString(server.User()), QString::fromStdString(server.Password()),
+             "127.0.0.1", QString::number(server.Port()));
+        Click(w.btnTestFtp);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_TRUE(boxes[0].text.startsWith(kEchecFtp + "Certificat du serveur refusé : "))
+            << boxes[0].text.toStdString();
+        EXPECT_FALSE(w.IdFTP1.Connected());
+    }
+
+    // An SFTP account without "Port" is on 22, and the window shows it so.
+    WriteFile(paths.CheminIni, "[Quorvane_FTP]\nSecurite=SFTP\nLogin=magasin\n");
+    TFicheFtpParam w(nullptr, paths.CheminIni, "Quorvane_FTP");
+    EXPECT_EQ(w.edtPort->text(), "22");
+}
+
 TEST_F(FtpWindowTest, ConnectionTestFailuresGiveTheClientsText) {
     quorvane::test::FtpTestServer server;
     TFicheFtpParam w(nullptr, paths.CheminIni, "Quorvane_FTP");

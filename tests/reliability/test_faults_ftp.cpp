@@ -271,23 +271,38 @@ TEST_F(FtpFaultTest, ServerClosingAnIdleSessionIsNoticedBeforeEachRequest) {
     }
 }
 
-TEST_F(FtpFaultTest, RefusedSizeQueryCountsAsAnAbsentFile) {
-    FtpServerOptions options;
-    options.refuseSize = true;
-    FtpTestServer server(options);
-    Publish(server, "remise_achat.xml");
-    Publish(server, "personnalisation.xml");
-    Settings("Remise_Achat=1\nPersonnalisation=1\n", server.Port(), server.Password());
-    const auto r = Run();
-    EXPECT_TRUE(r.texts.empty()) << r.texts.front();
-    EXPECT_EQ(server.CountCommands("SIZE"), 2);
-    EXPECT_EQ(server.CountCommands("RETR"), 0);
-    ExpectBothFailures(r, Categorie::RemiseAchat);
-    ExpectBothFailures(r, Categorie::Personnalisation);
-    ExpectDownloadFolder({});
-    // No entry: no report, nothing opened.
-    EXPECT_FALSE(std::filesystem::exists(store.paths.CheminRapport));
-    EXPECT_TRUE(opened.empty());
+TEST_F(FtpFaultTest, RefusedSizeQueryFetchesWhatTheListingShows) {
+    // The server refuses SIZE for every file with the 550 it gives for a missing one.
+    for (int refusal : {550, 502}) {
+        SCOPED_TRACE(refusal);
+        std::filesystem::remove_all(store.paths.RepertoireAuto);
+        std::filesystem::create_directories(store.paths.RepertoireAuto);
+        FtpServerOptions options;
+        options.refuseSize = refusal;
+        FtpTestServer server(options);
+        Publish(server, "remise_achat.xml");
+        Publish(server, "message.xml");  // "message_type.xml" is not there
+        Settings("Remise_Achat=1\nMessage=1\nDocument=1\n", server.Port(), server.Password());
+        const auto r = Run();
+        EXPECT_TRUE(r.texts.empty()) << r.texts.front();
+        EXPECT_EQ(server.CountCommands("SIZE"), 4);
+        EXPECT_EQ(server.CountCommands("RETR"), 2);
+        EXPECT_EQ(r.run->Display().Image(Categorie::RemiseAchat, Colonne::Integration),
+                  ImageState::Success);
+        // The published file has CR LF lines; the ASCII download gives them as LF.
+        std::string expected =
+            ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/remise_achat.xml");
+        for (auto at = expected.find("\r\n"); at != std::string::npos; at = expected.find("\r\n")) {
+            expected.erase(at, 1);
+        }
+        EXPECT_EQ(ReadFile(store.paths.RepertoireAuto + "remise_achat.xml"), expected);
+        // Files the listing does not show stay absent, without an entry.
+        ExpectBothFailures(r, Categorie::Message);
+        ExpectBothFailures(r, Categorie::Document);
+        ExpectDownloadFolder({"remise_achat.xml", "message.xml"});
+        EXPECT_FALSE(std::filesystem::exists(store.paths.CheminRapport));
+        EXPECT_TRUE(opened.empty());
+    }
 }
 
 }  // namespace

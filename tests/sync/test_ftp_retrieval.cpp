@@ -2,11 +2,14 @@
 
 #include "StoreFixture.h"
 #include "ftp/FtpServerFixture.h"
+#include "sync/FtpSecuritySettings.h"
 #include "sync/SynchronizationRun.h"
 
 using namespace quorvane;
 using quorvane::test::FtpServerOptions;
 using quorvane::test::FtpTestServer;
+using quorvane::test::SftpTestServer;
+using quorvane::test::TestCertificate;
 using quorvane::testing::ReadFile;
 using quorvane::testing::StoreFixture;
 using quorvane::testing::WriteFile;
@@ -28,12 +31,38 @@ class FtpRetrievalTest : public ::testing::Test {
         }
     }
     void Settings(const std::string& categories, const std::string& host, int port,
-                  const std::string& user, const std::string& password) {
+                  const std::string& user, const std::string& password,
+                  const std::string& protection = "") {
         WriteFile(store.paths.CheminIni, "[Quorvane]\n" + categories + "TypeEnvoi=FTP\n" +
                                              "[Quorvane_FTP]\nLogin=" + user + "\nMdp=" + password +
                                              "\nHost=" + host + "\nPort=" + std::to_string(port) +
-                                             "\n");
+                                             "\n" + protection);
     }
+    template <typename Server>
+    void ProtectedSettingsFor(const Server& server, const std::string& protection) {
+        Settings(kAll, "127.0.0.1", server.Port(), server.User(), server.Password(), protection);
+    }
+    template <typename Server>
+    void PublishDemoFilesOn(const Server& server) {
+        for (const char* name : kFiles) {
+            server.PutFile(name,
+                           ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/" + name));
+        }
+    }
+    void ExpectEverythingIntegrated(SynchronizationRun& run) {
+        for (auto c : kCategoriesEnOrdre) {
+            EXPECT_EQ(run.Display().Image(c, Colonne::Telechargement), ImageState::Success);
+            EXPECT_EQ(run.Display().Image(c, Colonne::Integration), ImageState::Success);
+        }
+        EXPECT_EQ(store.Query("Message.DB", "select count(*) from Message where Externe=5"), "2");
+        EXPECT_EQ(store.Query("REMISES.DB", "select Taux from REMISES where Famille='VERR'"),
+                  "21.75");
+    }
+    static constexpr const char* kConnexion =
+        "[Fonction LancerTransfertFtp() section : Quorvane_FTP] Impossible de se connecter au "
+        "serveur FTP. Erreur ";
+    static constexpr const char* kPasConnecte =
+        "[Fonction LancerTransfertFtp()] Vous n'êtes pas connecté au serveur FTP !";
     void SettingsFor(const FtpTestServer& server, const std::string& categories) {
         Settings(categories, "127.0.0.1", server.Port(), server.User(), server.Password());
     }
@@ -198,6 +227,131 @@ TEST_F(FtpRetrievalTest, StalledTransferFailsAtTheStallLimit) {
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts[0], "[Fonction DownloadFile()] Une erreur est survenue.");
     EXPECT_FALSE(std::filesystem::exists(store.paths.RepertoireAuto + "remise_achat.xml"));
+}
+
+TEST_F(FtpRetrievalTest, TlsOrSftpHeadOfficeNeedsOnlyItsSettingsLines) {
+    {
+        TestCertificate certificate("IP:127.0.0.1");
+        FtpTestServer server(FtpServerOptions{.tlsCertificate = certificate.ServerPem()});
+        PublishDemoFilesOn(server);
+        ProtectedSettingsFor(
+            server, "Securite=tls\nCertificatAC=" + certificate.Authority().string() + "\n");
+        auto run = Run();
+        EXPECT_TRUE(Texts(*run).empty());
+        ExpectEverythingIntegrated(*run);
+        EXPECT_EQ(server.CountCommands("AUTH TLS"), 1);
+        EXPECT_EQ(server.CountCommands("USER"), 1);
+        EXPECT_EQ(server.CountCommands("RETR"), 6);
+    }
+    {
+        SftpTestServer server;
+        PublishDemoFilesOn(server);
+        ProtectedSettingsFor(server, "Securite=SFTP\nCleHote=" + server.Fingerprint() + "\n");
+        auto run = Run();
+        EXPECT_TRUE(Texts(*run).empty());
+        ExpectEverythingIntegrated(*run);
+        // No ASCII mode over SFTP: the files arrive as they are (CR LF lines here).
+        EXPECT_EQ(ReadFile(store.paths.RepertoireAuto + "message.xml"),
+                  ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/message.xml"));
+        EXPECT_EQ(server.PasswordAttempts(), 1);
+    }
+}
+
+TEST_F(FtpRetrievalTest, ProtectionRefusalsGiveTheTwoEntriesAndFetchNothing) {
+    TestCertificate certificate("IP:127.0.0.1");
+    FtpTestServer tlsOnly(FtpServerOptions{.tlsCertificate = certificate.ServerPem()});
+    FtpTestServer plain;
+    SftpTestServer sftp;
+    for (const char* name : kFiles) {
+        tlsOnly.PutFile(name, "<x/>");
+        plain.PutFile(name, "<x/>");
+        sftp.PutFile(name, "<x/>");
+    }
+    auto expectRefused = [this](const std::string& says) {
+        auto run = Run();
+        const auto texts = Texts(*run);
+        ASSERT_EQ(texts.size(), 2u);
+        EXPECT_EQ(texts[0].rfind(kConnexion + says, 0), 0u) << texts[0];
+        EXPECT_EQ(texts[1], kPasConnecte);
+        EXPECT_EQ(run->Display().Image(Categorie::Document, Colonne::Integration),
+                  ImageState::Failure);
+        EXPECT_TRUE(std::filesystem::is_empty(store.paths.RepertoireAuto));
+    };
+
+    // TLS trusted by the system's store only: the test authority is unknown there.
+    ProtectedSettingsFor(tlsOnly, "Securite=TLS\n");
+    expectRefused("Certificat du serveur refusé : ");
+    // Plain FTP against a server that requires TLS: its own refusal, no password in clear.
+    ProtectedSettingsFor(tlsOnly, "Securite=Aucune\n");
+    expectRefused("550 SSL/TLS required on the control channel.");
+    EXPECT_EQ(tlsOnly.CountCommands("PASS"), 0);
+    EXPECT_EQ(tlsOnly.CountCommands("RETR"), 0);
+
+    // A value the program does not know: nothing is sent to any server.
+    ProtectedSettingsFor(plain, "Securite=SSL\nCertificatAC=/etc/ssl/certs/ca-certificates.crt\n");
+    expectRefused(
+        "Valeur de « Securite » inconnue : « SSL » (valeurs possibles : Aucune, TLS, SFTP)");
+    EXPECT_TRUE(plain.Commands().empty());
+
+    // SFTP with a fingerprint that is not the server's: refused before the password.
+    SftpTestServer other;
+    ProtectedSettingsFor(sftp, "Securite=sftp\nCleHote=" + other.Fingerprint() + "\n");
+    expectRefused("La clé d'hôte SSH du serveur ne correspond pas à « CleHote »");
+    EXPECT_EQ(sftp.PasswordAttempts(), 0);
+}
+
+TEST_F(FtpRetrievalTest, RefusedGreetingIsReportedWithTheServersWholeReply) {
+    FtpTestServer server(FtpServerOptions{.greeting421 = true});
+    SettingsFor(server, kAll);
+    auto run = Run();
+    EXPECT_EQ(Texts(*run),
+              (std::vector<std::string>{
+                  std::string(kConnexion) +
+                      "421-Service not available. 421 Please reconnect using TLS security "
+                      "mechanisms.",
+                  kPasConnecte}));
+}
+
+TEST_F(FtpRetrievalTest, ServerDoublingCrGivesTheFilesOwnTextToTheTable) {
+    // A text attribute broken over two lines of a CR LF file; the server sends each line end
+    // as CR CR LF in ASCII mode.
+    std::string message =
+        ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/message.xml");
+    const std::string before = "Texte=\"Les ";
+    ASSERT_NE(message.find(before), std::string::npos);
+    message.replace(message.find(before), before.size(), "Texte=\"Les\r\n");
+    FtpTestServer server(FtpServerOptions{.asciiCrCrLf = true});
+    server.PutFile("message.xml", message);
+    server.PutFile("message_type.xml", ReadFile(std::string(QUORVANE_SOURCE_DIR) +
+                                                "/demo/headoffice/message_type.xml"));
+    SettingsFor(server, "Message=1\n");
+    auto run = Run();
+    EXPECT_TRUE(Texts(*run).empty());
+    EXPECT_EQ(ReadFile(store.paths.RepertoireAuto + "message.xml"), message);
+    EXPECT_EQ(run->Display().Image(Categorie::Message, Colonne::Integration), ImageState::Success);
+    // The line break inside the value becomes one space, as in the file.
+    EXPECT_EQ(store.Query("Message.DB", "select Texte from Message where Code='HO-2026-12'"),
+              "Les nouveautés arrivent en février : préparez vos vitrines.");
+}
+
+TEST(FtpSecuritySettingsTest, ValuesAndTheirDefaultPort) {
+    const auto Settings = [](const char* securite) {
+        FtpSecuritySettings settings;
+        settings.Securite = securite;
+        return settings;
+    };
+    for (const char* none : {"", "Aucune", "AUCUNE", "aucune"}) {
+        EXPECT_EQ(ParseSecurite(none), FtpSecurity::None) << none;
+        EXPECT_EQ(Settings(none).PortParDefaut(), 21);
+    }
+    EXPECT_EQ(ParseSecurite("Tls"), FtpSecurity::Tls);
+    EXPECT_EQ(ParseSecurite("sFtp"), FtpSecurity::Sftp);
+    EXPECT_EQ(Settings("sftp").PortParDefaut(), 22);
+    for (const char* unknown : {"SSL", "FTPS", " TLS", "TLS ", "oui"}) {
+        EXPECT_EQ(ParseSecurite(unknown), std::nullopt) << unknown;
+        FtpClient client;
+        EXPECT_THROW(Settings(unknown).Appliquer(client), FtpError);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,159 @@
+#!/usr/bin/python3
+"""Loopback SFTP server for the tests (paramiko), serving one folder read-only to one account.
+
+Prints the port it listens on, then the host key's fingerprint as `ssh-keygen -l -E sha256`
+shows it ("SHA256:..."), then the host key as a known_hosts line for 127.0.0.1 and that port,
+each on its own line of standard output; then serves until it is terminated. Every
+authentication attempt is appended to the --log file ("auth none user", "auth password user
+secret", ...), so a test can tell whether a password was ever sent.
+"""
+import argparse
+import base64
+import hashlib
+import os
+import socket
+import stat
+import sys
+import threading
+import time
+
+import paramiko
+
+
+def parse_args():
+    p = argparse.ArgumentParser()
+    p.add_argument("--root", required=True)
+    p.add_argument("--user", default="user")
+    p.add_argument("--password", default="secret")
+    p.add_argument("--log", required=True)
+    p.add_argument("--silent-after-login", action="store_true",
+                   help="never answer a listing, a stat or an open")
+    return p.parse_args()
+
+
+class Log:
+    def __init__(self, path):
+        self._file = open(path, "a", encoding="utf-8")
+        self._lock = threading.Lock()
+
+    def write(self, line):
+        with self._lock:
+            self._file.write(line + "\n")
+            self._file.flush()
+
+
+def make_server_interface(args, log):
+    class Server(paramiko.ServerInterface):
+        def get_allowed_auths(self, username):
+            return "password"
+
+        def check_auth_none(self, username):
+            log.write("auth none " + username)
+            return paramiko.AUTH_FAILED
+
+        def check_auth_password(self, username, password):
+            log.write("auth password %s %s" % (username, password))
+            if username == args.user and password == args.password:
+                return paramiko.AUTH_SUCCESSFUL
+            return paramiko.AUTH_FAILED
+
+        def check_channel_request(self, kind, chanid):
+            if kind == "session":
+                return paramiko.OPEN_SUCCEEDED
+            return paramiko.OPEN_FAILED_ADMINISTRATIVELY_PROHIBITED
+
+    return Server
+
+
+def make_sftp_interface(root, log, silent):
+    def local(path):
+        return os.path.join(root, os.path.normpath("/" + path).lstrip("/"))
+
+    def attributes(path):
+        if silent:
+            time.sleep(3600)
+        try:
+            return paramiko.SFTPAttributes.from_stat(os.stat(local(path)))
+        except OSError as err:
+            return paramiko.SFTPServer.convert_errno(err.errno)
+
+    class Handle(paramiko.SFTPHandle):
+        def stat(self):
+            return paramiko.SFTPAttributes.from_stat(os.fstat(self.readfile.fileno()))
+
+    class ReadOnlyFolder(paramiko.SFTPServerInterface):
+        def canonicalize(self, path):
+            return os.path.normpath("/" + path)
+
+        def stat(self, path):
+            log.write("stat " + path)
+            return attributes(path)
+
+        def lstat(self, path):
+            return attributes(path)
+
+        def list_folder(self, path):
+            if silent:
+                time.sleep(3600)
+            try:
+                folder = local(path)
+                result = []
+                for entry in os.listdir(folder):
+                    item = paramiko.SFTPAttributes.from_stat(os.stat(os.path.join(folder, entry)))
+                    item.filename = entry
+                    result.append(item)
+                return result
+            except OSError as err:
+                return paramiko.SFTPServer.convert_errno(err.errno)
+
+        def open(self, path, flags, attr):
+            log.write("open " + path)
+            if flags & (os.O_WRONLY | os.O_RDWR):
+                return paramiko.SFTP_PERMISSION_DENIED
+            try:
+                handle = Handle(flags)
+                handle.readfile = open(local(path), "rb")
+                handle.filename = local(path)
+                return handle
+            except OSError as err:
+                return paramiko.SFTPServer.convert_errno(err.errno)
+
+    return ReadOnlyFolder
+
+
+def serve(client, host_key, args, log):
+    transport = paramiko.Transport(client)
+    transport.add_server_key(host_key)
+    transport.set_subsystem_handler("sftp", paramiko.SFTPServer,
+                                    make_sftp_interface(os.path.abspath(args.root), log,
+                                                        args.silent_after_login))
+    try:
+        transport.start_server(server=make_server_interface(args, log)())
+        while transport.is_active():
+            transport.join(0.5)
+    except (paramiko.SSHException, EOFError, OSError):
+        pass
+    finally:
+        transport.close()
+
+
+def main():
+    args = parse_args()
+    log = Log(args.log)
+    host_key = paramiko.ECDSAKey.generate()
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+    port = listener.getsockname()[1]
+    digest = hashlib.sha256(host_key.asbytes()).digest()
+    print(port)
+    print("SHA256:" + base64.b64encode(digest).decode().rstrip("="))
+    print("[127.0.0.1]:%d %s %s" % (port, host_key.get_name(), host_key.get_base64()), flush=True)
+    while True:
+        client, _ = listener.accept()
+        threading.Thread(target=serve, args=(client, host_key, args, log), daemon=True).start()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
