@@ -151,11 +151,18 @@ class TTable {
         std::string signature;  // the conditions' columns and kinds
         std::string name;
         std::vector<Condition> shape;
+        // Something besides the layer's own record changed the table (a trigger, a cascade):
+        // the lookup is filled again before it is used.
+        bool stale = false;
     };
 
     std::vector<Condition> Normalise(const std::vector<FieldCondition>& conditions);
     bool LocateFrom(const std::vector<FieldCondition>& conditions, const Row* after);
     const Lookup& LookupFor(const std::vector<Condition>& conditions);
+    void FillLookup(const Lookup& lookup);
+    // After a Post or a Delete: more rows changed than the one record means triggers or
+    // cascades wrote too, which the lookups cannot follow record by record.
+    void CheckOwnChangesOnly(sqlite3_int64 changesBefore);
     std::string LookupKey(const Lookup& lookup, const Row& row) const;
     // Inside the record's savepoint; an SQLite result code, SQLITE_DONE when all went well.
     int AddToLookups(std::int64_t rowid);

@@ -121,8 +121,14 @@ const TTable::Lookup& TTable::LookupFor(const std::vector<Condition>& conditions
     for (const auto& c : conditions) {
         signature += std::to_string(c.column) + static_cast<char>('a' + static_cast<int>(c.kind));
     }
-    for (const auto& lookup : lookups_) {
+    for (auto& lookup : lookups_) {
         if (lookup.signature == signature) {
+            if (lookup.stale) {
+                Execute(db_.get(), ("DELETE FROM temp." + QuoteIdentifier(lookup.name)).c_str(),
+                        fileName_);
+                FillLookup(lookup);
+                lookup.stale = false;
+            }
             return lookup;
         }
     }
@@ -143,6 +149,13 @@ const TTable::Lookup& TTable::LookupFor(const std::vector<Condition>& conditions
             ("CREATE INDEX temp." + QuoteIdentifier(lookup.name + "_k") + " ON " + quoted + " (k)")
                 .c_str(),
             fileName_);
+    FillLookup(lookup);
+    lookups_.push_back(std::move(lookup));
+    return lookups_.back();
+}
+
+void TTable::FillLookup(const Lookup& lookup) {
+    const std::string quoted = QuoteIdentifier(lookup.name);
     const SqliteStmt add =
         Prepare(db_.get(), "INSERT INTO temp." + quoted + " (rid, k) VALUES (?1, ?2)", fileName_);
     const SqliteStmt all = Prepare(db_.get(), schema_->SelectSql("", ""), fileName_);
@@ -167,8 +180,15 @@ const TTable::Lookup& TTable::LookupFor(const std::vector<Condition>& conditions
     if (rc != SQLITE_DONE) {
         ThrowSqliteError(db_.get(), rc, fileName_);
     }
-    lookups_.push_back(std::move(lookup));
-    return lookups_.back();
+}
+
+void TTable::CheckOwnChangesOnly(sqlite3_int64 changesBefore) {
+    if (sqlite3_total_changes64(db_.get()) - changesBefore == 1) {
+        return;
+    }
+    for (auto& lookup : lookups_) {
+        lookup.stale = true;
+    }
 }
 
 int TTable::AddToLookups(std::int64_t rowid) {
@@ -190,6 +210,9 @@ int TTable::AddToLookups(std::int64_t rowid) {
     }
     sqlite3_reset(find);
     for (const auto& lookup : lookups_) {
+        if (lookup.stale) {
+            continue;
+        }
         const std::string key = LookupKey(lookup, row);
         sqlite3_stmt* add =
             Cached("LA" + lookup.name, "INSERT INTO temp." + QuoteIdentifier(lookup.name) +
@@ -211,6 +234,9 @@ int TTable::RemoveFromLookups(const Row& row) {
     }
     const auto rowid = std::get<std::int64_t>(row.values[schema_->KeyPositions().back()]);
     for (const auto& lookup : lookups_) {
+        if (lookup.stale) {
+            continue;
+        }
         sqlite3_stmt* remove =
             Cached("LD" + lookup.name,
                    "DELETE FROM temp." + QuoteIdentifier(lookup.name) + " WHERE rid = ?1");

@@ -473,5 +473,50 @@ TEST_F(TableTest, WholeNumbersInTextColumnsMatchAsTheyRead) {
     }
 }
 
+// Records that the table's own triggers write, change or remove behind a Post or a Delete are
+// matched as they then read, and a rowid they set free may be taken again by the next record.
+TEST_F(TableTest, LocatesFollowWhatTriggersDoToOtherRecords) {
+    {
+        const Db db = OpenDirect(File("Perso.DB"));
+        testing::Exec(db.get(),
+                      "CREATE TABLE Perso (Groupe TEXT, Famille TEXT, Modele TEXT);"
+                      "INSERT INTO Perso VALUES ('5', 'A', 'a'), ('6', 'B', 'b'), ('7', 'C', 'c');"
+                      // The store keeps one record per family, and a family moved to group 9
+                      // takes its models along.
+                      "CREATE TRIGGER one_per_family AFTER INSERT ON Perso BEGIN "
+                      "  DELETE FROM Perso WHERE Famille = new.Famille AND rowid <> new.rowid; "
+                      "  UPDATE Perso SET Groupe = '09' WHERE Modele = new.Modele || '+'; END;");
+    }
+    TTable table("OmbrelinAdministration", "Perso.DB");
+    table.Open();
+    const auto group = [](std::int64_t g) {
+        return std::vector<FieldCondition>{FieldCondition::Equal("Groupe", g)};
+    };
+    ASSERT_TRUE(table.Locate(group(7)));
+    Add(table, {{"Groupe", "8"}, {"Famille", "C"}, {"Modele", "c+"}});  // rowid 4, removes 3
+    EXPECT_FALSE(table.Locate(group(7)));
+    ASSERT_TRUE(table.Locate(group(8)));
+    table.Delete();  // rowid 4: the next record takes rowid 3 again
+    EXPECT_EQ(ErrorOf([&] {
+                  Add(table, {{"Groupe", "10"}, {"Famille", "D"}, {"Modele", "d"}});
+              }),
+              "<no error>");
+    EXPECT_TRUE(table.Locate(group(10)));
+    table.Close();
+
+    // A trigger that moves another record out of its group into another.
+    {
+        const Db db = OpenDirect(File("Perso.DB"));
+        testing::Exec(db.get(), "UPDATE Perso SET Modele = 'x+' WHERE Modele = 'b';");
+    }
+    table.Open();
+    EXPECT_FALSE(table.Locate(group(9)));
+    Add(table, {{"Groupe", "12"}, {"Famille", "G"}, {"Modele", "x"}});  // 'x+' goes to '09'
+    ASSERT_TRUE(table.Locate(group(9)));
+    EXPECT_EQ(table.FieldByName("Modele").AsString(), "x+");
+    EXPECT_FALSE(table.Locate(group(6)));
+    table.Close();
+}
+
 }  // namespace
 }  // namespace quorvane
