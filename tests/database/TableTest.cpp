@@ -518,5 +518,30 @@ TEST_F(TableTest, LocatesFollowWhatTriggersDoToOtherRecords) {
     table.Close();
 }
 
+// "INTEGER PRIMARY KEY DESC" is a key like any other, not a name for the rowid: the record just
+// posted, and the records a locate goes through, are found by their real rowid.
+TEST_F(TableTest, AnIntegerPrimaryKeyInDescendingOrderIsNoRowid) {
+    {
+        const Db db = OpenDirect(File("Message.DB"));
+        testing::Exec(db.get(),
+                      "CREATE TABLE Message (Id INTEGER PRIMARY KEY DESC, Externe TEXT);"
+                      "INSERT INTO Message VALUES (30, '5'), (20, '1');");
+    }
+    TTable table("OmbrelinAdministration", "Message.DB");
+    table.Open();
+    ASSERT_TRUE(table.Locate({FieldCondition::Equal("Externe", std::int64_t{5})}));
+    EXPECT_EQ(table.FieldByName("Id").AsString(), "30");
+    Add(table, {{"Id", "10"}, {"Externe", "05"}});
+    EXPECT_EQ(table.FieldByName("Id").AsString(), "10");
+    std::string found;
+    const std::vector<FieldCondition> external = {
+        FieldCondition::Equal("Externe", std::int64_t{5})};
+    for (bool more = table.Locate(external); more; more = table.LocateNext(external)) {
+        found += table.FieldByName("Id").AsString() + " ";
+    }
+    EXPECT_EQ(found, "10 30 ");
+    table.Close();
+}
+
 }  // namespace
 }  // namespace quorvane
