@@ -280,7 +280,8 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
                                      affinity == TAffinity::Numeric || affinity == TAffinity::Real;
         Term term;
         if (c.kind == Kind::Empty) {
-            term.sql = "(" + column + " IS NULL OR " + column + " = '')";
+            // Binary: a collation that ignores trailing blanks would take "  " for empty.
+            term.sql = "(" + column + " IS NULL OR " + column + " = '' COLLATE BINARY)";
         } else if (c.kind == Kind::EqualText) {
             if (affinity == TAffinity::Text) {
                 // Every value such a column holds is a text: SQL compares exactly, letter case
@@ -300,7 +301,7 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
             // Texts kept by such a column never read as whole numbers, but for the empty one.
             const std::string number = bind(termBinds, c.number);
             term.sql = c.number == 0 ? "(" + column + " = " + number + " OR " + column +
-                                           " IS NULL OR " + column + " = '')"
+                                           " IS NULL OR " + column + " = '' COLLATE BINARY)"
                                      : column + " = " + number;
             term.pins = c.number != 0;
         } else {

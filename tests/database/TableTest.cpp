@@ -543,5 +543,30 @@ TEST_F(TableTest, AnIntegerPrimaryKeyInDescendingOrderIsNoRowid) {
     table.Close();
 }
 
+// A blank is no empty text, even where the column's collation ignores trailing blanks.
+TEST_F(TableTest, EmptyMeansEmptyWhateverTheColumnsCollation) {
+    {
+        const Db db = OpenDirect(File("REMISES.DB"));
+        testing::Exec(db.get(),
+                      "CREATE TABLE REMISES (Code TEXT PRIMARY KEY, Client VARCHAR(10) COLLATE "
+                      "RTRIM, Externe SMALLINT COLLATE RTRIM);"
+                      "INSERT INTO REMISES VALUES ('a', '  ', '  '), ('b', '', ''), "
+                      "('c', NULL, NULL), ('d', 'x', 0);");
+    }
+    TTable table("OmbrelinAdministration", "REMISES.DB");
+    table.Open(TOpenMode::ReadOnly);
+    const auto codes = [&](const std::vector<FieldCondition>& conditions) {
+        std::string found;
+        for (bool more = table.Locate(conditions); more; more = table.LocateNext(conditions)) {
+            found += table.FieldByName("Code").AsString();
+        }
+        return found;
+    };
+    EXPECT_EQ(codes({FieldCondition::Empty("Client")}), "bc");
+    EXPECT_EQ(codes({FieldCondition::Equal("Client", "")}), "bc");
+    EXPECT_EQ(codes({FieldCondition::Equal("Externe", std::int64_t{0})}), "bcd");
+    table.Close();
+}
+
 }  // namespace
 }  // namespace quorvane
