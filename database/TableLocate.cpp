@@ -182,8 +182,8 @@ void TTable::FillLookup(const Lookup& lookup) {
     }
 }
 
-void TTable::CheckOwnChangesOnly(sqlite3_int64 changesBefore) {
-    if (sqlite3_total_changes64(db_.get()) - changesBefore == 1) {
+void TTable::CheckOwnChangesOnly(std::uint64_t changesBefore) {
+    if (rowsChanged_ - changesBefore == 1) {
         return;
     }
     for (auto& lookup : lookups_) {
@@ -365,9 +365,19 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
                 AppendNumber(key, c.number);
             }
         }
-        where += (where.empty() ? "" : " AND ") + schema_->RowidExpression() +
-                 " IN (SELECT rid FROM temp." + QuoteIdentifier(lookup.name) +
-                 " WHERE k = " + bind(binds, TBlob{std::move(key)}) + ")";
+        const std::string k = bind(binds, TBlob{std::move(key)});
+        if (after == nullptr) {
+            where += (where.empty() ? "" : " AND ") + schema_->RowidExpression() +
+                     " IN (SELECT rid FROM temp." + QuoteIdentifier(lookup.name) +
+                     " WHERE k = " + k + ")";
+        } else {
+            // Going on from a record: walk the table in its order and ask the lookup about each
+            // record, rather than gather every match again only to keep the first one after it
+            // (which made a scan through all the matches take a time of their count squared).
+            where += " AND EXISTS (SELECT 1 FROM temp." + QuoteIdentifier(lookup.name) +
+                     " WHERE rid = " + schema_->QuotedTable() + "." + schema_->RowidExpression() +
+                     " AND k = " + k + ")";
+        }
         allExact = true;
     } else {
         for (const auto& term : terms) {

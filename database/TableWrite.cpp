@@ -80,7 +80,7 @@ void TTable::Post() {
         }
     }
     BeginRecord();
-    const sqlite3_int64 changesBefore = sqlite3_total_changes64(db_.get());
+    const std::uint64_t changesBefore = rowsChanged_;
     const int rc = sqlite3_step(insert);
     sqlite3_reset(insert);
     if (rc != SQLITE_DONE) {
@@ -129,7 +129,7 @@ void TTable::Delete() {
                                                            " WHERE " + schema_->KeyEqualsSql(mask));
     BindKey(remove, *current_, parts);
     BeginRecord();
-    const sqlite3_int64 changesBefore = sqlite3_total_changes64(db_.get());
+    const std::uint64_t changesBefore = rowsChanged_;
     const int rc = sqlite3_step(remove);
     sqlite3_reset(remove);
     if (rc != SQLITE_DONE) {
