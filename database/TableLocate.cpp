@@ -365,7 +365,7 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
                 AppendNumber(key, c.number);
             }
         }
-        const std::string k = bind(binds, TBlob{std::move(key)});
+        const std::string k = bind(after == nullptr ? binds : termBinds, TBlob{std::move(key)});
         if (after == nullptr) {
             where += (where.empty() ? "" : " AND ") + schema_->RowidExpression() +
                      " IN (SELECT rid FROM temp." + QuoteIdentifier(lookup.name) +
@@ -374,9 +374,16 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
             // Going on from a record: walk the table in its order and ask the lookup about each
             // record, rather than gather every match again only to keep the first one after it
             // (which made a scan through all the matches take a time of their count squared).
+            // The conditions SQL compares exactly may narrow the walk through an index.
+            for (const auto& term : terms) {
+                if (term.inSql && term.exact) {
+                    where += " AND " + term.sql;
+                }
+            }
             where += " AND EXISTS (SELECT 1 FROM temp." + QuoteIdentifier(lookup.name) +
                      " WHERE rid = " + schema_->QuotedTable() + "." + schema_->RowidExpression() +
                      " AND k = " + k + ")";
+            binds = std::move(termBinds);
         }
         allExact = true;
     } else {

@@ -469,6 +469,15 @@ TEST_F(TableTest, WholeNumbersInTextColumnsMatchAsTheyRead) {
                   "Violation de clé");
         table.Cancel();
         EXPECT_EQ(codes(external), "bcdh");
+        EXPECT_EQ(codes({FieldCondition::Equal("Externe", std::int64_t{5}),
+                         FieldCondition::Empty("Libre")}),
+                  "h");
+        EXPECT_EQ(codes({FieldCondition::Equal("Code", "c"),
+                         FieldCondition::Equal("Externe", std::int64_t{5})}),
+                  "c");
+        EXPECT_EQ(codes({FieldCondition::Equal("Externe", std::int64_t{5}),
+                         FieldCondition::Equal("Libre", "7")}),
+                  "bc");
         table.Close();
     }
 }
