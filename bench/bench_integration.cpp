@@ -131,6 +131,16 @@ void BM_MessageIntegration(benchmark::State& state) {
                             "Messages");
     });
 }
+// The same with "Externe" declared as text.
+void BM_MessageDeclaredIntegration(benchmark::State& state) {
+    RunIntegration(
+        state, "Message.DB",
+        [](auto& d) {
+            return d.XmlToTable(d.tblMessage, Bench().work.string() + "/Auto/message.xml", 2,
+                                "Messages");
+        },
+        true);
+}
 
 // ---- the limit: libxml2's streaming reader and SQLite's C API ---------------------------------
 
@@ -443,6 +453,10 @@ BENCHMARK(BM_PersoDeclaredIntegration)
     ->Repetitions(3)
     ->Iterations(1);
 BENCHMARK(BM_MessageIntegration)->Unit(benchmark::kMillisecond)->Repetitions(3)->Iterations(1);
+BENCHMARK(BM_MessageDeclaredIntegration)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(3)
+    ->Iterations(1);
 BENCHMARK(BM_MessageSqlite)->Unit(benchmark::kMillisecond)->Repetitions(3)->Iterations(1);
 
 long PeakKb() {

@@ -183,6 +183,16 @@ def messages(out, count):
     db.commit()
     db.close()
 
+    # "Externe" as text, as a store may declare it: the purge goes through the program's own
+    # lookup, from one head-office record to the next.
+    os.makedirs(os.path.join(out, "Administration-declared"), exist_ok=True)
+    db = fresh_db(os.path.join(out, "Administration-declared", "Message.DB"),
+                  MESSAGE.replace("Externe SMALLINT", "Externe VARCHAR(2)"))
+    db.executemany("INSERT INTO Message (Code, Externe, Titre) VALUES (?, ?, ?)",
+                   [(code, "%02d" % externe, title) for code, externe, title in rows])
+    db.commit()
+    db.close()
+
 
 def main():
     out = sys.argv[1]

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <utility>
 
+#include "config/TextConversion.h"
 #include "database/DbError.h"
 #include "database/NetDirLock.h"
 #include "database/Session.h"
@@ -83,6 +85,18 @@ void TTable::Open(TOpenMode mode) {
         // 64 MB of page cache: the indexed locates of a large integration stay in memory.
         Execute(db_.get(), "PRAGMA cache_size = -65536", fileName_);
         Execute(db_.get(), "PRAGMA foreign_keys = ON", fileName_);
+        // Every row of this table written through the connection, by the layer or by the
+        // table's triggers and cascades, so that the lookups know when they fell behind.
+        sqlite3_update_hook(
+            db_.get(),
+            [](void* self, int, const char* database, const char* table, sqlite3_int64) {
+                auto* owner = static_cast<TTable*>(self);
+                if (std::strcmp(database, "main") == 0 &&
+                    EqualsIgnoreAsciiCase(table, owner->sqlName_)) {
+                    ++owner->rowsChanged_;
+                }
+            },
+            this);
         if (mode == TOpenMode::ReadWrite) {
             Execute(db_.get(), "BEGIN IMMEDIATE", fileName_);
         } else {

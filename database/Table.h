@@ -151,11 +151,18 @@ class TTable {
         std::string signature;  // the conditions' columns and kinds
         std::string name;
         std::vector<Condition> shape;
+        // Something besides the layer's own record changed the table (a trigger, a cascade):
+        // the lookup is filled again before it is used.
+        bool stale = false;
     };
 
     std::vector<Condition> Normalise(const std::vector<FieldCondition>& conditions);
     bool LocateFrom(const std::vector<FieldCondition>& conditions, const Row* after);
     const Lookup& LookupFor(const std::vector<Condition>& conditions);
+    void FillLookup(const Lookup& lookup);
+    // After a Post or a Delete: more rows of this table changed than the one record means
+    // triggers or cascades wrote to it too, which the lookups cannot follow record by record.
+    void CheckOwnChangesOnly(std::uint64_t changesBefore);
     std::string LookupKey(const Lookup& lookup, const Row& row) const;
     // Inside the record's savepoint; an SQLite result code, SQLITE_DONE when all went well.
     int AddToLookups(std::int64_t rowid);
@@ -197,7 +204,8 @@ class TTable {
     std::optional<Row> beforeInsert_;
     std::string spanLost_;  // why the open transaction was lost, when it was
     std::vector<Lookup> lookups_;
-    std::size_t lookupsMade_ = 0;  // keeps the temporary tables' names unique
+    std::size_t lookupsMade_ = 0;    // keeps the temporary tables' names unique
+    std::uint64_t rowsChanged_ = 0;  // rows of this table written, triggers' writes included
 };
 
 }  // namespace quorvane

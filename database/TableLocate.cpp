@@ -121,8 +121,14 @@ const TTable::Lookup& TTable::LookupFor(const std::vector<Condition>& conditions
     for (const auto& c : conditions) {
         signature += std::to_string(c.column) + static_cast<char>('a' + static_cast<int>(c.kind));
     }
-    for (const auto& lookup : lookups_) {
+    for (auto& lookup : lookups_) {
         if (lookup.signature == signature) {
+            if (lookup.stale) {
+                Execute(db_.get(), ("DELETE FROM temp." + QuoteIdentifier(lookup.name)).c_str(),
+                        fileName_);
+                FillLookup(lookup);
+                lookup.stale = false;
+            }
             return lookup;
         }
     }
@@ -143,6 +149,13 @@ const TTable::Lookup& TTable::LookupFor(const std::vector<Condition>& conditions
             ("CREATE INDEX temp." + QuoteIdentifier(lookup.name + "_k") + " ON " + quoted + " (k)")
                 .c_str(),
             fileName_);
+    FillLookup(lookup);
+    lookups_.push_back(std::move(lookup));
+    return lookups_.back();
+}
+
+void TTable::FillLookup(const Lookup& lookup) {
+    const std::string quoted = QuoteIdentifier(lookup.name);
     const SqliteStmt add =
         Prepare(db_.get(), "INSERT INTO temp." + quoted + " (rid, k) VALUES (?1, ?2)", fileName_);
     const SqliteStmt all = Prepare(db_.get(), schema_->SelectSql("", ""), fileName_);
@@ -167,8 +180,15 @@ const TTable::Lookup& TTable::LookupFor(const std::vector<Condition>& conditions
     if (rc != SQLITE_DONE) {
         ThrowSqliteError(db_.get(), rc, fileName_);
     }
-    lookups_.push_back(std::move(lookup));
-    return lookups_.back();
+}
+
+void TTable::CheckOwnChangesOnly(std::uint64_t changesBefore) {
+    if (rowsChanged_ - changesBefore == 1) {
+        return;
+    }
+    for (auto& lookup : lookups_) {
+        lookup.stale = true;
+    }
 }
 
 int TTable::AddToLookups(std::int64_t rowid) {
@@ -190,6 +210,9 @@ int TTable::AddToLookups(std::int64_t rowid) {
     }
     sqlite3_reset(find);
     for (const auto& lookup : lookups_) {
+        if (lookup.stale) {
+            continue;
+        }
         const std::string key = LookupKey(lookup, row);
         sqlite3_stmt* add =
             Cached("LA" + lookup.name, "INSERT INTO temp." + QuoteIdentifier(lookup.name) +
@@ -211,6 +234,9 @@ int TTable::RemoveFromLookups(const Row& row) {
     }
     const auto rowid = std::get<std::int64_t>(row.values[schema_->KeyPositions().back()]);
     for (const auto& lookup : lookups_) {
+        if (lookup.stale) {
+            continue;
+        }
         sqlite3_stmt* remove =
             Cached("LD" + lookup.name,
                    "DELETE FROM temp." + QuoteIdentifier(lookup.name) + " WHERE rid = ?1");
@@ -254,7 +280,8 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
                                      affinity == TAffinity::Numeric || affinity == TAffinity::Real;
         Term term;
         if (c.kind == Kind::Empty) {
-            term.sql = "(" + column + " IS NULL OR " + column + " = '')";
+            // Binary: a collation that ignores trailing blanks would take "  " for empty.
+            term.sql = "(" + column + " IS NULL OR " + column + " = '' COLLATE BINARY)";
         } else if (c.kind == Kind::EqualText) {
             if (affinity == TAffinity::Text) {
                 // Every value such a column holds is a text: SQL compares exactly, letter case
@@ -274,7 +301,7 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
             // Texts kept by such a column never read as whole numbers, but for the empty one.
             const std::string number = bind(termBinds, c.number);
             term.sql = c.number == 0 ? "(" + column + " = " + number + " OR " + column +
-                                           " IS NULL OR " + column + " = '')"
+                                           " IS NULL OR " + column + " = '' COLLATE BINARY)"
                                      : column + " = " + number;
             term.pins = c.number != 0;
         } else {
@@ -338,9 +365,26 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
                 AppendNumber(key, c.number);
             }
         }
-        where += (where.empty() ? "" : " AND ") + schema_->RowidExpression() +
-                 " IN (SELECT rid FROM temp." + QuoteIdentifier(lookup.name) +
-                 " WHERE k = " + bind(binds, TBlob{std::move(key)}) + ")";
+        const std::string k = bind(after == nullptr ? binds : termBinds, TBlob{std::move(key)});
+        if (after == nullptr) {
+            where += (where.empty() ? "" : " AND ") + schema_->RowidExpression() +
+                     " IN (SELECT rid FROM temp." + QuoteIdentifier(lookup.name) +
+                     " WHERE k = " + k + ")";
+        } else {
+            // Going on from a record: walk the table in its order and ask the lookup about each
+            // record, rather than gather every match again only to keep the first one after it
+            // (which made a scan through all the matches take a time of their count squared).
+            // The conditions SQL compares exactly may narrow the walk through an index.
+            for (const auto& term : terms) {
+                if (term.inSql && term.exact) {
+                    where += " AND " + term.sql;
+                }
+            }
+            where += " AND EXISTS (SELECT 1 FROM temp." + QuoteIdentifier(lookup.name) +
+                     " WHERE rid = " + schema_->QuotedTable() + "." + schema_->RowidExpression() +
+                     " AND k = " + k + ")";
+            binds = std::move(termBinds);
+        }
         allExact = true;
     } else {
         for (const auto& term : terms) {

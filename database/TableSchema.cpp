@@ -71,9 +71,22 @@ TTableSchema TTableSchema::Load(sqlite3* db, const std::string& sqlName,
     for (const auto& [position, column] : primaryKey) {
         schema.keyPositions_.push_back(column);
     }
-    const bool rowidAlias =
-        primaryKey.size() == 1 && hasRowid &&
-        AsciiUpper(schema.columns_[primaryKey[0].second].type.declared) == "INTEGER";
+    bool rowidAlias = primaryKey.size() == 1 && hasRowid &&
+                      AsciiUpper(schema.columns_[primaryKey[0].second].type.declared) == "INTEGER";
+    if (rowidAlias) {
+        // "INTEGER PRIMARY KEY DESC" is no name for the rowid: SQLite keeps such a key in an
+        // index of its own, which a true rowid never needs.
+        const SqliteStmt indexes =
+            Prepare(db, "PRAGMA index_list(" + schema.quotedTable_ + ")", fileName);
+        while ((rc = sqlite3_step(indexes.get())) == SQLITE_ROW) {
+            if (StoredValueToText(ColumnValue(indexes.get(), 3)) == "pk") {
+                rowidAlias = false;
+            }
+        }
+        if (rc != SQLITE_DONE) {
+            ThrowSqliteError(db, rc, fileName);
+        }
+    }
     // Outside an INTEGER PRIMARY KEY a rowid table's key may hold NULLs, which SQLite lets repeat;
     // the rowid after the key keeps the order total.
     if (rowidAlias) {

@@ -85,11 +85,13 @@ void TTable::Post() {
         }
     }
     BeginRecord();
+    const std::uint64_t changesBefore = rowsChanged_;
     const int rc = sqlite3_step(insert);
     sqlite3_reset(insert);
     if (rc != SQLITE_DONE) {
         FailRecord(rc);
     }
+    CheckOwnChangesOnly(changesBefore);
     if (const int added = AddToLookups(sqlite3_last_insert_rowid(db_.get()));
         added != SQLITE_DONE) {
         FailRecord(added);
@@ -132,11 +134,13 @@ void TTable::Delete() {
                                                            " WHERE " + schema_->KeyEqualsSql(mask));
     BindKey(remove, *current_, parts);
     BeginRecord();
+    const std::uint64_t changesBefore = rowsChanged_;
     const int rc = sqlite3_step(remove);
     sqlite3_reset(remove);
     if (rc != SQLITE_DONE) {
         FailRecord(rc);
     }
+    CheckOwnChangesOnly(changesBefore);
     if (const int removed = RemoveFromLookups(*current_); removed != SQLITE_DONE) {
         FailRecord(removed);
     }

@@ -469,8 +469,112 @@ TEST_F(TableTest, WholeNumbersInTextColumnsMatchAsTheyRead) {
                   "Violation de clé");
         table.Cancel();
         EXPECT_EQ(codes(external), "bcdh");
+        EXPECT_EQ(codes({FieldCondition::Equal("Externe", std::int64_t{5}),
+                         FieldCondition::Empty("Libre")}),
+                  "h");
+        EXPECT_EQ(codes({FieldCondition::Equal("Code", "c"),
+                         FieldCondition::Equal("Externe", std::int64_t{5})}),
+                  "c");
+        EXPECT_EQ(codes({FieldCondition::Equal("Externe", std::int64_t{5}),
+                         FieldCondition::Equal("Libre", "7")}),
+                  "bc");
         table.Close();
     }
+}
+
+// Records that the table's own triggers write, change or remove behind a Post or a Delete are
+// matched as they then read, and a rowid they set free may be taken again by the next record.
+TEST_F(TableTest, LocatesFollowWhatTriggersDoToOtherRecords) {
+    {
+        const Db db = OpenDirect(File("Perso.DB"));
+        testing::Exec(db.get(),
+                      "CREATE TABLE Perso (Groupe TEXT, Famille TEXT, Modele TEXT);"
+                      "INSERT INTO Perso VALUES ('5', 'A', 'a'), ('6', 'B', 'b'), ('7', 'C', 'c');"
+                      // The store keeps one record per family, and a family moved to group 9
+                      // takes its models along.
+                      "CREATE TRIGGER one_per_family AFTER INSERT ON Perso BEGIN "
+                      "  DELETE FROM Perso WHERE Famille = new.Famille AND rowid <> new.rowid; "
+                      "  UPDATE Perso SET Groupe = '09' WHERE Modele = new.Modele || '+'; END;");
+    }
+    TTable table("OmbrelinAdministration", "Perso.DB");
+    table.Open();
+    const auto group = [](std::int64_t g) {
+        return std::vector<FieldCondition>{FieldCondition::Equal("Groupe", g)};
+    };
+    ASSERT_TRUE(table.Locate(group(7)));
+    Add(table, {{"Groupe", "8"}, {"Famille", "C"}, {"Modele", "c+"}});  // rowid 4, removes 3
+    EXPECT_FALSE(table.Locate(group(7)));
+    ASSERT_TRUE(table.Locate(group(8)));
+    table.Delete();  // rowid 4: the next record takes rowid 3 again
+    EXPECT_EQ(ErrorOf([&] {
+                  Add(table, {{"Groupe", "10"}, {"Famille", "D"}, {"Modele", "d"}});
+              }),
+              "<no error>");
+    EXPECT_TRUE(table.Locate(group(10)));
+    table.Close();
+
+    // A trigger that moves another record out of its group into another.
+    {
+        const Db db = OpenDirect(File("Perso.DB"));
+        testing::Exec(db.get(), "UPDATE Perso SET Modele = 'x+' WHERE Modele = 'b';");
+    }
+    table.Open();
+    EXPECT_FALSE(table.Locate(group(9)));
+    Add(table, {{"Groupe", "12"}, {"Famille", "G"}, {"Modele", "x"}});  // 'x+' goes to '09'
+    ASSERT_TRUE(table.Locate(group(9)));
+    EXPECT_EQ(table.FieldByName("Modele").AsString(), "x+");
+    EXPECT_FALSE(table.Locate(group(6)));
+    table.Close();
+}
+
+// "INTEGER PRIMARY KEY DESC" is a key like any other, not a name for the rowid: the record just
+// posted, and the records a locate goes through, are found by their real rowid.
+TEST_F(TableTest, AnIntegerPrimaryKeyInDescendingOrderIsNoRowid) {
+    {
+        const Db db = OpenDirect(File("Message.DB"));
+        testing::Exec(db.get(),
+                      "CREATE TABLE Message (Id INTEGER PRIMARY KEY DESC, Externe TEXT);"
+                      "INSERT INTO Message VALUES (30, '5'), (20, '1');");
+    }
+    TTable table("OmbrelinAdministration", "Message.DB");
+    table.Open();
+    ASSERT_TRUE(table.Locate({FieldCondition::Equal("Externe", std::int64_t{5})}));
+    EXPECT_EQ(table.FieldByName("Id").AsString(), "30");
+    Add(table, {{"Id", "10"}, {"Externe", "05"}});
+    EXPECT_EQ(table.FieldByName("Id").AsString(), "10");
+    std::string found;
+    const std::vector<FieldCondition> external = {
+        FieldCondition::Equal("Externe", std::int64_t{5})};
+    for (bool more = table.Locate(external); more; more = table.LocateNext(external)) {
+        found += table.FieldByName("Id").AsString() + " ";
+    }
+    EXPECT_EQ(found, "10 30 ");
+    table.Close();
+}
+
+// A blank is no empty text, even where the column's collation ignores trailing blanks.
+TEST_F(TableTest, EmptyMeansEmptyWhateverTheColumnsCollation) {
+    {
+        const Db db = OpenDirect(File("REMISES.DB"));
+        testing::Exec(db.get(),
+                      "CREATE TABLE REMISES (Code TEXT PRIMARY KEY, Client VARCHAR(10) COLLATE "
+                      "RTRIM, Externe SMALLINT COLLATE RTRIM);"
+                      "INSERT INTO REMISES VALUES ('a', '  ', '  '), ('b', '', ''), "
+                      "('c', NULL, NULL), ('d', 'x', 0);");
+    }
+    TTable table("OmbrelinAdministration", "REMISES.DB");
+    table.Open(TOpenMode::ReadOnly);
+    const auto codes = [&](const std::vector<FieldCondition>& conditions) {
+        std::string found;
+        for (bool more = table.Locate(conditions); more; more = table.LocateNext(conditions)) {
+            found += table.FieldByName("Code").AsString();
+        }
+        return found;
+    };
+    EXPECT_EQ(codes({FieldCondition::Empty("Client")}), "bc");
+    EXPECT_EQ(codes({FieldCondition::Equal("Client", "")}), "bc");
+    EXPECT_EQ(codes({FieldCondition::Equal("Externe", std::int64_t{0})}), "bcd");
+    table.Close();
 }
 
 }  // namespace
