@@ -3,13 +3,10 @@
 #include "TestSupport.h"
 #include "config/settings/Settings.h"
 
-using namespace quorvane::settings;
-using quorvane::ProgramPaths;
-using quorvane::testing::ReadFile;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::settings {
 namespace {
+
+using namespace quorvane::testing;
 
 class SettingsTest : public ::testing::Test {
   protected:
@@ -198,3 +195,4 @@ TEST_F(SettingsTest, DownloadFolderPreparation) {
 }
 
 }  // namespace
+}  // namespace quorvane::settings
