@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-#include "config/ProgramPaths.h"
+#include "config/base/ProgramPaths.h"
 
 namespace quorvane {
 

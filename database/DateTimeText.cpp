@@ -1,6 +1,6 @@
 #include "database/DateTimeText.h"
 
-#include "config/TextConversion.h"
+#include "config/base/TextConversion.h"
 
 namespace quorvane {
 

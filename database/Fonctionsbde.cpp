@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "config/settings/Settings.h"
 #include "database/Session.h"
 
 namespace quorvane {
@@ -24,8 +25,7 @@ bool FileExists(const std::string& path) {
 std::string BdeIniPath(const ProgramPaths& paths) {
     std::string path;
     if (FileExists(paths.CheminIni)) {
-        const TIniFile settings(paths.CheminIni);
-        path = settings.ReadString("Setup", "Dir", "");
+        path = settings::ReadSetupDir(paths.CheminIni);
         if (path.empty() || path.back() != '/') {
             path += '/';
         }

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "config/PosixFile.h"
-#include "config/TextConversion.h"
+#include "config/base/PosixFile.h"
+#include "config/base/TextConversion.h"
 
 namespace quorvane {
 namespace {

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "config/PosixFile.h"
+#include "config/base/PosixFile.h"
 #include "sync/PendingFile.h"
 
 namespace quorvane {

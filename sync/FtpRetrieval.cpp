@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "config/IniFile.h"
+#include "config/settings/Settings.h"
 #include "sync/FtpSecuritySettings.h"
 
 namespace quorvane {
@@ -21,24 +21,16 @@ bool FtpRetrieval::ClientConnected() noexcept {
 
 void FtpRetrieval::LancerTransfertFtp(const std::string& section,
                                       CategoryIntegration& integration) {
-    std::string login;
-    std::string password;
-    std::string host;
-    int port = 21;
-    const TIniFile ini(state_.Paths.CheminIni);
-    const FtpSecuritySettings security = FtpSecuritySettings::Lire(ini, section);
-    if (ini.Exists()) {
-        login = ini.ReadString(section, "Login", "");
-        password = ini.ReadString(section, "Mdp", "");
-        host = ini.ReadString(section, "Host", "");
-        port = ini.ReadInteger(section, "Port", security.PortParDefaut());
-    }
+    // Without a settings file: empty login, password and host, on port 21.
+    const auto stored = settings::ReadFtpAccount(state_.Paths.CheminIni, section);
+    const settings::FtpAccount account = stored.value_or(settings::FtpAccount{});
+    const FtpSecuritySettings security = FtpSecuritySettings::Of(stored);
 
-    IdFTP1.SetHost(host);
-    IdFTP1.SetUsername(login);
-    IdFTP1.SetPassword(password);
+    IdFTP1.SetHost(account.Host);
+    IdFTP1.SetUsername(account.Login);
+    IdFTP1.SetPassword(account.Mdp);
     // A port outside 1..65535 is refused by Connect rather than wrapped onto another port.
-    IdFTP1.SetPort(port);
+    IdFTP1.SetPort(account.Port);
     IdFTP1.SetTransferTimeout(std::chrono::milliseconds(0));
     IdFTP1.SetConnectTimeout(limits_.Connect);
     IdFTP1.SetResponseTimeout(limits_.Response);

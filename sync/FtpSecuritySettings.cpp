@@ -1,38 +1,35 @@
 #include "sync/FtpSecuritySettings.h"
 
-#include <algorithm>
-#include <cctype>
-
 namespace quorvane {
 
 std::optional<FtpSecurity> ParseSecurite(const std::string& value) {
-    std::string folded = value;
-    std::transform(folded.begin(), folded.end(), folded.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (folded.empty() || folded == "aucune") {
-        return FtpSecurity::None;
+    const auto protection = settings::ParseSecurite(value);
+    if (!protection) {
+        return std::nullopt;
     }
-    if (folded == "tls") {
-        return FtpSecurity::Tls;
+    switch (*protection) {
+        case settings::FtpProtection::Tls:
+            return FtpSecurity::Tls;
+        case settings::FtpProtection::Sftp:
+            return FtpSecurity::Sftp;
+        case settings::FtpProtection::None:
+            break;
     }
-    if (folded == "sftp") {
-        return FtpSecurity::Sftp;
-    }
-    return std::nullopt;
+    return FtpSecurity::None;
 }
 
-FtpSecuritySettings FtpSecuritySettings::Lire(const TIniFile& ini, const std::string& section) {
-    FtpSecuritySettings settings;
-    if (ini.Exists()) {
-        settings.Securite = ini.ReadString(section, "Securite", "");
-        settings.CertificatAC = ini.ReadString(section, "CertificatAC", "");
-        settings.CleHote = ini.ReadString(section, "CleHote", "");
+FtpSecuritySettings FtpSecuritySettings::Of(const std::optional<settings::FtpAccount>& account) {
+    FtpSecuritySettings security;
+    if (account) {
+        security.Securite = account->Securite;
+        security.CertificatAC = account->CertificatAC;
+        security.CleHote = account->CleHote;
     }
-    return settings;
+    return security;
 }
 
 int FtpSecuritySettings::PortParDefaut() const {
-    return ParseSecurite(Securite) == FtpSecurity::Sftp ? 22 : 21;
+    return settings::DefaultFtpPort(Securite);
 }
 
 void FtpSecuritySettings::Appliquer(FtpClient& client) const {

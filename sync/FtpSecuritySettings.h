@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "config/IniFile.h"
+#include "config/settings/Settings.h"
 #include "sync/FtpClient.h"
 
 namespace quorvane {
@@ -19,8 +19,8 @@ struct FtpSecuritySettings {
     std::string CertificatAC;
     std::string CleHote;
 
-    // Empty values when the file does not exist.
-    static FtpSecuritySettings Lire(const TIniFile& ini, const std::string& section);
+    // The account's protection keys; empty values when the settings file does not exist.
+    static FtpSecuritySettings Of(const std::optional<settings::FtpAccount>& account);
 
     // The port when "Port" is absent: 22 for SFTP, 21 otherwise.
     int PortParDefaut() const;

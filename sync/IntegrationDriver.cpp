@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "config/TextConversion.h"
+#include "config/base/TextConversion.h"
 #include "sync/MessagesDocuments.h"
 #include "sync/Personalisation.h"
 #include "sync/PurchaseConditions.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "config/PosixFile.h"
+#include "config/base/PosixFile.h"
 
 namespace quorvane {
 

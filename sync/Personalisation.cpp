@@ -1,6 +1,6 @@
 #include "sync/Personalisation.h"
 
-#include "config/TextConversion.h"
+#include "config/base/TextConversion.h"
 #include "database/Table.h"
 #include "xml/Tnativexml.h"
 

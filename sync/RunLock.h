@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "config/PosixFile.h"
+#include "config/base/PosixFile.h"
 
 namespace quorvane {
 

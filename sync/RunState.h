@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "config/ProgramPaths.h"
+#include "config/base/ProgramPaths.h"
 #include "sync/Categories.h"
 #include "sync/RunErrors.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
-#include "config/PosixFile.h"
+#include "config/base/PosixFile.h"
 
 namespace quorvane {
 namespace {

@@ -2,12 +2,12 @@
 
 #include <cstdio>
 
+#include "config/settings/Settings.h"
+
 namespace quorvane {
 
 RunSummary ResumerRun(const RunState& state, const RunDisplay& display, std::time_t debut,
                       std::time_t fin, std::optional<std::string> rapport) {
-    static constexpr std::array<const char*, 4> kCles = {"Remise_Achat", "Personnalisation",
-                                                         "Message", "Document"};
     static constexpr std::array<const char*, 4> kLibelles = {
         "Conditions d'achats", "Personnalisation des modèles", "Messages", "Documents"};
     RunSummary summary;
@@ -17,7 +17,7 @@ RunSummary ResumerRun(const RunState& state, const RunDisplay& display, std::tim
     summary.Mode = state.TransfertFtp ? "FTP" : state.TransfertUri ? "URI" : "";
     for (const Categorie categorie : kCategoriesEnOrdre) {
         CategorySummary& c = summary.Categories[Index(categorie)];
-        c.Cle = kCles[Index(categorie)];
+        c.Cle = settings::CategoryKeys()[Index(categorie)];
         c.Libelle = kLibelles[Index(categorie)];
         c.Active = state.Actif(categorie);
         c.Telechargee = display.SuccessImageVisible(categorie, Colonne::Telechargement);

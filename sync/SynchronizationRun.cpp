@@ -4,7 +4,7 @@
 #include <iostream>
 #include <system_error>
 
-#include "config/IniFile.h"
+#include "config/settings/Settings.h"
 #include "sync/CategoryIntegration.h"
 #include "sync/FolderRetrieval.h"
 #include "sync/FtpRetrieval.h"
@@ -67,24 +67,23 @@ void SynchronizationRun::SupprimerRapportPrecedent() {
 }
 
 void SynchronizationRun::LireParametres() {
-    const TIniFile ini(state_.Paths.CheminIni);
-    if (!ini.Exists()) {
+    const auto stored = settings::ReadMainSettings(state_.Paths.CheminIni);
+    if (!stored) {
         state_.Erreur(kPrefixe + "Erreur le fichier " + state_.Paths.CheminIni +
                           " est introuvable ou est inaccessible.",
                       0);
         return;
     }
-    state_.RemiseAchatActif = ini.ReadBool("Quorvane", "Remise_Achat", false);
-    state_.PersonnalisationActif = ini.ReadBool("Quorvane", "Personnalisation", false);
-    state_.MessageActif = ini.ReadBool("Quorvane", "Message", false);
-    state_.DocumentActif = ini.ReadBool("Quorvane", "Document", false);
-    const std::string typeEnvoi = ini.ReadString("Quorvane", "TypeEnvoi", "FTP");
-    state_.TransfertFtp = typeEnvoi == "FTP";
-    state_.TransfertUri = typeEnvoi == "URI";
-    state_.RepertoireSource = ini.ReadString("Quorvane_URI", "URI", "") + "/";
-    state_.OmbrelinActif = ini.ReadBool("Ombrelin", "Ombrelin", false);
-    state_.OmbrelinTypeEnvoi = ini.ReadString("Ombrelin", "TypeEnvoi", "");
-    state_.OmbrelinUri = ini.ReadString("Ombrelin_URI", "URI", "");
+    state_.RemiseAchatActif = stored->RemiseAchat;
+    state_.PersonnalisationActif = stored->Personnalisation;
+    state_.MessageActif = stored->Message;
+    state_.DocumentActif = stored->Document;
+    state_.TransfertFtp = stored->Mode == settings::TransferMode::Ftp;
+    state_.TransfertUri = stored->Mode == settings::TransferMode::Folder;
+    state_.RepertoireSource = stored->SourceFolder();
+    state_.OmbrelinActif = stored->Ombrelin;
+    state_.OmbrelinTypeEnvoi = stored->OmbrelinTypeEnvoi;
+    state_.OmbrelinUri = stored->OmbrelinUri;
 }
 
 void SynchronizationRun::Recuperer() {
@@ -103,7 +102,7 @@ void SynchronizationRun::Recuperer() {
         }
     };
     if (state_.TransfertFtp) {
-        guarded("LancerTransfertFtp()", [this] { LancerTransfertFtp("Quorvane_FTP"); });
+        guarded("LancerTransfertFtp()", [this] { LancerTransfertFtp(settings::kFtpSection); });
     }
     if (state_.TransfertUri) {
         if (state_.RepertoireSource.size() > 1) {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "config/ProgramPaths.h"
+#include "config/base/ProgramPaths.h"
 #include "sync/FtpClient.h"
 #include "sync/RunDisplay.h"
 #include "sync/RunReport.h"

@@ -7,7 +7,7 @@
 
 #include <libxml/encoding.h>
 
-#include "config/TextConversion.h"
+#include "config/base/TextConversion.h"
 
 namespace quorvane {
 namespace {

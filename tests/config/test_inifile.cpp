@@ -2,8 +2,8 @@
 #include <sys/stat.h>
 
 #include "TestSupport.h"
-#include "config/IniFile.h"
-#include "config/TextConversion.h"
+#include "config/base/IniFile.h"
+#include "config/base/TextConversion.h"
 
 using quorvane::TIniFile;
 using quorvane::testing::ReadFile;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "config/TextConversion.h"
+#include "config/base/TextConversion.h"
 #include "database/DbError.h"
 #include "database/DbTestSupport.h"
 #include "database/Fonctionsbde.h"

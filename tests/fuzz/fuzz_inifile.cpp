@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "config/IniFile.h"
-#include "config/TextConversion.h"
+#include "config/base/IniFile.h"
+#include "config/base/TextConversion.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include "GuiTestSupport.h"
 #include "TestSupport.h"
 #include "app/Dialogs.h"
-#include "config/TFicheFtpParam.h"
-#include "config/TFicheQuorvaneClientConfig.h"
+#include "config/windows/TFicheFtpParam.h"
+#include "config/windows/TFicheQuorvaneClientConfig.h"
 #include "ftp/FtpServerFixture.h"
 
 using namespace quorvane;

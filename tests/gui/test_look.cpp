@@ -18,8 +18,8 @@
 #include "TestSupport.h"
 #include "app/Startup.h"
 #include "app/Translations.h"
-#include "config/TFicheFtpParam.h"
-#include "config/TFicheQuorvaneClientConfig.h"
+#include "config/windows/TFicheFtpParam.h"
+#include "config/windows/TFicheQuorvaneClientConfig.h"
 #include "sync/TFicheQuorvaneClientAuto.h"
 
 using namespace quorvane;

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "config/TextConversion.h"
+#include "config/base/TextConversion.h"
 #include "database/Session.h"
 
 namespace quorvane::testing {

@@ -12,8 +12,8 @@
 #include <chrono>
 #include <set>
 
-#include "config/IniFile.h"
-#include "config/TextConversion.h"
+#include "config/base/IniFile.h"
+#include "config/base/TextConversion.h"
 #include "sync/StoreFixture.h"
 #include "sync/SynchronizationRun.h"
 

@@ -11,7 +11,7 @@
 #include <set>
 #include <thread>
 
-#include "config/TextConversion.h"
+#include "config/base/TextConversion.h"
 #include "ftp/FtpServerFixture.h"
 #include "sync/StoreFixture.h"
 #include "sync/SynchronizationRun.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "TestSupport.h"
-#include "config/ProgramPaths.h"
+#include "config/base/ProgramPaths.h"
 #include "database/Session.h"
 
 namespace quorvane::testing {

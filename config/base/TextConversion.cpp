@@ -1,4 +1,4 @@
-#include "config/TextConversion.h"
+#include "config/base/TextConversion.h"
 
 #include <array>
 #include <limits>

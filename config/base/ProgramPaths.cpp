@@ -1,4 +1,4 @@
-#include "config/ProgramPaths.h"
+#include "config/base/ProgramPaths.h"
 
 #include <filesystem>
 #include <system_error>

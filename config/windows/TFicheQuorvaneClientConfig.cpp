@@ -1,4 +1,4 @@
-#include "config/TFicheQuorvaneClientConfig.h"
+#include "config/windows/TFicheQuorvaneClientConfig.h"
 #include "app/FormFont.h"
 
 #include <QCheckBox>
@@ -7,20 +7,15 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "app/Dialogs.h"
-#include "config/IniFile.h"
-#include "config/TFicheFtpParam.h"
+#include "app/RunHandler.h"
+#include "config/settings/Settings.h"
+#include "config/windows/TFicheFtpParam.h"
 
 namespace quorvane {
 namespace {
-
-const std::string kSection = "Quorvane";
-const std::string kSectionUri = "Quorvane_URI";
-const std::string kSectionFtp = "Quorvane_FTP";
 
 template <typename Control>
 Control* Place(Control* control, const char* name, QRect geometry) {
@@ -121,19 +116,18 @@ void TFicheQuorvaneClientConfig::TabStopOnSelectedMode() {
 }
 
 void TFicheQuorvaneClientConfig::FormCreate() {
-    const TIniFile ini(paths_.CheminIni);
-    if (ini.Exists()) {
-        cbConditionsAchats->setChecked(ini.ReadBool(kSection, "Remise_Achat", false));
-        cbPersonnalisation->setChecked(ini.ReadBool(kSection, "Personnalisation", false));
-        cbMessagerie->setChecked(ini.ReadBool(kSection, "Message", false));
-        cbDocument->setChecked(ini.ReadBool(kSection, "Document", false));
-        const std::string typeEnvoi = ini.ReadString(kSection, "TypeEnvoi", "FTP");
-        if (typeEnvoi == "FTP") {
+    if (const auto stored = settings::ReadMainSettings(paths_.CheminIni)) {
+        cbConditionsAchats->setChecked(stored->RemiseAchat);
+        cbPersonnalisation->setChecked(stored->Personnalisation);
+        cbMessagerie->setChecked(stored->Message);
+        cbDocument->setChecked(stored->Document);
+        // Any other "TypeEnvoi" leaves the initial choice.
+        if (stored->Mode == settings::TransferMode::Ftp) {
             rbFtp->setChecked(true);
-        } else if (typeEnvoi == "URI") {
+        } else if (stored->Mode == settings::TransferMode::Folder) {
             rbChemin->setChecked(true);
         }
-        edtUri->setText(QString::fromStdString(ini.ReadString(kSectionUri, "URI", "")));
+        edtUri->setText(QString::fromStdString(stored->Uri));
     }
     // Selecting rbFtp above has already applied its rule; folder mode may still be the
     // initial state, whose controls start disabled.
@@ -174,47 +168,23 @@ void TFicheQuorvaneClientConfig::btnQuorvaneRepClick() {
 }
 
 void TFicheQuorvaneClientConfig::btnFtpParamClick() {
-    TFicheFtpParam fiche(this, paths_.CheminIni, kSectionFtp);
+    TFicheFtpParam fiche(this, paths_.CheminIni, settings::kFtpSection);
     fiche.exec();
 }
 
-bool TFicheQuorvaneClientConfig::PreparerRepertoireAuto() {
-    const std::filesystem::path folder(paths_.RepertoireAuto);
-    std::error_code ec;
-    if (std::filesystem::is_directory(folder, ec)) {
-        return true;
-    }
-    // One level only: the program's folder itself is not made here.
-    std::filesystem::create_directory(folder, ec);
-    if (std::filesystem::is_directory(folder, ec)) {
-        return true;
-    }
-    dialogs::Information(this, QStringLiteral("Erreur à la création du répertoire ") +
-                                   QString::fromStdString(paths_.RepertoireAuto));
-    return false;
-}
-
 void TFicheQuorvaneClientConfig::btnEnregistrerClick() {
-    const bool uneCategorie = cbConditionsAchats->isChecked() || cbPersonnalisation->isChecked() ||
-                              cbMessagerie->isChecked() || cbDocument->isChecked();
-    if (uneCategorie && rbChemin->isChecked() && edtUri->text().isEmpty()) {
-        dialogs::Information(
-            this, QStringLiteral("Veuillez renseigner le répertoire de récupération du paramétrage "
-                                 "Quorvane."));
+    settings::MainSettings chosen;
+    chosen.RemiseAchat = cbConditionsAchats->isChecked();
+    chosen.Personnalisation = cbPersonnalisation->isChecked();
+    chosen.Message = cbMessagerie->isChecked();
+    chosen.Document = cbDocument->isChecked();
+    chosen.Mode = rbFtp->isChecked() ? settings::TransferMode::Ftp : settings::TransferMode::Folder;
+    chosen.Uri = edtUri->text().toStdString();
+    // A refusal keeps the window open with the user's choices, to put right and save again.
+    if (const auto refusal = settings::SaveMainSettings(paths_, chosen)) {
+        dialogs::Information(this, QString::fromStdString(*refusal));
         return;
     }
-    // Without its download folder no run could work, so the choices stay on screen to retry
-    // instead of being closed away unsaved.
-    if (!PreparerRepertoireAuto()) {
-        return;
-    }
-    TIniFile ini(paths_.CheminIni);
-    ini.WriteBool(kSection, "Remise_Achat", cbConditionsAchats->isChecked());
-    ini.WriteBool(kSection, "Personnalisation", cbPersonnalisation->isChecked());
-    ini.WriteBool(kSection, "Message", cbMessagerie->isChecked());
-    ini.WriteBool(kSection, "Document", cbDocument->isChecked());
-    ini.WriteString(kSection, "TypeEnvoi", rbFtp->isChecked() ? "FTP" : "URI");
-    ini.WriteString(kSectionUri, "URI", edtUri->text().toStdString());
     close();
 }
 

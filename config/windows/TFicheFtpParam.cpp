@@ -1,4 +1,4 @@
-#include "config/TFicheFtpParam.h"
+#include "config/windows/TFicheFtpParam.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -12,15 +12,13 @@
 
 #include "app/Dialogs.h"
 #include "app/FormFont.h"
-#include "config/IniFile.h"
-#include "config/TextConversion.h"
+#include "app/RunHandler.h"
+#include "config/settings/Settings.h"
 #include "sync/FtpSecuritySettings.h"
 
 namespace quorvane {
 namespace {
 
-const QString kChampsVides = QStringLiteral("Veuillez renseigner la configuration FTP");
-const QString kPortInvalide = QStringLiteral("Veuillez renseigner un port FTP valide (1 à 65535)");
 const QString kConnexionEtablie = QStringLiteral("Connection établie avec le serveur FTP");
 const std::string kEchecConnexion = "Impossible de se connecter au serveur FTP. Erreur ";
 const std::string kEchecInconnu = "Impossible de se connecter au serveur FTP !";
@@ -65,24 +63,6 @@ QString ToQString(const std::string& text) {
 }
 
 }  // namespace
-
-void RunHandler(QWidget* window, const std::function<void()>& handler) {
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        dialogs::Critical(window, QString::fromUtf8(error.what()));
-    } catch (...) {
-        dialogs::Critical(window, QString());
-    }
-}
-
-std::optional<int> ParsePortFtp(const std::string& text) {
-    const auto value = TryStrToInt(text);
-    if (!value || *value < 1 || *value > 65535) {
-        return std::nullopt;
-    }
-    return *value;
-}
 
 TFicheFtpParam::TFicheFtpParam(QWidget* owner, std::string cheminIni, std::string section)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -134,43 +114,32 @@ void TFicheFtpParam::BuildControls() {
 }
 
 void TFicheFtpParam::FormCreate() {
-    const TIniFile ini(cheminIni_);
-    if (!ini.Exists()) {
+    const auto account = settings::ReadFtpAccount(cheminIni_, section_);
+    if (!account) {
         return;
     }
-    edtLogin->setText(ToQString(ini.ReadString(section_, "Login", "")));
-    edtPassword->setText(ToQString(ini.ReadString(section_, "Mdp", "")));
-    edtHost->setText(ToQString(ini.ReadString(section_, "Host", "")));
-    // An SFTP account without "Port" is on 22: showing 21 would save the wrong port.
-    const int defaultPort = FtpSecuritySettings::Lire(ini, section_).PortParDefaut();
-    edtPort->setText(ToQString(std::to_string(ini.ReadInteger(section_, "Port", defaultPort))));
+    edtLogin->setText(ToQString(account->Login));
+    edtPassword->setText(ToQString(account->Mdp));
+    edtHost->setText(ToQString(account->Host));
+    edtPort->setText(ToQString(std::to_string(account->Port)));
 }
 
 std::optional<int> TFicheFtpParam::PortSaisi() {
-    const auto port = ParsePortFtp(edtPort->text().toStdString());
+    const auto port = settings::ParsePortFtp(edtPort->text().toStdString());
     if (!port) {
-        dialogs::Information(this, kPortInvalide);
+        dialogs::Information(this, ToQString(settings::kInvalidPortMessage));
     }
     return port;
 }
 
 void TFicheFtpParam::btnEnregistrerClick() {
-    for (const QLineEdit* field : {edtLogin, edtPassword, edtHost, edtPort}) {
-        if (field->text().isEmpty()) {
-            dialogs::Information(this, kChampsVides);
-            return;
-        }
-    }
-    // Checked before the first write, so a refused port never leaves half an account saved.
-    const auto port = PortSaisi();
-    if (!port) {
+    const settings::FtpAccountInput typed{
+        edtLogin->text().toStdString(), edtPassword->text().toStdString(),
+        edtHost->text().toStdString(), edtPort->text().toStdString()};
+    if (const auto refusal = settings::SaveFtpAccount(cheminIni_, section_, typed)) {
+        dialogs::Information(this, ToQString(*refusal));
         return;
     }
-    TIniFile ini(cheminIni_);
-    ini.WriteString(section_, "Login", edtLogin->text().toStdString());
-    ini.WriteString(section_, "Mdp", edtPassword->text().toStdString());
-    ini.WriteString(section_, "Host", edtHost->text().toStdString());
-    ini.WriteInteger(section_, "Port", *port);
     accept();
 }
 
@@ -189,7 +158,7 @@ void TFicheFtpParam::btnTestFtpClick() {
     std::string message;
     try {
         // The protection keys are not fields of this window: they come from the settings file.
-        FtpSecuritySettings::Lire(TIniFile(cheminIni_), section_).Appliquer(IdFTP1);
+        FtpSecuritySettings::Of(settings::ReadFtpAccount(cheminIni_, section_)).Appliquer(IdFTP1);
         IdFTP1.Connect();
     } catch (const std::exception& error) {
         message = kEchecConnexion + error.what();

@@ -1,4 +1,4 @@
-#include "config/IniFile.h"
+#include "config/base/IniFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "config/PosixFile.h"
-#include "config/TextConversion.h"
+#include "config/base/PosixFile.h"
+#include "config/base/TextConversion.h"
 
 namespace quorvane {
 namespace {

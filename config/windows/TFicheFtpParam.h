@@ -2,7 +2,6 @@
 
 #include <QDialog>
 
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -13,13 +12,6 @@ class QLineEdit;
 class QPushButton;
 
 namespace quorvane {
-
-// Runs a window's handler so that nothing it throws reaches Qt's event loop: an error is shown
-// in the application's general error box, and the window stays as the handler left it.
-void RunHandler(QWidget* window, const std::function<void()>& handler);
-
-// The FTP account's port as the windows accept it: a whole number from 1 to 65535.
-std::optional<int> ParsePortFtp(const std::string& text);
 
 // The modal window that edits one FTP account (user name, password, host, port) of the settings
 // file, tests a connection with the values typed in, and saves them. It is told which file and

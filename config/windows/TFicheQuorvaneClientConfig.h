@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "config/ProgramPaths.h"
+#include "config/base/ProgramPaths.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -47,8 +47,6 @@ class TFicheQuorvaneClientConfig : public QWidget {
     void BuildControls();
     // The two radio buttons are one tab stop, on the selected one.
     void TabStopOnSelectedMode();
-    // True when the download folder exists or could be made; tells the user otherwise.
-    bool PreparerRepertoireAuto();
 
     ProgramPaths paths_;
 };

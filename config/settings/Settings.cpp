@@ -1,0 +1,181 @@
+#include "config/settings/Settings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+#include "config/base/IniFile.h"
+#include "config/base/TextConversion.h"
+
+namespace quorvane::settings {
+namespace {
+
+const std::string kMain = "Quorvane";
+const std::string kMainUri = "Quorvane_URI";
+const std::string kOmbrelin = "Ombrelin";
+const std::string kOmbrelinUri = "Ombrelin_URI";
+const std::string kSetup = "Setup";
+
+constexpr std::array<const char*, 4> kCategoryKeys = {"Remise_Achat", "Personnalisation", "Message",
+                                                      "Document"};
+const std::string kTypeEnvoi = "TypeEnvoi";
+const std::string kUri = "URI";
+const std::string kFtp = "FTP";
+
+const std::string kLogin = "Login";
+const std::string kMdp = "Mdp";
+const std::string kHost = "Host";
+const std::string kPort = "Port";
+const std::string kSecurite = "Securite";
+const std::string kCertificatAC = "CertificatAC";
+const std::string kCleHote = "CleHote";
+
+TransferMode ModeOf(const std::string& typeEnvoi) {
+    if (typeEnvoi == kFtp) {
+        return TransferMode::Ftp;
+    }
+    return typeEnvoi == kUri ? TransferMode::Folder : TransferMode::Neither;
+}
+
+}  // namespace
+
+const char* const kFtpSection = "Quorvane_FTP";
+const char* const kInvalidPortMessage = "Veuillez renseigner un port FTP valide (1 à 65535)";
+
+const std::array<const char*, 4>& CategoryKeys() {
+    return kCategoryKeys;
+}
+
+std::optional<MainSettings> ReadMainSettings(const std::string& iniPath) {
+    const TIniFile ini(iniPath);
+    if (!ini.Exists()) {
+        return std::nullopt;
+    }
+    MainSettings settings;
+    settings.RemiseAchat = ini.ReadBool(kMain, kCategoryKeys[0], false);
+    settings.Personnalisation = ini.ReadBool(kMain, kCategoryKeys[1], false);
+    settings.Message = ini.ReadBool(kMain, kCategoryKeys[2], false);
+    settings.Document = ini.ReadBool(kMain, kCategoryKeys[3], false);
+    settings.Mode = ModeOf(ini.ReadString(kMain, kTypeEnvoi, kFtp));
+    settings.Uri = ini.ReadString(kMainUri, kUri, "");
+    settings.Ombrelin = ini.ReadBool(kOmbrelin, kOmbrelin, false);
+    settings.OmbrelinTypeEnvoi = ini.ReadString(kOmbrelin, kTypeEnvoi, "");
+    settings.OmbrelinUri = ini.ReadString(kOmbrelinUri, kUri, "");
+    return settings;
+}
+
+std::optional<std::string> CheckMainSettings(const MainSettings& settings) {
+    if (settings.AnyCategory() && settings.Mode == TransferMode::Folder && settings.Uri.empty()) {
+        return "Veuillez renseigner le répertoire de récupération du paramétrage Quorvane.";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> PrepareDownloadFolder(const std::string& repertoireAuto) {
+    const std::filesystem::path folder(repertoireAuto);
+    std::error_code ec;
+    if (std::filesystem::is_directory(folder, ec)) {
+        return std::nullopt;
+    }
+    // One level only: the program's folder itself is not made here.
+    std::filesystem::create_directory(folder, ec);
+    if (std::filesystem::is_directory(folder, ec)) {
+        return std::nullopt;
+    }
+    return "Erreur à la création du répertoire " + repertoireAuto;
+}
+
+void WriteMainSettings(const std::string& iniPath, const MainSettings& settings) {
+    TIniFile ini(iniPath);
+    ini.WriteBool(kMain, kCategoryKeys[0], settings.RemiseAchat);
+    ini.WriteBool(kMain, kCategoryKeys[1], settings.Personnalisation);
+    ini.WriteBool(kMain, kCategoryKeys[2], settings.Message);
+    ini.WriteBool(kMain, kCategoryKeys[3], settings.Document);
+    ini.WriteString(kMain, kTypeEnvoi, settings.Mode == TransferMode::Ftp ? kFtp : kUri);
+    ini.WriteString(kMainUri, kUri, settings.Uri);
+}
+
+std::optional<std::string> SaveMainSettings(const ProgramPaths& paths,
+                                            const MainSettings& settings) {
+    if (auto refusal = CheckMainSettings(settings)) {
+        return refusal;
+    }
+    // Without its download folder no run could work, so the choices stay on screen to retry
+    // instead of being saved for a run that cannot use them.
+    if (auto failure = PrepareDownloadFolder(paths.RepertoireAuto)) {
+        return failure;
+    }
+    WriteMainSettings(paths.CheminIni, settings);
+    return std::nullopt;
+}
+
+std::optional<FtpProtection> ParseSecurite(const std::string& value) {
+    std::string folded = value;
+    std::transform(folded.begin(), folded.end(), folded.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (folded.empty() || folded == "aucune") {
+        return FtpProtection::None;
+    }
+    if (folded == "tls") {
+        return FtpProtection::Tls;
+    }
+    if (folded == "sftp") {
+        return FtpProtection::Sftp;
+    }
+    return std::nullopt;
+}
+
+int DefaultFtpPort(const std::string& securite) {
+    return ParseSecurite(securite) == FtpProtection::Sftp ? 22 : 21;
+}
+
+std::optional<FtpAccount> ReadFtpAccount(const std::string& iniPath, const std::string& section) {
+    const TIniFile ini(iniPath);
+    if (!ini.Exists()) {
+        return std::nullopt;
+    }
+    FtpAccount account;
+    account.Login = ini.ReadString(section, kLogin, "");
+    account.Mdp = ini.ReadString(section, kMdp, "");
+    account.Host = ini.ReadString(section, kHost, "");
+    account.Securite = ini.ReadString(section, kSecurite, "");
+    account.CertificatAC = ini.ReadString(section, kCertificatAC, "");
+    account.CleHote = ini.ReadString(section, kCleHote, "");
+    // An SFTP account without "Port" is on 22: showing or using 21 would be the wrong port.
+    account.Port = ini.ReadInteger(section, kPort, DefaultFtpPort(account.Securite));
+    return account;
+}
+
+std::optional<int> ParsePortFtp(const std::string& text) {
+    const auto value = TryStrToInt(text);
+    if (!value || *value < 1 || *value > 65535) {
+        return std::nullopt;
+    }
+    return *value;
+}
+
+std::optional<std::string> SaveFtpAccount(const std::string& iniPath, const std::string& section,
+                                          const FtpAccountInput& input) {
+    for (const std::string* field : {&input.Login, &input.Mdp, &input.Host, &input.Port}) {
+        if (field->empty()) {
+            return "Veuillez renseigner la configuration FTP";
+        }
+    }
+    const auto port = ParsePortFtp(input.Port);
+    if (!port) {
+        return kInvalidPortMessage;
+    }
+    TIniFile ini(iniPath);
+    ini.WriteString(section, kLogin, input.Login);
+    ini.WriteString(section, kMdp, input.Mdp);
+    ini.WriteString(section, kHost, input.Host);
+    ini.WriteInteger(section, kPort, *port);
+    return std::nullopt;
+}
+
+std::string ReadSetupDir(const std::string& iniPath) {
+    return TIniFile(iniPath).ReadString(kSetup, "Dir", "");
+}
+
+}  // namespace quorvane::settings
