@@ -60,6 +60,11 @@ class TXMLNodeOMB {
     int AttributeCount() const;
     // Value of the named attribute; def when absent (an empty value stays empty).
     std::string ReadAttribute(std::string_view name, const std::string& def) const;
+    // The value of the first attribute of that name, found in one walk and not copied; the view
+    // lasts as long as the document's tree. False when the node has no such attribute.
+    bool FindAttribute(std::string_view name, std::string_view& value) const {
+        return FindValue(Checked(), name, value);
+    }
     // The named attribute as a whole number; def when absent or not a whole number.
     std::int32_t ReadAttributeInteger(std::string_view name, std::int32_t def) const;
     // Calls visit(name, value) for every attribute in document order. The views last only for
