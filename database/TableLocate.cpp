@@ -385,8 +385,9 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
         for (const auto& [condition, from] : plan.binds) {
             const Condition& c = conditions[condition];
             if (from == LocatePlan::BindFrom::Text) {
+                // The caller's conditions outlive the search.
                 sqlite3_bind_text(stmt, index, c.text.data(), static_cast<int>(c.text.size()),
-                                  SQLITE_TRANSIENT);
+                                  SQLITE_STATIC);
             } else if (from == LocatePlan::BindFrom::NumberOfText) {
                 BindValue(stmt, index, NumberReadAs(c.text));
             } else {

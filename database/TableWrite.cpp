@@ -80,7 +80,8 @@ void TTable::Post() {
         Cached("I" + MaskKey(assigned_), [&] { return schema_->InsertSql(assigned_); });
     for (std::size_t i = 0; i < newValues_.size(); ++i) {
         if (assigned_[i]) {
-            BindValue(insert, static_cast<int>(i + 1), newValues_[i]);
+            // The new record's values stay as they are until the statement has run.
+            BindValueInPlace(insert, static_cast<int>(i + 1), newValues_[i]);
         }
     }
     BeginRecord();

@@ -91,11 +91,29 @@ bool TextToCurrency(std::string_view text, std::int64_t& value) {
     return true;
 }
 
+TXMLAttributeName& LineFields::For(std::size_t index, const std::string& fieldName) {
+    if (index >= names_.size()) {
+        names_.reserve(index + 1);
+        while (names_.size() <= index) {
+            names_.emplace_back(std::string());
+        }
+    }
+    if (names_[index].Name() != fieldName) {
+        names_[index] = TXMLAttributeName(fieldName);
+    }
+    return names_[index];
+}
+
 void LigneToRecord(TTable& table, const TXMLNodeOMB& ligne) {
+    LineFields names;
+    LigneToRecord(table, ligne, names);
+}
+
+void LigneToRecord(TTable& table, const TXMLNodeOMB& ligne, LineFields& names) {
     for (std::size_t i = 0; i < table.FieldCount(); ++i) {
         TField& field = table.Fields(i);
         std::string_view text;
-        if (!ligne.FindAttribute(field.FieldName(), text)) {
+        if (!ligne.FindAttribute(names.For(i, field.FieldName()), text)) {
             continue;
         }
         const TFieldType type = field.DataType();

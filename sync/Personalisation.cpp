@@ -2,6 +2,7 @@
 
 #include "config/TextConversion.h"
 #include "database/Table.h"
+#include "sync/LigneToRecord.h"
 #include "xml/Tnativexml.h"
 
 namespace quorvane {
@@ -23,6 +24,7 @@ bool PersoUpdateRecords(IntegrationContext& context, TableSpan& span, const TNat
     }
     TTable& table = span.Open();
     context.Display.SetProgressMax(Categorie::Personnalisation, lines.Count());
+    LineFields fields;
 
     for (int i = 0; i < lines.Count(); ++i) {
         const TXMLNodeOMB& line = *lines.Item(i);
@@ -50,7 +52,7 @@ bool PersoUpdateRecords(IntegrationContext& context, TableSpan& span, const TNat
         if (table.Locate(generalRecord)) {
             DeleteCurrent(context, table, kDeletePrefix);
         }
-        InsertLine(context, table, line, kInsertPrefix);
+        InsertLine(context, table, line, kInsertPrefix, fields);
         context.Display.StepProgress(Categorie::Personnalisation);
         context.Display.ProcessMessagesAfterLine();
     }
