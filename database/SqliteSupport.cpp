@@ -115,19 +115,30 @@ void Execute(sqlite3* db, const char* sql, const std::string& tableName) {
     }
 }
 
-void BindValue(sqlite3_stmt* stmt, int index, const TStoredValue& value) {
+namespace {
+
+void Bind(sqlite3_stmt* stmt, int index, const TStoredValue& value, sqlite3_destructor_type keep) {
     if (const auto* i = std::get_if<std::int64_t>(&value)) {
         sqlite3_bind_int64(stmt, index, *i);
     } else if (const auto* d = std::get_if<double>(&value)) {
         sqlite3_bind_double(stmt, index, *d);
     } else if (const auto* s = std::get_if<std::string>(&value)) {
-        sqlite3_bind_text(stmt, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, index, s->data(), static_cast<int>(s->size()), keep);
     } else if (const auto* b = std::get_if<TBlob>(&value)) {
-        sqlite3_bind_blob(stmt, index, b->bytes.data(), static_cast<int>(b->bytes.size()),
-                          SQLITE_TRANSIENT);
+        sqlite3_bind_blob(stmt, index, b->bytes.data(), static_cast<int>(b->bytes.size()), keep);
     } else {
         sqlite3_bind_null(stmt, index);
     }
+}
+
+}  // namespace
+
+void BindValue(sqlite3_stmt* stmt, int index, const TStoredValue& value) {
+    Bind(stmt, index, value, SQLITE_TRANSIENT);
+}
+
+void BindValueInPlace(sqlite3_stmt* stmt, int index, const TStoredValue& value) {
+    Bind(stmt, index, value, SQLITE_STATIC);
 }
 
 TStoredValue ColumnValue(sqlite3_stmt* stmt, int index) {

@@ -35,6 +35,10 @@ SqliteStmt Prepare(sqlite3* db, const std::string& sql, const std::string& table
 void Execute(sqlite3* db, const char* sql, const std::string& tableName);
 
 void BindValue(sqlite3_stmt* stmt, int index, const TStoredValue& value);
+// Same, without SQLite's copy of a text or blob: `value` must stay as it is until the statement
+// has been stepped and reset. The statement is left pointing at it; whoever uses the statement
+// next binds every parameter again before stepping.
+void BindValueInPlace(sqlite3_stmt* stmt, int index, const TStoredValue& value);
 TStoredValue ColumnValue(sqlite3_stmt* stmt, int index);
 
 }  // namespace quorvane

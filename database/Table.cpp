@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <utility>
 
-#include "config/TextConversion.h"
+#include "config/base/TextConversion.h"
 #include "database/DbError.h"
 #include "database/NetDirLock.h"
 #include "database/Session.h"
@@ -72,7 +72,10 @@ void TTable::Open(TOpenMode mode) {
         // of a span leaves a hot journal that only a writable connection can roll back, and a
         // read-only one would refuse the table until then. query_only keeps them from writing.
         sqlite3* raw = nullptr;
-        const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+        // A connection is only ever used by the thread of its table: SQLite's own locking of it
+        // would be paid on every call for nothing.
+        const int rc = sqlite3_open_v2(path.c_str(), &raw,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
         db_.reset(raw);
         if (rc != SQLITE_OK) {
             ThrowSqliteError(db_.get(), rc, fileName_);
@@ -158,11 +161,13 @@ void TTable::CloseConnection() noexcept {
     postedRowid_.reset();
     beforeInsertRowid_.reset();
     deletedAt_.reset();
+    followDeleted_ = false;
     ahead_.clear();
     aheadPos_ = 0;
     inserting_ = false;
     beforeInsert_.reset();
     lookups_.clear();  // their temporary tables went with the connection
+    plans_.clear();
 }
 
 // ---- TTable: checks and helpers --------------------------------------------------------------
@@ -194,17 +199,6 @@ void TTable::CheckSpan() const {
         throw EDBStorageError("Les modifications de la table " + fileName_ +
                               " depuis son ouverture ont été annulées : " + spanLost_);
     }
-}
-
-sqlite3_stmt* TTable::Cached(const std::string& key, const std::string& sql) {
-    auto found = statements_.find(key);
-    if (found == statements_.end()) {
-        found = statements_.emplace(key, Prepare(db_.get(), sql, fileName_)).first;
-    }
-    sqlite3_stmt* stmt = found->second.get();
-    sqlite3_reset(stmt);
-    sqlite3_clear_bindings(stmt);
-    return stmt;
 }
 
 std::vector<bool> TTable::NullMask(const std::vector<TStoredValue>& values,
@@ -250,9 +244,9 @@ void TTable::FillBuffer(sqlite3_stmt* stmt) {
 void TTable::FetchAfter(const Row& row) {
     const std::size_t parts = schema_->KeyPositions().size();
     const auto mask = NullMask(row.values, parts);
-    sqlite3_stmt* stmt =
-        Cached("A" + MaskKey(mask),
-               schema_->SelectSql(schema_->KeyAfterSql(mask), "?" + std::to_string(parts + 1)));
+    sqlite3_stmt* stmt = Cached("A" + MaskKey(mask), [&] {
+        return schema_->SelectSql(schema_->KeyAfterSql(mask), "?" + std::to_string(parts + 1));
+    });
     BindKey(stmt, row, parts);
     sqlite3_bind_int64(stmt, static_cast<int>(parts + 1), static_cast<std::int64_t>(batch_));
     FillBuffer(stmt);
@@ -273,10 +267,21 @@ std::optional<TTable::Row> TTable::QueryOne(sqlite3_stmt* stmt) {
 }
 
 void TTable::Materialize() {
+    if (followDeleted_) {
+        followDeleted_ = false;
+        batch_ = 1;
+        FetchAfter(*deletedAt_);
+        if (!ahead_.empty()) {
+            current_ = std::move(ahead_[0]);
+            aheadPos_ = 1;
+        }
+        return;
+    }
     if (!postedRowid_) {
         return;
     }
-    sqlite3_stmt* find = Cached("P", schema_->SelectSql(schema_->RowidExpression() + " = ?1", "1"));
+    sqlite3_stmt* find =
+        Cached("P", [&] { return schema_->SelectSql(schema_->RowidExpression() + " = ?1", "1"); });
     sqlite3_bind_int64(find, 1, *postedRowid_);
     postedRowid_.reset();
     current_ = QueryOne(find);
@@ -287,8 +292,9 @@ void TTable::Materialize() {
 void TTable::First() {
     RequireBrowsing();
     deletedAt_.reset();
+    followDeleted_ = false;
     batch_ = 1;
-    sqlite3_stmt* stmt = Cached("F", schema_->SelectSql("", "?1"));
+    sqlite3_stmt* stmt = Cached("F", [&] { return schema_->SelectSql("", "?1"); });
     sqlite3_bind_int64(stmt, 1, static_cast<std::int64_t>(batch_));
     FillBuffer(stmt);
     current_.reset();
@@ -320,8 +326,11 @@ void TTable::Next() {
     }
 }
 
-bool TTable::Eof() const {
+bool TTable::Eof() {
     RequireOpen();
+    if (!inserting_ && followDeleted_) {
+        Materialize();
+    }
     return !inserting_ && !current_ && !postedRowid_;
 }
 

@@ -99,7 +99,8 @@ class TTable {
 
     void First();
     void Next();
-    bool Eof() const;
+    // Not const: right after a Delete it may have to read which record became current.
+    bool Eof();
     bool Locate(const std::vector<FieldCondition>& conditions);
     // Goes on after the current record; right after a Delete, the record that became current is
     // still to be looked at, so the search starts with it.
@@ -130,7 +131,19 @@ class TTable {
     void RequireOpen() const;
     void RequireWritable() const;
     void RequireBrowsing() const;
-    sqlite3_stmt* Cached(const std::string& key, const std::string& sql);
+    // The statement cached under `key`, reset and unbound; `makeSql` writes its SQL the first
+    // time only, so that a record's work does not rebuild the text of statements it reuses.
+    template <typename MakeSql>
+    sqlite3_stmt* Cached(const std::string& key, MakeSql&& makeSql) {
+        auto found = statements_.find(key);
+        if (found == statements_.end()) {
+            found = statements_.emplace(key, Prepare(db_.get(), makeSql(), fileName_)).first;
+        }
+        sqlite3_stmt* stmt = found->second.get();
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        return stmt;
+    }
     std::vector<bool> NullMask(const std::vector<TStoredValue>& values, std::size_t parts) const;
     void BindKey(sqlite3_stmt* stmt, const Row& row, std::size_t parts) const;
     // Fetches up to `limit` rows of `stmt` (already bound) into the read-ahead buffer.
@@ -156,7 +169,25 @@ class TTable {
         bool stale = false;
     };
 
+    // How a set of conditions reads in SQL, the same for every locate of the same fields, kinds
+    // and zero-or-not numbers: the terms' SQL and where each bound value comes from.
+    struct LocatePlan {
+        enum class BindFrom { Text, NumberOfText, Number };
+        struct Term {
+            std::string sql;
+            bool pins = false;  // SQL holds the column to the one stored value it compares with
+            bool inSql = true;  // false: the reading alone can tell (through a lookup or a check)
+            bool exact = true;  // SQL selects exactly the records whose reading matches
+        };
+        std::vector<Term> terms;                              // one per condition
+        std::vector<std::pair<std::size_t, BindFrom>> binds;  // (condition, source), in order
+        bool allExact = true;  // SQL selects exactly the records whose reading matches
+        bool useLookup = false;
+    };
+
     std::vector<Condition> Normalise(const std::vector<FieldCondition>& conditions);
+    const LocatePlan& PlanFor(const std::vector<Condition>& conditions,
+                              const std::string& signature);
     bool LocateFrom(const std::vector<FieldCondition>& conditions, const Row* after);
     const Lookup& LookupFor(const std::vector<Condition>& conditions);
     void FillLookup(const Lookup& lookup);
@@ -193,7 +224,11 @@ class TTable {
     std::optional<std::int64_t> postedRowid_;
     std::optional<std::int64_t> beforeInsertRowid_;
     std::optional<Row> deletedAt_;  // the record a Delete removed, where LocateNext goes on
-    std::vector<Row> ahead_;        // read-ahead of the records after the current one, in order
+    // After a Delete the record that followed it is current, but it is read only when someone
+    // looks at it: a purge goes on with LocateNext from the deleted key, and a replacement
+    // inserts next, neither of which needs it.
+    bool followDeleted_ = false;
+    std::vector<Row> ahead_;  // read-ahead of the records after the current one, in order
     std::size_t aheadPos_ = 0;
     std::size_t batch_ = 1;
     bool exhausted_ = false;  // nothing after the last buffered record
@@ -204,7 +239,8 @@ class TTable {
     std::optional<Row> beforeInsert_;
     std::string spanLost_;  // why the open transaction was lost, when it was
     std::vector<Lookup> lookups_;
-    std::size_t lookupsMade_ = 0;    // keeps the temporary tables' names unique
+    std::unordered_map<std::string, LocatePlan> plans_;  // by the conditions' signature
+    std::size_t lookupsMade_ = 0;                        // keeps the temporary tables' names unique
     std::uint64_t rowsChanged_ = 0;  // rows of this table written, triggers' writes included
 };
 

@@ -65,16 +65,16 @@ bool TTable::Locate(const std::vector<FieldCondition>& conditions) {
 
 bool TTable::LocateNext(const std::vector<FieldCondition>& conditions) {
     RequireBrowsing();
-    Materialize();
+    // LocateFrom reads the record it starts after before it changes either of them. After a
+    // Delete it starts from the deleted key, so the record that followed need not be read.
     if (deletedAt_) {
-        const Row after = *deletedAt_;
-        return LocateFrom(conditions, &after);
+        return LocateFrom(conditions, &*deletedAt_);
     }
+    Materialize();
     if (!current_) {
         return false;
     }
-    const Row after = *current_;
-    return LocateFrom(conditions, &after);
+    return LocateFrom(conditions, &*current_);
 }
 
 std::vector<TTable::Condition> TTable::Normalise(const std::vector<FieldCondition>& conditions) {
@@ -197,7 +197,7 @@ int TTable::AddToLookups(std::int64_t rowid) {
     }
     // Read back as stored: defaults and the column's own conversions are part of the reading.
     sqlite3_stmt* find =
-        Cached("LP", schema_->SelectSql(schema_->RowidExpression() + " = ?1", "1"));
+        Cached("LP", [&] { return schema_->SelectSql(schema_->RowidExpression() + " = ?1", "1"); });
     sqlite3_bind_int64(find, 1, rowid);
     int rc = sqlite3_step(find);
     if (rc != SQLITE_ROW) {
@@ -214,9 +214,9 @@ int TTable::AddToLookups(std::int64_t rowid) {
             continue;
         }
         const std::string key = LookupKey(lookup, row);
-        sqlite3_stmt* add =
-            Cached("LA" + lookup.name, "INSERT INTO temp." + QuoteIdentifier(lookup.name) +
-                                           " (rid, k) VALUES (?1, ?2)");
+        sqlite3_stmt* add = Cached("LA" + lookup.name, [&] {
+            return "INSERT INTO temp." + QuoteIdentifier(lookup.name) + " (rid, k) VALUES (?1, ?2)";
+        });
         sqlite3_bind_int64(add, 1, rowid);
         sqlite3_bind_blob(add, 2, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
         rc = sqlite3_step(add);
@@ -237,9 +237,9 @@ int TTable::RemoveFromLookups(const Row& row) {
         if (lookup.stale) {
             continue;
         }
-        sqlite3_stmt* remove =
-            Cached("LD" + lookup.name,
-                   "DELETE FROM temp." + QuoteIdentifier(lookup.name) + " WHERE rid = ?1");
+        sqlite3_stmt* remove = Cached("LD" + lookup.name, [&] {
+            return "DELETE FROM temp." + QuoteIdentifier(lookup.name) + " WHERE rid = ?1";
+        });
         sqlite3_bind_int64(remove, 1, rowid);
         const int rc = sqlite3_step(remove);
         sqlite3_reset(remove);
@@ -250,35 +250,28 @@ int TTable::RemoveFromLookups(const Row& row) {
     return SQLITE_DONE;
 }
 
-bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* after) {
-    const std::vector<Condition> conditions = Normalise(given);
+const TTable::LocatePlan& TTable::PlanFor(const std::vector<Condition>& conditions,
+                                          const std::string& signature) {
+    if (const auto found = plans_.find(signature); found != plans_.end()) {
+        return found->second;
+    }
     const auto& columns = schema_->Columns();
-    const auto& positions = schema_->KeyPositions();
-    const std::size_t parts = positions.size();
-
-    // How each condition reads in SQL. `exact`: SQL selects exactly the records whose reading
-    // matches; otherwise what SQL selects is a superset, and each record is checked as read.
-    // `pins`: SQL holds the column to the one stored value of `after` that it compares with.
-    struct Term {
-        std::string sql;
-        bool exact = true;
-        bool pins = false;
-        bool inSql = true;
+    const std::size_t parts = schema_->KeyPositions().size();
+    using BindFrom = LocatePlan::BindFrom;
+    LocatePlan plan;
+    const auto bind = [&](std::size_t condition, BindFrom from) {
+        plan.binds.emplace_back(condition, from);
+        return "?" + std::to_string(parts + plan.binds.size());
     };
-    std::vector<Term> terms;
-    std::vector<TStoredValue> termBinds;
-    const auto bind = [&](std::vector<TStoredValue>& binds, TStoredValue value) {
-        binds.push_back(std::move(value));
-        return "?" + std::to_string(parts + binds.size());
-    };
-    bool allExact = true;
     bool needsLookup = false;
-    for (const auto& c : conditions) {
+    for (std::size_t i = 0; i < conditions.size(); ++i) {
+        const Condition& c = conditions[i];
         const std::string column = QuoteIdentifier(columns[c.column].name);
         const TAffinity affinity = columns[c.column].type.affinity;
         const bool numericAffinity = affinity == TAffinity::Integer ||
                                      affinity == TAffinity::Numeric || affinity == TAffinity::Real;
-        Term term;
+        LocatePlan::Term term;
+        bool exact = true;
         if (c.kind == Kind::Empty) {
             // Binary: a collation that ignores trailing blanks would take "  " for empty.
             term.sql = "(" + column + " IS NULL OR " + column + " = '' COLLATE BINARY)";
@@ -286,36 +279,55 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
             if (affinity == TAffinity::Text) {
                 // Every value such a column holds is a text: SQL compares exactly, letter case
                 // included whatever collation the column has.
-                term.sql =
-                    column + " = " + bind(termBinds, std::string(c.text)) + " COLLATE BINARY";
+                term.sql = column + " = " + bind(i, BindFrom::Text) + " COLLATE BINARY";
                 term.pins = true;
             } else {
                 // A number stored there reads as its text: "7" finds the 7, and "007" finds it
                 // too in SQL (NUMERIC affinity makes a number of it), which the reading refuses.
-                const std::string asText = bind(termBinds, std::string(c.text));
-                term.sql =
-                    column + " IN (" + asText + ", " + bind(termBinds, NumberReadAs(c.text)) + ")";
-                term.exact = false;
+                const std::string asText = bind(i, BindFrom::Text);
+                term.sql = column + " IN (" + asText + ", " + bind(i, BindFrom::NumberOfText) + ")";
+                exact = false;
             }
         } else if (numericAffinity) {
             // Texts kept by such a column never read as whole numbers, but for the empty one.
-            const std::string number = bind(termBinds, c.number);
+            const std::string number = bind(i, BindFrom::Number);
             term.sql = c.number == 0 ? "(" + column + " = " + number + " OR " + column +
                                            " IS NULL OR " + column + " = '' COLLATE BINARY)"
                                      : column + " = " + number;
             term.pins = c.number != 0;
         } else {
             // '05', ' 5' and '+5' in a TEXT column all read as 5: no SQL comparison says so.
-            term.exact = false;
+            exact = false;
             term.inSql = false;
             needsLookup = true;
         }
-        allExact = allExact && term.exact;
-        terms.push_back(std::move(term));
+        term.exact = exact;
+        plan.allExact = plan.allExact && exact;
+        plan.terms.push_back(std::move(term));
     }
-
-    const bool useLookup =
+    plan.useLookup =
         needsLookup && mode_ == TOpenMode::ReadWrite && !schema_->RowidExpression().empty();
+    return plans_.emplace(signature, std::move(plan)).first->second;
+}
+
+bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* after) {
+    const std::vector<Condition> conditions = Normalise(given);
+    const auto& columns = schema_->Columns();
+    const auto& positions = schema_->KeyPositions();
+    const std::size_t parts = positions.size();
+
+    // What decides the SQL: the conditions' fields and kinds, and whether a number is zero.
+    std::string signature;
+    for (const auto& c : conditions) {
+        AppendLength(signature, c.column);
+        signature += static_cast<char>('a' + static_cast<int>(c.kind));
+        signature += c.kind == Kind::EqualInteger && c.number == 0 ? '0' : '-';
+    }
+    const LocatePlan& plan = PlanFor(conditions, signature);
+    const auto& terms = plan.terms;
+    const bool useLookup = plan.useLookup;
+    bool allExact = plan.allExact;
+
     std::vector<bool> mask;
     std::size_t fixed = 0;
     if (after != nullptr) {
@@ -348,10 +360,57 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
         }
     }
 
-    std::string where = after != nullptr ? schema_->KeyAfterSql(mask, fixed) : std::string();
-    std::vector<TStoredValue> binds;
-    if (useLookup) {
-        const Lookup& lookup = LookupFor(conditions);
+    // The statement differs by where the search starts too: nowhere, or after a key of this
+    // NULL pattern with this many leading parts held by the conditions.
+    std::string statementKey = "L" + signature;
+    if (after != nullptr) {
+        statementKey += 'A';
+        AppendNumber(statementKey, static_cast<std::int64_t>(fixed));
+        statementKey += MaskKey(mask);
+    }
+    const Lookup* lookup = useLookup ? &LookupFor(conditions) : nullptr;
+    if (lookup != nullptr) {
+        statementKey += lookup->name;
+        allExact = true;
+    }
+    // Going on from a record with a lookup, the term values come first and the lookup's key
+    // after them; otherwise the key is the only value besides the starting record's.
+    const bool walkWithLookup = lookup != nullptr && after != nullptr;
+    const int firstBind = static_cast<int>(parts) + 1;
+    const int keyBind = firstBind + (walkWithLookup ? static_cast<int>(plan.binds.size()) : 0);
+    sqlite3_stmt* stmt = Cached(statementKey, [&] {
+        std::string where = after != nullptr ? schema_->KeyAfterSql(mask, fixed) : std::string();
+        if (lookup != nullptr && after == nullptr) {
+            where += (where.empty() ? "" : " AND ") + schema_->RowidExpression() +
+                     " IN (SELECT rid FROM temp." + QuoteIdentifier(lookup->name) + " WHERE k = ?" +
+                     std::to_string(keyBind) + ")";
+        } else if (lookup != nullptr) {
+            // Going on from a record: walk the table in its order and ask the lookup about each
+            // record, rather than gather every match again only to keep the first one after it
+            // (which made a scan through all the matches take a time of their count squared).
+            // The conditions SQL compares exactly may narrow the walk through an index.
+            for (const auto& term : terms) {
+                if (term.inSql && term.exact) {
+                    where += (where.empty() ? "" : " AND ") + term.sql;
+                }
+            }
+            where += (where.empty() ? "" : " AND ") + std::string("EXISTS (SELECT 1 FROM temp.") +
+                     QuoteIdentifier(lookup->name) + " WHERE rid = " + schema_->QuotedTable() +
+                     "." + schema_->RowidExpression() + " AND k = ?" + std::to_string(keyBind) +
+                     ")";
+        } else {
+            for (const auto& term : terms) {
+                if (term.inSql) {
+                    where += (where.empty() ? "" : " AND ") + term.sql;
+                }
+            }
+        }
+        return schema_->SelectSql(where, allExact ? "1" : "");
+    });
+    if (after != nullptr) {
+        BindKey(stmt, *after, parts);
+    }
+    if (lookup != nullptr) {
         std::string key;
         for (const auto& c : conditions) {
             if (c.kind == Kind::Empty) {
@@ -365,43 +424,24 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
                 AppendNumber(key, c.number);
             }
         }
-        const std::string k = bind(after == nullptr ? binds : termBinds, TBlob{std::move(key)});
-        if (after == nullptr) {
-            where += (where.empty() ? "" : " AND ") + schema_->RowidExpression() +
-                     " IN (SELECT rid FROM temp." + QuoteIdentifier(lookup.name) +
-                     " WHERE k = " + k + ")";
-        } else {
-            // Going on from a record: walk the table in its order and ask the lookup about each
-            // record, rather than gather every match again only to keep the first one after it
-            // (which made a scan through all the matches take a time of their count squared).
-            // The conditions SQL compares exactly may narrow the walk through an index.
-            for (const auto& term : terms) {
-                if (term.inSql && term.exact) {
-                    where += " AND " + term.sql;
-                }
-            }
-            where += " AND EXISTS (SELECT 1 FROM temp." + QuoteIdentifier(lookup.name) +
-                     " WHERE rid = " + schema_->QuotedTable() + "." + schema_->RowidExpression() +
-                     " AND k = " + k + ")";
-            binds = std::move(termBinds);
-        }
-        allExact = true;
-    } else {
-        for (const auto& term : terms) {
-            if (term.inSql) {
-                where += (where.empty() ? "" : " AND ") + term.sql;
-            }
-        }
-        binds = std::move(termBinds);
+        sqlite3_bind_blob(stmt, keyBind, key.data(), static_cast<int>(key.size()),
+                          SQLITE_TRANSIENT);
     }
-
-    const std::string sql = schema_->SelectSql(where, allExact ? "1" : "");
-    sqlite3_stmt* stmt = Cached("L" + sql, sql);
-    if (after != nullptr) {
-        BindKey(stmt, *after, parts);
-    }
-    for (std::size_t i = 0; i < binds.size(); ++i) {
-        BindValue(stmt, static_cast<int>(parts + i + 1), binds[i]);
+    if (lookup == nullptr || walkWithLookup) {
+        int index = firstBind;
+        for (const auto& [condition, from] : plan.binds) {
+            const Condition& c = conditions[condition];
+            if (from == LocatePlan::BindFrom::Text) {
+                // The caller's conditions outlive the search.
+                sqlite3_bind_text(stmt, index, c.text.data(), static_cast<int>(c.text.size()),
+                                  SQLITE_STATIC);
+            } else if (from == LocatePlan::BindFrom::NumberOfText) {
+                BindValue(stmt, index, NumberReadAs(c.text));
+            } else {
+                sqlite3_bind_int64(stmt, index, c.number);
+            }
+            ++index;
+        }
     }
 
     const auto readsAsAsked = [&](const Row& row) {
@@ -445,6 +485,7 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
     current_ = std::move(found);
     postedRowid_.reset();
     deletedAt_.reset();
+    followDeleted_ = false;
     ahead_.clear();
     aheadPos_ = 0;
     exhausted_ = false;

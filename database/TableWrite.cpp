@@ -16,14 +16,15 @@ std::string MaskKey(const std::vector<bool>& mask) {
 }
 
 void TTable::BeginRecord() {
-    const int rc = sqlite3_step(Cached("S", "SAVEPOINT quorvane_record"));
+    const int rc =
+        sqlite3_step(Cached("S", [] { return std::string("SAVEPOINT quorvane_record"); }));
     if (rc != SQLITE_DONE) {
         ThrowSqliteError(db_.get(), rc, fileName_);
     }
 }
 
 void TTable::EndRecord() {
-    const int rc = sqlite3_step(Cached("R", "RELEASE quorvane_record"));
+    const int rc = sqlite3_step(Cached("R", [] { return std::string("RELEASE quorvane_record"); }));
     if (rc != SQLITE_DONE) {
         FailRecord(rc);
     }
@@ -53,7 +54,9 @@ void TTable::FailRecord(int rc) {
 void TTable::Insert() {
     RequireWritable();
     if (!inserting_) {
-        beforeInsert_ = current_;
+        // Nothing reads the current record while inserting: it waits aside, whole, for Cancel.
+        beforeInsert_ = std::move(current_);
+        current_.reset();
         beforeInsertRowid_ = postedRowid_;
     }
     inserting_ = true;
@@ -78,10 +81,12 @@ void TTable::Post() {
     if (!inserting_) {
         throw EDBEngineError("La table " + fileName_ + " n'est pas en mode insertion");
     }
-    sqlite3_stmt* insert = Cached("I" + MaskKey(assigned_), schema_->InsertSql(assigned_));
+    sqlite3_stmt* insert =
+        Cached("I" + MaskKey(assigned_), [&] { return schema_->InsertSql(assigned_); });
     for (std::size_t i = 0; i < newValues_.size(); ++i) {
         if (assigned_[i]) {
-            BindValue(insert, static_cast<int>(i + 1), newValues_[i]);
+            // The new record's values stay as they are until the statement has run.
+            BindValueInPlace(insert, static_cast<int>(i + 1), newValues_[i]);
         }
     }
     BeginRecord();
@@ -102,6 +107,7 @@ void TTable::Post() {
     inserting_ = false;
     beforeInsert_.reset();
     deletedAt_.reset();
+    followDeleted_ = false;
     ahead_.clear();
     aheadPos_ = 0;
     exhausted_ = false;
@@ -114,8 +120,9 @@ void TTable::Post() {
         Row key{newValues_};
         const std::size_t parts = schema_->KeyPositions().size();
         const auto mask = NullMask(key.values, parts);
-        sqlite3_stmt* find =
-            Cached("K" + MaskKey(mask), schema_->SelectSql(schema_->KeyEqualsSql(mask), "1"));
+        sqlite3_stmt* find = Cached("K" + MaskKey(mask), [&] {
+            return schema_->SelectSql(schema_->KeyEqualsSql(mask), "1");
+        });
         BindKey(find, key, parts);
         current_ = QueryOne(find);
     }
@@ -130,8 +137,9 @@ void TTable::Delete() {
     }
     const std::size_t parts = schema_->KeyPositions().size();
     const auto mask = NullMask(current_->values, parts);
-    sqlite3_stmt* remove = Cached("D" + MaskKey(mask), "DELETE FROM " + schema_->QuotedTable() +
-                                                           " WHERE " + schema_->KeyEqualsSql(mask));
+    sqlite3_stmt* remove = Cached("D" + MaskKey(mask), [&] {
+        return "DELETE FROM " + schema_->QuotedTable() + " WHERE " + schema_->KeyEqualsSql(mask);
+    });
     BindKey(remove, *current_, parts);
     BeginRecord();
     const std::uint64_t changesBefore = rowsChanged_;
@@ -146,15 +154,12 @@ void TTable::Delete() {
     }
     EndRecord();
 
-    Row removed = std::move(*current_);
+    deletedAt_ = std::move(current_);
     current_.reset();
+    ahead_.clear();
+    aheadPos_ = 0;
     batch_ = 1;
-    FetchAfter(removed);
-    if (!ahead_.empty()) {
-        current_ = std::move(ahead_[0]);
-        aheadPos_ = 1;
-    }
-    deletedAt_ = std::move(removed);
+    followDeleted_ = true;
 }
 
 std::int64_t TTable::RecNo() {
@@ -186,11 +191,11 @@ std::int64_t TTable::RecNo() {
     }
     sqlite3_stmt* count = nullptr;
     if (row == nullptr) {
-        count = Cached("C", schema_->CountSql(""));
+        count = Cached("C", [&] { return schema_->CountSql(""); });
     } else {
         const auto mask = NullMask(row->values, parts);
         count = Cached("B" + std::to_string(parts) + MaskKey(mask),
-                       schema_->CountSql(schema_->KeyBeforeSql(mask, parts)));
+                       [&] { return schema_->CountSql(schema_->KeyBeforeSql(mask, parts)); });
         BindKey(count, *row, parts);
     }
     const int rc = sqlite3_step(count);

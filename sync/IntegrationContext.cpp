@@ -53,9 +53,15 @@ bool CollectLines(const TNativeXmlOMB& xml, TXMLNodeListOMB& lines) {
 
 bool InsertLine(IntegrationContext& context, TTable& table, const TXMLNodeOMB& ligne,
                 const std::string& prefix) {
+    LineFields fields;
+    return InsertLine(context, table, ligne, prefix, fields);
+}
+
+bool InsertLine(IntegrationContext& context, TTable& table, const TXMLNodeOMB& ligne,
+                const std::string& prefix, LineFields& fields) {
     try {
         table.Insert();
-        LigneToRecord(table, ligne);
+        LigneToRecord(table, ligne, fields);
         table.Post();
         return true;
     } catch (const EDBStorageError&) {

@@ -33,6 +33,7 @@ std::int64_t RecordNumberForMessage(TTable& table) noexcept;
 namespace quorvane {
 
 class TXMLNodeOMB;
+class LineFields;
 
 class TNativeXmlOMB;
 class TXMLNodeListOMB;
@@ -46,6 +47,9 @@ bool CollectLines(const TNativeXmlOMB& xml, TXMLNodeListOMB& lines);
 // Inserts the line as a new record; false when it was refused.
 bool InsertLine(IntegrationContext& context, TTable& table, const TXMLNodeOMB& ligne,
                 const std::string& prefix);
+// The same for one of many lines of a file, the fields' names looked up once for all of them.
+bool InsertLine(IntegrationContext& context, TTable& table, const TXMLNodeOMB& ligne,
+                const std::string& prefix, LineFields& fields);
 // Deletes the current record (the next one becomes current); false when it was refused.
 bool DeleteCurrent(IntegrationContext& context, TTable& table, const std::string& prefix);
 

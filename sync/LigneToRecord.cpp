@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <string>
 
 #include "database/DbError.h"
 #include "database/Table.h"
@@ -47,7 +48,7 @@ bool IsNumberSyntax(const std::string& s) {
 
 }  // namespace
 
-bool TextToCurrency(const std::string& text, std::int64_t& value) {
+bool TextToCurrency(std::string_view text, std::int64_t& value) {
     value = 0;
     std::size_t first = 0;
     std::size_t last = text.size();
@@ -90,19 +91,36 @@ bool TextToCurrency(const std::string& text, std::int64_t& value) {
     return true;
 }
 
+TXMLAttributeName& LineFields::For(std::size_t index, const std::string& fieldName) {
+    if (index >= names_.size()) {
+        names_.reserve(index + 1);
+        while (names_.size() <= index) {
+            names_.emplace_back(std::string());
+        }
+    }
+    if (names_[index].Name() != fieldName) {
+        names_[index] = TXMLAttributeName(fieldName);
+    }
+    return names_[index];
+}
+
 void LigneToRecord(TTable& table, const TXMLNodeOMB& ligne) {
+    LineFields names;
+    LigneToRecord(table, ligne, names);
+}
+
+void LigneToRecord(TTable& table, const TXMLNodeOMB& ligne, LineFields& names) {
     for (std::size_t i = 0; i < table.FieldCount(); ++i) {
         TField& field = table.Fields(i);
-        const int index = ligne.IndexOfAttribute(field.FieldName());
-        if (index < 0) {
+        std::string_view text;
+        if (!ligne.FindAttribute(names.For(i, field.FieldName()), text)) {
             continue;
         }
-        const std::string text = ligne.AttributeText(index);
         const TFieldType type = field.DataType();
         if (type == TFieldType::Float || type == TFieldType::Money) {
             std::int64_t money = 0;
             if (!TextToCurrency(text, money)) {
-                throw EDBEngineError("La valeur '" + text +
+                throw EDBEngineError("La valeur '" + std::string(text) +
                                      "' n'est pas un montant valide pour le champ " +
                                      field.FieldName());
             }

@@ -1,6 +1,7 @@
 #include "sync/MessagesDocuments.h"
 
 #include "database/Table.h"
+#include "sync/LigneToRecord.h"
 #include "xml/Tnativexml.h"
 
 namespace quorvane {
@@ -43,8 +44,9 @@ bool InsertLines(IntegrationContext& context, const TNativeXmlOMB& xml, TableSpa
     TTable& table = span.Open();
     const Categorie categorie = CategoryOf(kind);
     context.Display.SetProgressMax(categorie, lines.Count());
+    LineFields fields;
     for (int i = 0; i < lines.Count(); ++i) {
-        InsertLine(context, table, *lines.Item(i), prefix);
+        InsertLine(context, table, *lines.Item(i), prefix, fields);
         context.Display.StepProgress(categorie);
         context.Display.ProcessMessagesAfterLine();
     }

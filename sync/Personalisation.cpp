@@ -2,6 +2,7 @@
 
 #include "config/base/TextConversion.h"
 #include "database/Table.h"
+#include "sync/LigneToRecord.h"
 #include "xml/Tnativexml.h"
 
 namespace quorvane {
@@ -23,17 +24,17 @@ bool PersoUpdateRecords(IntegrationContext& context, TableSpan& span, const TNat
     }
     TTable& table = span.Open();
     context.Display.SetProgressMax(Categorie::Personnalisation, lines.Count());
+    LineFields fields;
 
     for (int i = 0; i < lines.Count(); ++i) {
         const TXMLNodeOMB& line = *lines.Item(i);
         std::int64_t groupe = -1;
-        if (line.IndexOfAttribute("Groupe") >= 0) {
-            const std::string text = line.ReadAttribute("Groupe", "");
+        if (std::string_view text; line.FindAttribute("Groupe", text)) {
             const auto value = TryStrToInt(text);
             if (!value) {
                 // One bad line must not cost the store the rest of the file.
                 context.Erreur(kPrefix + "La ligne " + std::to_string(i + 1) +
-                               " est ignorée : la valeur '" + text +
+                               " est ignorée : la valeur '" + std::string(text) +
                                "' de l'attribut Groupe n'est pas un nombre entier.");
                 context.Display.StepProgress(Categorie::Personnalisation);
                 context.Display.ProcessMessagesAfterLine();
@@ -51,7 +52,7 @@ bool PersoUpdateRecords(IntegrationContext& context, TableSpan& span, const TNat
         if (table.Locate(generalRecord)) {
             DeleteCurrent(context, table, kDeletePrefix);
         }
-        InsertLine(context, table, line, kInsertPrefix);
+        InsertLine(context, table, line, kInsertPrefix, fields);
         context.Display.StepProgress(Categorie::Personnalisation);
         context.Display.ProcessMessagesAfterLine();
     }

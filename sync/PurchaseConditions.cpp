@@ -111,7 +111,7 @@ bool PurchaseConditions::RAInsertRecords(const TNativeXmlOMB& xml, TableSpan& sp
         return true;
     }
     for (const TXMLNodeOMB* line : group->second) {
-        InsertLine(context_, table, *line, kInsertPrefix);
+        InsertLine(context_, table, *line, kInsertPrefix, lineFields_);
         context_.Display.StepProgress(Categorie::RemiseAchat);
         context_.Display.ProcessMessagesAfterLine();
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sync/IntegrationContext.h"
+#include "sync/LigneToRecord.h"
 
 namespace quorvane {
 
@@ -42,6 +43,7 @@ class PurchaseConditions {
     bool hasLignes_ = false;
     std::unique_ptr<TXMLNodeListOMB> lines_;
     std::unordered_map<std::string, std::vector<const TXMLNodeOMB*>> linesBySupplier_;
+    LineFields lineFields_;  // for every supplier's lines: one file, one table
 };
 
 }  // namespace quorvane

@@ -76,6 +76,25 @@ bool TXMLNodeOMB::FindValue(const XmlTree& tree, std::string_view name,
     return false;
 }
 
+bool TXMLNodeOMB::FindAttribute(TXMLAttributeName& name, std::string_view& value) const {
+    const CompactDocument& doc = Checked().document;
+    if (name.tree_.owner_before(alive_) || alive_.owner_before(name.tree_)) {
+        name.tree_ = alive_;
+        name.id_ = doc.FindName(name.name_);
+    }
+    if (name.id_ == CompactDocument::kNoName) {
+        return false;
+    }
+    auto attributes = doc.Attributes(node_);
+    while (attributes.Next()) {
+        if (attributes.Name() == name.id_) {
+            value = attributes.Value();
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string TXMLNodeOMB::NodeName() const {
     const XmlTree& tree = Checked();
     if (node_ == kDocumentNode) {

@@ -24,6 +24,23 @@ class TXMLNodeListOMB;
 // One loaded (or fresh) tree and the document object it belongs to.
 struct XmlTree;
 
+// An attribute name looked up once in a tree, for reading it on many nodes of that tree (the
+// lines of a file) without looking the name up each time. Used on a node of another tree, it is
+// looked up again there: it can only be slower, never wrong.
+class TXMLAttributeName {
+  public:
+    explicit TXMLAttributeName(std::string name) : name_(std::move(name)) {}
+    const std::string& Name() const noexcept { return name_; }
+
+  private:
+    friend class TXMLNodeOMB;
+    std::string name_;
+    // The tree of the last look-up. Held weakly: while it is held, no other tree can take the
+    // same identity, so a match is the same tree.
+    std::weak_ptr<XmlTree> tree_;
+    std::uint32_t id_ = 0;
+};
+
 class TXMLNodeOMB {
     // Only the document and other handles can name the key, so only they make live handles.
     struct Key {
@@ -60,6 +77,13 @@ class TXMLNodeOMB {
     int AttributeCount() const;
     // Value of the named attribute; def when absent (an empty value stays empty).
     std::string ReadAttribute(std::string_view name, const std::string& def) const;
+    // The value of the first attribute of that name, found in one walk and not copied; the view
+    // lasts as long as the document's tree. False when the node has no such attribute.
+    bool FindAttribute(std::string_view name, std::string_view& value) const {
+        return FindValue(Checked(), name, value);
+    }
+    // Same, for a name looked up once for many nodes.
+    bool FindAttribute(TXMLAttributeName& name, std::string_view& value) const;
     // The named attribute as a whole number; def when absent or not a whole number.
     std::int32_t ReadAttributeInteger(std::string_view name, std::int32_t def) const;
     // Calls visit(name, value) for every attribute in document order. The views last only for

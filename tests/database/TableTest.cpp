@@ -303,6 +303,54 @@ TEST_F(TableTest, DeletingDuringAScanVisitsEveryRecordOnce) {
     EXPECT_EQ(One(db.get(), "SELECT count(*), sum(N % 2) FROM Nombres"), "750|750");
 }
 
+// After a Delete the following record is current, whatever is done next: looked at, moved
+// from, searched past, or put aside by an insertion that is cancelled.
+TEST_F(TableTest, TheRecordAfterADeletedOneIsCurrentWhateverComesNext) {
+    {
+        const Db db = OpenDirect(File("Nombres.DB"));
+        testing::Exec(db.get(),
+                      "CREATE TABLE Nombres (N INTEGER PRIMARY KEY, Nom TEXT);"
+                      "INSERT INTO Nombres VALUES (1, 'un'), (2, 'deux'), (3, 'trois'), "
+                      "(4, 'quatre'), (5, 'cinq'), (6, 'six');");
+    }
+    TTable table("OmbrelinAdministration", "Nombres.DB");
+    table.Open();
+    const auto number = [](std::int64_t n) {
+        return std::vector<FieldCondition>{FieldCondition::Equal("N", n)};
+    };
+    ASSERT_TRUE(table.Locate(number(2)));
+    table.Delete();
+    table.Insert();
+    table.FieldByName("N").SetAsString("10");
+    table.Cancel();
+    EXPECT_FALSE(table.Eof());
+    EXPECT_EQ(table.FieldByName("Nom").AsString(), "trois");
+    EXPECT_EQ(table.RecNo(), 2);
+
+    table.Delete();  // 3
+    EXPECT_FALSE(table.LocateNext(number(3)));
+    EXPECT_EQ(table.FieldByName("N").AsInteger(), 4);
+    table.Next();
+    EXPECT_EQ(table.FieldByName("Nom").AsString(), "cinq");
+
+    table.Delete();  // 5
+    ASSERT_TRUE(table.LocateNext(number(6)));
+    table.Delete();  // 6, the last one
+    EXPECT_TRUE(table.Eof());
+    EXPECT_EQ(table.RecNo(), 0);
+
+    ASSERT_TRUE(table.Locate(number(4)));
+    table.Delete();
+    Add(table, {{"N", "10"}, {"Nom", "dix"}});
+    EXPECT_EQ(table.FieldByName("Nom").AsString(), "dix");
+    table.Next();
+    EXPECT_TRUE(table.Eof());
+    table.Close();
+    const Db db = OpenDirect(File("Nombres.DB"));
+    EXPECT_EQ(One(db.get(), "SELECT group_concat(N) FROM (SELECT N FROM Nombres ORDER BY N)"),
+              "1,10");
+}
+
 TEST_F(TableTest, KeysWithNullPartsKeepAWellDefinedOrder) {
     {
         const Db db = OpenDirect(File("Paires.DB"));

@@ -10,6 +10,7 @@
 
 namespace fs = std::filesystem;
 using quorvane::TNativeXmlOMB;
+using quorvane::TXMLAttributeName;
 using quorvane::TXMLNodeListOMB;
 using quorvane::TXMLNodeOMB;
 using quorvane::XmlLoadError;
@@ -220,6 +221,49 @@ TEST_F(TXMLNodeAttributes, ForEachAttributeVisitsAllInOrder) {
         {"Code", "A2"},   {"Titre", ""},    {"Ordre", "1.5"},
         {"Mot", "douze"}, {"Espace", " 7"}, {"Signe", "+8"}};
     EXPECT_EQ(seen, expected);
+}
+
+// A name looked up once reads as the name itself would, on every node of the tree, and is looked
+// up again for a node of another tree or of the tree a reload made: there, the same name has
+// another id and the old one belongs to another attribute.
+TEST_F(TXMLNodeAttributes, NamesLookedUpOnceReadAsTheNameOnAnyTree) {
+    TXMLAttributeName titre("Titre");
+    TXMLAttributeName mot("Mot");
+    TXMLAttributeName lower("titre");
+    TXMLAttributeName absent("Absent");
+    std::string_view value = "?";
+    ASSERT_TRUE(lines_.Item(0)->FindAttribute(titre, value));
+    EXPECT_EQ(value, "Premier");
+    ASSERT_TRUE(lines_.Item(1)->FindAttribute(titre, value));
+    EXPECT_EQ(value, "");  // present and empty
+    EXPECT_FALSE(lines_.Item(0)->FindAttribute(mot, value));
+    ASSERT_TRUE(lines_.Item(1)->FindAttribute(mot, value));
+    EXPECT_EQ(value, "douze");
+    EXPECT_FALSE(lines_.Item(1)->FindAttribute(lower, value));
+    EXPECT_FALSE(lines_.Item(1)->FindAttribute(absent, value));
+
+    const std::string other =
+        "<Messages><Lignes><Ligne Absent=\"ici\" Mot=\"un\" Titre=\"Autre\"/></Lignes></Messages>";
+    TNativeXmlOMB second("Messages");
+    second.LoadFromMemory(other, "autre");
+    TXMLNodeListOMB otherLines;
+    second.Root().FindChild("Lignes")->ChildrenByName("Ligne", otherLines);
+    ASSERT_EQ(otherLines.Count(), 1);
+    for (TXMLAttributeName* name : {&titre, &mot, &absent}) {
+        ASSERT_TRUE(otherLines.Item(0)->FindAttribute(*name, value));
+        EXPECT_EQ(value, otherLines.Item(0)->ReadAttribute(name->Name(), "?"));
+    }
+    // Back on the first tree, then on the tree that replaces it.
+    ASSERT_TRUE(lines_.Item(0)->FindAttribute(titre, value));
+    EXPECT_EQ(value, "Premier");
+    xml_.LoadFromMemory(other, "rechargé");
+    TXMLNodeListOMB reloaded;
+    xml_.Root().FindChild("Lignes")->ChildrenByName("Ligne", reloaded);
+    ASSERT_TRUE(reloaded.Item(0)->FindAttribute(titre, value));
+    EXPECT_EQ(value, "Autre");
+    ASSERT_TRUE(reloaded.Item(0)->FindAttribute(absent, value));
+    EXPECT_EQ(value, "ici");
+    EXPECT_THROW(lines_.Item(0)->FindAttribute(titre, value), std::logic_error);
 }
 
 TEST(TXMLNodeChildren, ChildrenByNameSkipsOtherNodesAndKeepsExistingHandles) {
