@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "ftp/FtpServerFixture.h"
+#include "support/FtpServers.h"
 #include "sync/AsciiLineEnds.h"
 #include "sync/FtpClient.h"
 
@@ -20,9 +20,9 @@ namespace quorvane {
 namespace {
 
 using namespace std::chrono_literals;
-using test::FtpServerOptions;
-using test::FtpTestServer;
-using test::TempDir;
+using testing::FtpServerOptions;
+using testing::FtpTestServer;
+using testing::TempDir;
 
 void Configure(FtpClient& client, const FtpTestServer& server) {
     client.SetHost("127.0.0.1");

@@ -11,18 +11,18 @@
 #include <optional>
 #include <string>
 
-#include "ftp/FtpServerFixture.h"
+#include "support/FtpServers.h"
 #include "sync/FtpClient.h"
 
 namespace quorvane {
 namespace {
 
 using namespace std::chrono_literals;
-using test::FtpServerOptions;
-using test::FtpTestServer;
-using test::SftpTestServer;
-using test::TempDir;
-using test::TestCertificate;
+using testing::FtpServerOptions;
+using testing::FtpTestServer;
+using testing::SftpTestServer;
+using testing::TempDir;
+using testing::TestCertificate;
 
 std::string ReadAll(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -6,7 +6,8 @@
 #include <QTimer>
 
 #include "GuiTestSupport.h"
-#include "TestSupport.h"
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 #include "sync/TFicheQuorvaneClientAuto.h"
 
 using namespace quorvane;
@@ -19,7 +20,7 @@ class SyncWindowTest : public ::testing::Test {
   protected:
     void SetUp() override { quorvane::testing::Application(); }
     TempDir dir;
-    ProgramPaths paths = ProgramPaths::ForFolder(dir.path().string());
+    ProgramPaths paths = ProgramPaths::ForFolder(dir.Path().string());
 };
 
 TEST_F(SyncWindowTest, ControlsStandWhereTheFormPutsThem) {

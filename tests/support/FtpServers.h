@@ -17,44 +17,17 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/TempDir.h"
+
 extern char** environ;
 
-namespace quorvane::test {
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        std::random_device random;
-        const auto base = std::filesystem::temp_directory_path();
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            auto candidate = base / ("quorvane-test-" + std::to_string(::getpid()) + "-" +
-                                     std::to_string(random()));
-            if (std::filesystem::create_directory(candidate)) {
-                path_ = candidate;
-                return;
-            }
-        }
-        throw std::runtime_error("cannot create a temporary folder");
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& Path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
+namespace quorvane::testing {
 
 struct FtpServerOptions {
     std::string user = "user";
@@ -356,4 +329,4 @@ class SftpTestServer {
     std::string knownHostsLine_;
 };
 
-}  // namespace quorvane::test
+}  // namespace quorvane::testing

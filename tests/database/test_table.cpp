@@ -6,17 +6,18 @@
 #include <vector>
 
 #include "database/DbError.h"
-#include "database/DbTestSupport.h"
 #include "database/Session.h"
 #include "database/Table.h"
+#include "support/SqliteDirect.h"
+#include "support/TempDir.h"
 
 namespace quorvane {
 namespace {
 
-using testing::Db;
 using testing::One;
-using testing::OpenDirect;
+using testing::OpenSqlite;
 using testing::Rows;
+using testing::SqliteHandle;
 
 std::string ErrorOf(const std::function<void()>& action) {
     try {
@@ -31,7 +32,7 @@ class TableTest : public ::testing::Test {
   protected:
     void SetUp() override {
         Session().Reset();
-        Session().AddStandardAlias("OmbrelinAdministration", dir.Str(), "");
+        Session().AddStandardAlias("OmbrelinAdministration", dir.Path().string(), "");
     }
     void TearDown() override { Session().Reset(); }
     std::filesystem::path File(const std::string& name) const { return dir.Path() / name; }
@@ -50,11 +51,12 @@ class TableTest : public ::testing::Test {
 
 TEST_F(TableTest, ExistsOpensAndNamesItsDirectoryWithoutCreatingFiles) {
     TTable table("OmbrelinAdministration", "REMISES.DB");
-    EXPECT_EQ(table.DatabaseDirectory(), dir.Str());
+    EXPECT_EQ(table.DatabaseDirectory(), dir.Path().string());
     EXPECT_FALSE(table.Exists());
-    EXPECT_EQ(ErrorOf([&] { table.Open(); }), "La table REMISES.DB n'existe pas dans " + dir.Str());
+    EXPECT_EQ(ErrorOf([&] { table.Open(); }),
+              "La table REMISES.DB n'existe pas dans " + dir.Path().string());
     EXPECT_FALSE(std::filesystem::exists(File("REMISES.DB")));
-    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    testing::CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     EXPECT_TRUE(table.Exists());
     EXPECT_FALSE(TTable("OmbrelinAdministration", "remises.db").Exists());
     table.Open();
@@ -75,14 +77,14 @@ TEST_F(TableTest, AFileThatIsNoTableOrHasNoSuchTableIsRefusedAtOpen) {
     EXPECT_EQ(ErrorOf([&] { table.Open(); }),
               "Le fichier de la table REMISES.DB est endommagé ou n'est pas une table SQLite");
     EXPECT_FALSE(table.Active());
-    testing::CreateTable(File("Perso.DB"), "REMISES.sql");
+    testing::CreateTableFromData(File("Perso.DB"), "REMISES.sql");
     TTable perso("OmbrelinAdministration", "Perso.DB");
     EXPECT_EQ(ErrorOf([&] { perso.Open(TOpenMode::ReadOnly); }),
               "La table Perso n'existe pas dans le fichier Perso.DB");
 }
 
 TEST_F(TableTest, FieldsCarryTheirKindsAndAreFoundByExactName) {
-    testing::CreateTable(File("AllKinds.DB"), "AllKinds.sql");
+    testing::CreateTableFromData(File("AllKinds.DB"), "AllKinds.sql");
     TTable table("OmbrelinAdministration", "AllKinds.DB");
     table.Open();
     const std::vector<TFieldType> expected = {
@@ -100,7 +102,7 @@ TEST_F(TableTest, FieldsCarryTheirKindsAndAreFoundByExactName) {
 }
 
 TEST_F(TableTest, AssignedValuesAreStoredInTheirKinds) {
-    testing::CreateTable(File("AllKinds.DB"), "AllKinds.sql");
+    testing::CreateTableFromData(File("AllKinds.DB"), "AllKinds.sql");
     {
         TTable table("OmbrelinAdministration", "AllKinds.DB");
         table.Open();
@@ -125,7 +127,7 @@ TEST_F(TableTest, AssignedValuesAreStoredInTheirKinds) {
         EXPECT_EQ(table.FieldByName("Prix").AsString(), "1234.56");
         table.Close();
     }
-    const Db db = OpenDirect(File("AllKinds.DB"));
+    const SqliteHandle db = OpenSqlite(File("AllKinds.DB"));
     EXPECT_EQ(Rows(db.get(),
                    "SELECT Nom, Court, typeof(Court), Grand, Reel, Quantite, typeof(Quantite), "
                    "Actif, Jour, Heure, Moment, Note, typeof(Note), typeof(Prix) FROM AllKinds "
@@ -138,7 +140,7 @@ TEST_F(TableTest, AssignedValuesAreStoredInTheirKinds) {
 }
 
 TEST_F(TableTest, ARefusedConversionNamesValueAndFieldAndLeavesTheRecordUnstored) {
-    testing::CreateTable(File("AllKinds.DB"), "AllKinds.sql");
+    testing::CreateTableFromData(File("AllKinds.DB"), "AllKinds.sql");
     TTable table("OmbrelinAdministration", "AllKinds.DB");
     table.Open();
     table.Insert();
@@ -150,12 +152,12 @@ TEST_F(TableTest, ARefusedConversionNamesValueAndFieldAndLeavesTheRecordUnstored
     EXPECT_EQ(ErrorOf([&] { table.FieldByName("Nom").SetAsString("x"); }),
               "La table AllKinds.DB n'est pas en mode insertion");
     table.Close();
-    const Db db = OpenDirect(File("AllKinds.DB"));
+    const SqliteHandle db = OpenSqlite(File("AllKinds.DB"));
     EXPECT_EQ(One(db.get(), "SELECT count(*) FROM AllKinds"), "0");
 }
 
 TEST_F(TableTest, KeyViolationIsRefusedAloneAndTheRestOfTheSpanCommits) {
-    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    testing::CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     TTable table("OmbrelinAdministration", "REMISES.DB");
     table.Open();
     Add(table, {{"Fournisseur", "B"}, {"Type", "2"}});
@@ -174,13 +176,13 @@ TEST_F(TableTest, KeyViolationIsRefusedAloneAndTheRestOfTheSpanCommits) {
     Add(table, {{"Fournisseur", "A"}, {"Type", "2"}});
     EXPECT_EQ(table.RecNo(), 1);
     table.Close();
-    const Db db = OpenDirect(File("REMISES.DB"));
+    const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
     EXPECT_EQ(Rows(db.get(), "SELECT Fournisseur FROM REMISES ORDER BY rowid"),
               (std::vector<std::string>{"B", "D", "A"}));
 }
 
 TEST_F(TableTest, APostedRecordBecomesCurrentAsTheTableStoredIt) {
-    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    testing::CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     TTable table("OmbrelinAdministration", "REMISES.DB");
     table.Open();
     Add(table, {{"Fournisseur", "K"}, {"Type", "2"}, {"Famille", "a"}});
@@ -205,10 +207,10 @@ TEST_F(TableTest, APostedRecordBecomesCurrentAsTheTableStoredIt) {
 
 TEST_F(TableTest, DeclaredReplaceOnConflictStillRefusesTheDuplicate) {
     {
-        const Db db = OpenDirect(File("Codes.DB"));
-        testing::Exec(db.get(),
-                      "CREATE TABLE Codes (Code TEXT PRIMARY KEY ON CONFLICT REPLACE, Nom TEXT);"
-                      "INSERT INTO Codes VALUES ('A', 'premier');");
+        const SqliteHandle db = OpenSqlite(File("Codes.DB"));
+        testing::ExecSql(db.get(),
+                         "CREATE TABLE Codes (Code TEXT PRIMARY KEY ON CONFLICT REPLACE, Nom TEXT);"
+                         "INSERT INTO Codes VALUES ('A', 'premier');");
     }
     TTable table("OmbrelinAdministration", "Codes.DB");
     table.Open();
@@ -217,12 +219,12 @@ TEST_F(TableTest, DeclaredReplaceOnConflictStillRefusesTheDuplicate) {
     table.FieldByName("Nom").SetAsString("second");
     EXPECT_EQ(ErrorOf([&] { table.Post(); }), "Violation de clé");
     table.Close();
-    const Db db = OpenDirect(File("Codes.DB"));
+    const SqliteHandle db = OpenSqlite(File("Codes.DB"));
     EXPECT_EQ(One(db.get(), "SELECT Nom FROM Codes"), "premier");
 }
 
 TEST_F(TableTest, CheckAndTriggerRefusalsNameTheirCause) {
-    testing::CreateTable(File("Message.DB"), "Message.sql");
+    testing::CreateTableFromData(File("Message.DB"), "Message.sql");
     TTable table("OmbrelinAdministration", "Message.DB");
     table.Open();
     Add(table, {{"Externe", "5"}, {"Titre", "bienvenue"}});
@@ -240,22 +242,22 @@ TEST_F(TableTest, CheckAndTriggerRefusalsNameTheirCause) {
     Add(table, {{"Externe", "1"}, {"Titre", "magasin"}});
     EXPECT_EQ(table.RecNo(), 2);
     table.Close();
-    const Db db = OpenDirect(File("Message.DB"));
+    const SqliteHandle db = OpenSqlite(File("Message.DB"));
     EXPECT_EQ(Rows(db.get(), "SELECT Numero, Titre FROM Message ORDER BY Numero"),
               (std::vector<std::string>{"1|bienvenue", "2|magasin"}));
 }
 
 TEST_F(TableTest, ScanFollowsTableOrderAndRecordNumbers) {
-    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
-    testing::CreateTable(File("Perso.DB"), "Perso.sql");
+    testing::CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
+    testing::CreateTableFromData(File("Perso.DB"), "Perso.sql");
     {
-        const Db db = OpenDirect(File("REMISES.DB"));
-        testing::Exec(db.get(),
-                      "INSERT INTO REMISES (Fournisseur, Type) VALUES ('M', 2), ('C', 1), "
-                      "('C', 2), ('Z', 2), ('A', 9);");
-        const Db perso = OpenDirect(File("Perso.DB"));
-        testing::Exec(perso.get(),
-                      "INSERT INTO Perso (Groupe, Modele) VALUES (3, 'z'), (1, 'a'), (2, 'm');");
+        const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
+        testing::ExecSql(db.get(),
+                         "INSERT INTO REMISES (Fournisseur, Type) VALUES ('M', 2), ('C', 1), "
+                         "('C', 2), ('Z', 2), ('A', 9);");
+        const SqliteHandle perso = OpenSqlite(File("Perso.DB"));
+        testing::ExecSql(perso.get(),
+                         "INSERT INTO Perso (Groupe, Modele) VALUES (3, 'z'), (1, 'a'), (2, 'm');");
     }
     for (const auto& [file, field, expected] :
          std::vector<std::tuple<std::string, std::string, std::string>>{
@@ -276,11 +278,11 @@ TEST_F(TableTest, ScanFollowsTableOrderAndRecordNumbers) {
 
 TEST_F(TableTest, DeletingDuringAScanVisitsEveryRecordOnce) {
     {
-        const Db db = OpenDirect(File("Nombres.DB"));
-        testing::Exec(db.get(),
-                      "CREATE TABLE Nombres (N INTEGER PRIMARY KEY, Pair LOGICAL);"
-                      "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
-                      "WHERE n < 1500) INSERT INTO Nombres SELECT n, n % 2 = 0 FROM s;");
+        const SqliteHandle db = OpenSqlite(File("Nombres.DB"));
+        testing::ExecSql(db.get(),
+                         "CREATE TABLE Nombres (N INTEGER PRIMARY KEY, Pair LOGICAL);"
+                         "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
+                         "WHERE n < 1500) INSERT INTO Nombres SELECT n, n % 2 = 0 FROM s;");
     }
     TTable table("OmbrelinAdministration", "Nombres.DB");
     table.Open();
@@ -299,18 +301,18 @@ TEST_F(TableTest, DeletingDuringAScanVisitsEveryRecordOnce) {
     EXPECT_EQ(expected, 1501);
     EXPECT_EQ(deleted, 750);
     table.Close();
-    const Db db = OpenDirect(File("Nombres.DB"));
+    const SqliteHandle db = OpenSqlite(File("Nombres.DB"));
     EXPECT_EQ(One(db.get(), "SELECT count(*), sum(N % 2) FROM Nombres"), "750|750");
 }
 
 TEST_F(TableTest, KeysWithNullPartsKeepAWellDefinedOrder) {
     {
-        const Db db = OpenDirect(File("Paires.DB"));
-        testing::Exec(db.get(),
-                      "CREATE TABLE Paires (A TEXT, B TEXT, Nom TEXT, PRIMARY KEY (A, B));"
-                      "INSERT INTO Paires VALUES ('x', NULL, '3'), (NULL, 'b', '2'), "
-                      "('x', 'a', '4'), (NULL, NULL, '1'), (NULL, NULL, '1bis'), "
-                      "('y', NULL, '5');");
+        const SqliteHandle db = OpenSqlite(File("Paires.DB"));
+        testing::ExecSql(db.get(),
+                         "CREATE TABLE Paires (A TEXT, B TEXT, Nom TEXT, PRIMARY KEY (A, B));"
+                         "INSERT INTO Paires VALUES ('x', NULL, '3'), (NULL, 'b', '2'), "
+                         "('x', 'a', '4'), (NULL, NULL, '1'), (NULL, NULL, '1bis'), "
+                         "('y', NULL, '5');");
     }
     TTable table("OmbrelinAdministration", "Paires.DB");
     table.Open();
@@ -326,14 +328,14 @@ TEST_F(TableTest, KeysWithNullPartsKeepAWellDefinedOrder) {
 }
 
 TEST_F(TableTest, LocateFindsTheFirstMatchInTableOrderAndLocateNextGoesOn) {
-    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    testing::CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     {
-        const Db db = OpenDirect(File("REMISES.DB"));
-        testing::Exec(db.get(),
-                      "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
-                      "('X', 2, '', 'f3'), ('X', 2, '', 'f1'), ('X', 1, '', 'f1'), "
-                      "('X', 2, 'CLI', 'f1'), ('x', 2, '', 'f1'), ('Y', 2, '', 'f1'), "
-                      "('X', 2, '', 'f2');");
+        const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
+        testing::ExecSql(db.get(),
+                         "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
+                         "('X', 2, '', 'f3'), ('X', 2, '', 'f1'), ('X', 1, '', 'f1'), "
+                         "('X', 2, 'CLI', 'f1'), ('x', 2, '', 'f1'), ('Y', 2, '', 'f1'), "
+                         "('X', 2, '', 'f2');");
     }
     TTable table("OmbrelinAdministration", "REMISES.DB");
     table.Open();
@@ -358,18 +360,19 @@ TEST_F(TableTest, LocateFindsTheFirstMatchInTableOrderAndLocateNextGoesOn) {
     EXPECT_EQ(ErrorOf([&] { table.Locate({FieldCondition::Empty("Inconnu")}); }),
               "Le champ Inconnu n'existe pas dans la table REMISES.DB");
     table.Close();
-    const Db db = OpenDirect(File("REMISES.DB"));
+    const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
     EXPECT_EQ(One(db.get(), "SELECT count(*) FROM REMISES"), "4");
 }
 
 TEST_F(TableTest, LocateNextGoesOnFromAnyCurrentRecordWhetherItMatchesOrNot) {
-    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    testing::CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     {
-        const Db db = OpenDirect(File("REMISES.DB"));
-        testing::Exec(db.get(),
-                      "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
-                      "('A', 2, '', 'z'), ('B', 2, '', 'a'), ('B', 2, '', 'm'), ('B', 2, 'C', 'b'),"
-                      "('B', 3, '', 'a'), ('C', 2, '', 'a');");
+        const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
+        testing::ExecSql(
+            db.get(),
+            "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
+            "('A', 2, '', 'z'), ('B', 2, '', 'a'), ('B', 2, '', 'm'), ('B', 2, 'C', 'b'),"
+            "('B', 3, '', 'a'), ('C', 2, '', 'a');");
     }
     TTable table("OmbrelinAdministration", "REMISES.DB");
     table.Open(TOpenMode::ReadOnly);
@@ -389,14 +392,15 @@ TEST_F(TableTest, LocateNextGoesOnFromAnyCurrentRecordWhetherItMatchesOrNot) {
 }
 
 TEST_F(TableTest, LocateTreatsNullAsEmptyTextAndAsZero) {
-    testing::CreateTable(File("Perso.DB"), "Perso.sql");
+    testing::CreateTableFromData(File("Perso.DB"), "Perso.sql");
     {
-        const Db db = OpenDirect(File("Perso.DB"));
-        testing::Exec(db.get(),
-                      "INSERT INTO Perso (Groupe, Famille, Modele, Fournisseur, Produit, Libelle) "
-                      "VALUES (1, 'F', 'M', 'S', NULL, 'fournisseur'), "
-                      "(1, 'F', 'M', NULL, '', 'general'), (1, 'F', 'M', '', NULL, 'second'), "
-                      "(NULL, 'F', 'M', NULL, NULL, 'sans groupe');");
+        const SqliteHandle db = OpenSqlite(File("Perso.DB"));
+        testing::ExecSql(
+            db.get(),
+            "INSERT INTO Perso (Groupe, Famille, Modele, Fournisseur, Produit, Libelle) "
+            "VALUES (1, 'F', 'M', 'S', NULL, 'fournisseur'), "
+            "(1, 'F', 'M', NULL, '', 'general'), (1, 'F', 'M', '', NULL, 'second'), "
+            "(NULL, 'F', 'M', NULL, NULL, 'sans groupe');");
     }
     TTable table("OmbrelinAdministration", "Perso.DB");
     table.Open(TOpenMode::ReadOnly);
@@ -427,15 +431,15 @@ TEST_F(TableTest, WholeNumbersInTextColumnsMatchAsTheyRead) {
         SCOPED_TRACE(shape);
         std::filesystem::remove(File("Message.DB"));
         {
-            const Db db = OpenDirect(File("Message.DB"));
-            testing::Exec(db.get(),
-                          std::string("CREATE TABLE Message (Code TEXT PRIMARY KEY, "
-                                      "Externe VARCHAR(3), Libre)") +
-                              shape +
-                              ";"
-                              "INSERT INTO Message VALUES ('a', '5', 7), ('b', '05', '7'), "
-                              "('c', ' 5', 7.0), ('d', '+5', '07'), ('e', '50', 'x'), "
-                              "('f', '5x', NULL), ('g', NULL, '');");
+            const SqliteHandle db = OpenSqlite(File("Message.DB"));
+            testing::ExecSql(db.get(),
+                             std::string("CREATE TABLE Message (Code TEXT PRIMARY KEY, "
+                                         "Externe VARCHAR(3), Libre)") +
+                                 shape +
+                                 ";"
+                                 "INSERT INTO Message VALUES ('a', '5', 7), ('b', '05', '7'), "
+                                 "('c', ' 5', 7.0), ('d', '+5', '07'), ('e', '50', 'x'), "
+                                 "('f', '5x', NULL), ('g', NULL, '');");
         }
         TTable table("OmbrelinAdministration", "Message.DB");
         table.Open(TOpenMode::ReadOnly);
