@@ -6,11 +6,7 @@
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
 
-using quorvane::TIniFile;
-using quorvane::testing::ReadFile;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 class IniFileTest : public ::testing::Test {
@@ -128,3 +124,4 @@ TEST(TextConversion, WholeNumbersAndCodePage) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

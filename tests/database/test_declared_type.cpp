@@ -18,11 +18,8 @@
 #include "support/SqliteDirect.h"
 #include "support/TempDir.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
-
-using testing::ExecSql;
-using testing::OpenSqlite;
 
 struct Spelling {
     const char* declared;
@@ -258,7 +255,7 @@ class DeclaredTypes : public ::testing::Test {
         Session().AddStandardAlias("OmbrelinAdministration", dir.Path().string(), "");
     }
     void TearDown() override { Session().Reset(); }
-    testing::TempDir dir;
+    TempDir dir;
 };
 
 TEST_F(DeclaredTypes, EachSpellingGivesItsKindAndSqlitesOwnAffinity) {
@@ -271,7 +268,7 @@ TEST_F(DeclaredTypes, EachSpellingGivesItsKindAndSqlitesOwnAffinity) {
         // SQLite's own answer: a number-looking text and a number written to the column.
         ExecSql(db.get(), std::string("DROP TABLE IF EXISTS P; CREATE TABLE P (A ") + s.declared +
                               ", B " + s.declared + "); INSERT INTO P VALUES ('12', 12)");
-        const std::string seen = testing::One(db.get(), "SELECT typeof(A), typeof(B) FROM P");
+        const std::string seen = One(db.get(), "SELECT typeof(A), typeof(B) FROM P");
         const std::map<TAffinity, std::string> expected = {
             {TAffinity::Text, "text|text"},          {TAffinity::Numeric, "integer|integer"},
             {TAffinity::Integer, "integer|integer"}, {TAffinity::Real, "real|real"},
@@ -432,12 +429,12 @@ TEST_F(DeclaredTypes, TheStoresOwnExamples) {
     t.Post();
     t.Close();
     const auto db = OpenSqlite(file);
-    EXPECT_EQ(testing::Rows(db.get(),
-                            "SELECT typeof(Code), Code, typeof(Ref), Ref, Quand FROM "
-                            "Codes ORDER BY rowid"),
+    EXPECT_EQ(Rows(db.get(),
+                   "SELECT typeof(Code), Code, typeof(Ref), Ref, Quand FROM "
+                   "Codes ORDER BY rowid"),
               (std::vector<std::string>{"text|A-0033|text|0033|2026-12-01 00:00:00",
                                         "null|NULL|null|NULL|2026-12-02 00:00:00"}));
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

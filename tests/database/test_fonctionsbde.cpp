@@ -12,7 +12,7 @@
 #include "support/SqliteDirect.h"
 #include "support/TempDir.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -43,7 +43,7 @@ class FonctionsbdeTest : public ::testing::Test {
     }
     fs::path ini() const { return dir.Path() / "ombbde.ini"; }
 
-    testing::TempDir dir;
+    TempDir dir;
     std::vector<std::string> warnings;
 };
 
@@ -72,7 +72,7 @@ TEST_F(FonctionsbdeTest, TheRootAloneGivesTheThreeSubFolders) {
     EXPECT_FALSE(Session().IsAlias("Ombrelin"));
     EXPECT_EQ(Session().NetFileDir(), "");
 
-    testing::CreateTableFromData(root / "Maj" / "FOURNIS.db", "FOURNIS.sql");
+    CreateTableFromData(root / "Maj" / "FOURNIS.db", "FOURNIS.sql");
     EXPECT_TRUE(TTable("OmbrelinMaj", "FOURNIS.db").Exists());
     EXPECT_FALSE(TTable("OmbrelinAdministration", "FOURNIS.db").Exists());
 }
@@ -129,7 +129,7 @@ TEST_F(FonctionsbdeTest, AnExistingAliasKeepsItsDefinitionButItsDatabaseIsRepoin
     EXPECT_THROW(Session().AddStandardAlias("OmbrelinMaj", "/", ""), EDBEngineError);
 
     // The table opened under the alias name works in the new directory.
-    testing::CreateTableFromData(root / "Maj" / "FOURNIS.db", "FOURNIS.sql");
+    CreateTableFromData(root / "Maj" / "FOURNIS.db", "FOURNIS.sql");
     TTable table("OmbrelinMaj", "FOURNIS.db");
     EXPECT_EQ(table.DatabaseDirectory(), root.string() + "/Maj");
     table.Open(TOpenMode::ReadOnly);
@@ -151,4 +151,4 @@ TEST_F(FonctionsbdeTest, SetupAliasReadsItsOwnKey) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

@@ -11,13 +11,8 @@
 #include "support/SqliteDirect.h"
 #include "support/TempDir.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
-
-using testing::One;
-using testing::OpenSqlite;
-using testing::Rows;
-using testing::SqliteHandle;
 
 std::string ErrorOf(const std::function<void()>& action) {
     try {
@@ -46,7 +41,7 @@ class TableTest : public ::testing::Test {
         table.Post();
     }
 
-    testing::TempDir dir;
+    TempDir dir;
 };
 
 TEST_F(TableTest, ExistsOpensAndNamesItsDirectoryWithoutCreatingFiles) {
@@ -56,7 +51,7 @@ TEST_F(TableTest, ExistsOpensAndNamesItsDirectoryWithoutCreatingFiles) {
     EXPECT_EQ(ErrorOf([&] { table.Open(); }),
               "La table REMISES.DB n'existe pas dans " + dir.Path().string());
     EXPECT_FALSE(std::filesystem::exists(File("REMISES.DB")));
-    testing::CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
+    CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     EXPECT_TRUE(table.Exists());
     EXPECT_FALSE(TTable("OmbrelinAdministration", "remises.db").Exists());
     table.Open();
@@ -77,14 +72,14 @@ TEST_F(TableTest, AFileThatIsNoTableOrHasNoSuchTableIsRefusedAtOpen) {
     EXPECT_EQ(ErrorOf([&] { table.Open(); }),
               "Le fichier de la table REMISES.DB est endommagé ou n'est pas une table SQLite");
     EXPECT_FALSE(table.Active());
-    testing::CreateTableFromData(File("Perso.DB"), "REMISES.sql");
+    CreateTableFromData(File("Perso.DB"), "REMISES.sql");
     TTable perso("OmbrelinAdministration", "Perso.DB");
     EXPECT_EQ(ErrorOf([&] { perso.Open(TOpenMode::ReadOnly); }),
               "La table Perso n'existe pas dans le fichier Perso.DB");
 }
 
 TEST_F(TableTest, FieldsCarryTheirKindsAndAreFoundByExactName) {
-    testing::CreateTableFromData(File("AllKinds.DB"), "AllKinds.sql");
+    CreateTableFromData(File("AllKinds.DB"), "AllKinds.sql");
     TTable table("OmbrelinAdministration", "AllKinds.DB");
     table.Open();
     const std::vector<TFieldType> expected = {
@@ -102,7 +97,7 @@ TEST_F(TableTest, FieldsCarryTheirKindsAndAreFoundByExactName) {
 }
 
 TEST_F(TableTest, AssignedValuesAreStoredInTheirKinds) {
-    testing::CreateTableFromData(File("AllKinds.DB"), "AllKinds.sql");
+    CreateTableFromData(File("AllKinds.DB"), "AllKinds.sql");
     {
         TTable table("OmbrelinAdministration", "AllKinds.DB");
         table.Open();
@@ -140,7 +135,7 @@ TEST_F(TableTest, AssignedValuesAreStoredInTheirKinds) {
 }
 
 TEST_F(TableTest, ARefusedConversionNamesValueAndFieldAndLeavesTheRecordUnstored) {
-    testing::CreateTableFromData(File("AllKinds.DB"), "AllKinds.sql");
+    CreateTableFromData(File("AllKinds.DB"), "AllKinds.sql");
     TTable table("OmbrelinAdministration", "AllKinds.DB");
     table.Open();
     table.Insert();
@@ -157,7 +152,7 @@ TEST_F(TableTest, ARefusedConversionNamesValueAndFieldAndLeavesTheRecordUnstored
 }
 
 TEST_F(TableTest, KeyViolationIsRefusedAloneAndTheRestOfTheSpanCommits) {
-    testing::CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
+    CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     TTable table("OmbrelinAdministration", "REMISES.DB");
     table.Open();
     Add(table, {{"Fournisseur", "B"}, {"Type", "2"}});
@@ -182,7 +177,7 @@ TEST_F(TableTest, KeyViolationIsRefusedAloneAndTheRestOfTheSpanCommits) {
 }
 
 TEST_F(TableTest, APostedRecordBecomesCurrentAsTheTableStoredIt) {
-    testing::CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
+    CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     TTable table("OmbrelinAdministration", "REMISES.DB");
     table.Open();
     Add(table, {{"Fournisseur", "K"}, {"Type", "2"}, {"Famille", "a"}});
@@ -208,9 +203,9 @@ TEST_F(TableTest, APostedRecordBecomesCurrentAsTheTableStoredIt) {
 TEST_F(TableTest, DeclaredReplaceOnConflictStillRefusesTheDuplicate) {
     {
         const SqliteHandle db = OpenSqlite(File("Codes.DB"));
-        testing::ExecSql(db.get(),
-                         "CREATE TABLE Codes (Code TEXT PRIMARY KEY ON CONFLICT REPLACE, Nom TEXT);"
-                         "INSERT INTO Codes VALUES ('A', 'premier');");
+        ExecSql(db.get(),
+                "CREATE TABLE Codes (Code TEXT PRIMARY KEY ON CONFLICT REPLACE, Nom TEXT);"
+                "INSERT INTO Codes VALUES ('A', 'premier');");
     }
     TTable table("OmbrelinAdministration", "Codes.DB");
     table.Open();
@@ -224,7 +219,7 @@ TEST_F(TableTest, DeclaredReplaceOnConflictStillRefusesTheDuplicate) {
 }
 
 TEST_F(TableTest, CheckAndTriggerRefusalsNameTheirCause) {
-    testing::CreateTableFromData(File("Message.DB"), "Message.sql");
+    CreateTableFromData(File("Message.DB"), "Message.sql");
     TTable table("OmbrelinAdministration", "Message.DB");
     table.Open();
     Add(table, {{"Externe", "5"}, {"Titre", "bienvenue"}});
@@ -248,16 +243,16 @@ TEST_F(TableTest, CheckAndTriggerRefusalsNameTheirCause) {
 }
 
 TEST_F(TableTest, ScanFollowsTableOrderAndRecordNumbers) {
-    testing::CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
-    testing::CreateTableFromData(File("Perso.DB"), "Perso.sql");
+    CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
+    CreateTableFromData(File("Perso.DB"), "Perso.sql");
     {
         const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
-        testing::ExecSql(db.get(),
-                         "INSERT INTO REMISES (Fournisseur, Type) VALUES ('M', 2), ('C', 1), "
-                         "('C', 2), ('Z', 2), ('A', 9);");
+        ExecSql(db.get(),
+                "INSERT INTO REMISES (Fournisseur, Type) VALUES ('M', 2), ('C', 1), "
+                "('C', 2), ('Z', 2), ('A', 9);");
         const SqliteHandle perso = OpenSqlite(File("Perso.DB"));
-        testing::ExecSql(perso.get(),
-                         "INSERT INTO Perso (Groupe, Modele) VALUES (3, 'z'), (1, 'a'), (2, 'm');");
+        ExecSql(perso.get(),
+                "INSERT INTO Perso (Groupe, Modele) VALUES (3, 'z'), (1, 'a'), (2, 'm');");
     }
     for (const auto& [file, field, expected] :
          std::vector<std::tuple<std::string, std::string, std::string>>{
@@ -279,10 +274,10 @@ TEST_F(TableTest, ScanFollowsTableOrderAndRecordNumbers) {
 TEST_F(TableTest, DeletingDuringAScanVisitsEveryRecordOnce) {
     {
         const SqliteHandle db = OpenSqlite(File("Nombres.DB"));
-        testing::ExecSql(db.get(),
-                         "CREATE TABLE Nombres (N INTEGER PRIMARY KEY, Pair LOGICAL);"
-                         "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
-                         "WHERE n < 1500) INSERT INTO Nombres SELECT n, n % 2 = 0 FROM s;");
+        ExecSql(db.get(),
+                "CREATE TABLE Nombres (N INTEGER PRIMARY KEY, Pair LOGICAL);"
+                "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
+                "WHERE n < 1500) INSERT INTO Nombres SELECT n, n % 2 = 0 FROM s;");
     }
     TTable table("OmbrelinAdministration", "Nombres.DB");
     table.Open();
@@ -308,11 +303,11 @@ TEST_F(TableTest, DeletingDuringAScanVisitsEveryRecordOnce) {
 TEST_F(TableTest, KeysWithNullPartsKeepAWellDefinedOrder) {
     {
         const SqliteHandle db = OpenSqlite(File("Paires.DB"));
-        testing::ExecSql(db.get(),
-                         "CREATE TABLE Paires (A TEXT, B TEXT, Nom TEXT, PRIMARY KEY (A, B));"
-                         "INSERT INTO Paires VALUES ('x', NULL, '3'), (NULL, 'b', '2'), "
-                         "('x', 'a', '4'), (NULL, NULL, '1'), (NULL, NULL, '1bis'), "
-                         "('y', NULL, '5');");
+        ExecSql(db.get(),
+                "CREATE TABLE Paires (A TEXT, B TEXT, Nom TEXT, PRIMARY KEY (A, B));"
+                "INSERT INTO Paires VALUES ('x', NULL, '3'), (NULL, 'b', '2'), "
+                "('x', 'a', '4'), (NULL, NULL, '1'), (NULL, NULL, '1bis'), "
+                "('y', NULL, '5');");
     }
     TTable table("OmbrelinAdministration", "Paires.DB");
     table.Open();
@@ -328,14 +323,14 @@ TEST_F(TableTest, KeysWithNullPartsKeepAWellDefinedOrder) {
 }
 
 TEST_F(TableTest, LocateFindsTheFirstMatchInTableOrderAndLocateNextGoesOn) {
-    testing::CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
+    CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     {
         const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
-        testing::ExecSql(db.get(),
-                         "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
-                         "('X', 2, '', 'f3'), ('X', 2, '', 'f1'), ('X', 1, '', 'f1'), "
-                         "('X', 2, 'CLI', 'f1'), ('x', 2, '', 'f1'), ('Y', 2, '', 'f1'), "
-                         "('X', 2, '', 'f2');");
+        ExecSql(db.get(),
+                "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
+                "('X', 2, '', 'f3'), ('X', 2, '', 'f1'), ('X', 1, '', 'f1'), "
+                "('X', 2, 'CLI', 'f1'), ('x', 2, '', 'f1'), ('Y', 2, '', 'f1'), "
+                "('X', 2, '', 'f2');");
     }
     TTable table("OmbrelinAdministration", "REMISES.DB");
     table.Open();
@@ -365,14 +360,13 @@ TEST_F(TableTest, LocateFindsTheFirstMatchInTableOrderAndLocateNextGoesOn) {
 }
 
 TEST_F(TableTest, LocateNextGoesOnFromAnyCurrentRecordWhetherItMatchesOrNot) {
-    testing::CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
+    CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     {
         const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
-        testing::ExecSql(
-            db.get(),
-            "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
-            "('A', 2, '', 'z'), ('B', 2, '', 'a'), ('B', 2, '', 'm'), ('B', 2, 'C', 'b'),"
-            "('B', 3, '', 'a'), ('C', 2, '', 'a');");
+        ExecSql(db.get(),
+                "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
+                "('A', 2, '', 'z'), ('B', 2, '', 'a'), ('B', 2, '', 'm'), ('B', 2, 'C', 'b'),"
+                "('B', 3, '', 'a'), ('C', 2, '', 'a');");
     }
     TTable table("OmbrelinAdministration", "REMISES.DB");
     table.Open(TOpenMode::ReadOnly);
@@ -392,15 +386,14 @@ TEST_F(TableTest, LocateNextGoesOnFromAnyCurrentRecordWhetherItMatchesOrNot) {
 }
 
 TEST_F(TableTest, LocateTreatsNullAsEmptyTextAndAsZero) {
-    testing::CreateTableFromData(File("Perso.DB"), "Perso.sql");
+    CreateTableFromData(File("Perso.DB"), "Perso.sql");
     {
         const SqliteHandle db = OpenSqlite(File("Perso.DB"));
-        testing::ExecSql(
-            db.get(),
-            "INSERT INTO Perso (Groupe, Famille, Modele, Fournisseur, Produit, Libelle) "
-            "VALUES (1, 'F', 'M', 'S', NULL, 'fournisseur'), "
-            "(1, 'F', 'M', NULL, '', 'general'), (1, 'F', 'M', '', NULL, 'second'), "
-            "(NULL, 'F', 'M', NULL, NULL, 'sans groupe');");
+        ExecSql(db.get(),
+                "INSERT INTO Perso (Groupe, Famille, Modele, Fournisseur, Produit, Libelle) "
+                "VALUES (1, 'F', 'M', 'S', NULL, 'fournisseur'), "
+                "(1, 'F', 'M', NULL, '', 'general'), (1, 'F', 'M', '', NULL, 'second'), "
+                "(NULL, 'F', 'M', NULL, NULL, 'sans groupe');");
     }
     TTable table("OmbrelinAdministration", "Perso.DB");
     table.Open(TOpenMode::ReadOnly);
@@ -432,14 +425,13 @@ TEST_F(TableTest, WholeNumbersInTextColumnsMatchAsTheyRead) {
         std::filesystem::remove(File("Message.DB"));
         {
             const SqliteHandle db = OpenSqlite(File("Message.DB"));
-            testing::ExecSql(db.get(),
-                             std::string("CREATE TABLE Message (Code TEXT PRIMARY KEY, "
-                                         "Externe VARCHAR(3), Libre)") +
-                                 shape +
-                                 ";"
-                                 "INSERT INTO Message VALUES ('a', '5', 7), ('b', '05', '7'), "
-                                 "('c', ' 5', 7.0), ('d', '+5', '07'), ('e', '50', 'x'), "
-                                 "('f', '5x', NULL), ('g', NULL, '');");
+            ExecSql(db.get(), std::string("CREATE TABLE Message (Code TEXT PRIMARY KEY, "
+                                          "Externe VARCHAR(3), Libre)") +
+                                  shape +
+                                  ";"
+                                  "INSERT INTO Message VALUES ('a', '5', 7), ('b', '05', '7'), "
+                                  "('c', ' 5', 7.0), ('d', '+5', '07'), ('e', '50', 'x'), "
+                                  "('f', '5x', NULL), ('g', NULL, '');");
         }
         TTable table("OmbrelinAdministration", "Message.DB");
         table.Open(TOpenMode::ReadOnly);
@@ -478,4 +470,4 @@ TEST_F(TableTest, WholeNumbersInTextColumnsMatchAsTheyRead) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

@@ -13,12 +13,8 @@
 #include "support/SqliteDirect.h"
 #include "support/TempDir.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
-
-using testing::One;
-using testing::OpenSqlite;
-using testing::SqliteHandle;
 
 class TableSpanTest : public ::testing::Test {
   protected:
@@ -27,12 +23,11 @@ class TableSpanTest : public ::testing::Test {
         Session().AddStandardAlias("OmbrelinAdministration", dir.Path().string(), "");
         Session().SetBusyTimeout(std::chrono::milliseconds(300));
         const SqliteHandle db = OpenSqlite(File());
-        testing::ExecSql(
-            db.get(),
-            "CREATE TABLE Message (Numero INTEGER PRIMARY KEY, Externe SHORT, "
-            "Titre TEXT);"
-            "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
-            "WHERE n < 200) INSERT INTO Message SELECT n, n % 2 * 5, 'm' || n FROM s;");
+        ExecSql(db.get(),
+                "CREATE TABLE Message (Numero INTEGER PRIMARY KEY, Externe SHORT, "
+                "Titre TEXT);"
+                "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
+                "WHERE n < 200) INSERT INTO Message SELECT n, n % 2 * 5, 'm' || n FROM s;");
     }
     void TearDown() override { Session().Reset(); }
     std::filesystem::path File() const { return dir.Path() / "Message.DB"; }
@@ -50,7 +45,7 @@ class TableSpanTest : public ::testing::Test {
         }
     }
 
-    testing::TempDir dir;
+    TempDir dir;
 };
 
 TEST_F(TableSpanTest, AProcessKilledMidSpanLeavesTheTableAsBefore) {
@@ -144,7 +139,7 @@ TEST_F(TableSpanTest, AnAbandonedSpanKeepsNothingAndAClosedOneEverything) {
 
 TEST_F(TableSpanTest, ALockedFileIsWaitedForABoundedTimeThenRefused) {
     const SqliteHandle other = OpenSqlite(File());
-    testing::ExecSql(other.get(), "BEGIN IMMEDIATE; DELETE FROM Message WHERE Numero = 1;");
+    ExecSql(other.get(), "BEGIN IMMEDIATE; DELETE FROM Message WHERE Numero = 1;");
     TTable table("OmbrelinAdministration", "Message.DB");
     const auto start = std::chrono::steady_clock::now();
     try {
@@ -157,7 +152,7 @@ TEST_F(TableSpanTest, ALockedFileIsWaitedForABoundedTimeThenRefused) {
     EXPECT_GE(waited, std::chrono::milliseconds(250));
     EXPECT_LT(waited, std::chrono::seconds(5));
     EXPECT_FALSE(table.Active());
-    testing::ExecSql(other.get(), "ROLLBACK");
+    ExecSql(other.get(), "ROLLBACK");
     table.Open();
     EXPECT_TRUE(table.Active());
     table.Close();
@@ -170,7 +165,7 @@ TEST_F(TableSpanTest, CloseRaisesWhenTheCommitFailsAndNothingIsKept) {
     InsertTitles(table, 3);
     // A reader in the middle of its own transaction keeps the commit from taking the file.
     const SqliteHandle reader = OpenSqlite(File());
-    testing::ExecSql(reader.get(), "BEGIN; SELECT count(*) FROM Message;");
+    ExecSql(reader.get(), "BEGIN; SELECT count(*) FROM Message;");
     try {
         table.Close();
         FAIL() << "Close reported a commit that did not happen";
@@ -180,17 +175,17 @@ TEST_F(TableSpanTest, CloseRaisesWhenTheCommitFailsAndNothingIsKept) {
                      "table Message.DB est verrouillée par une autre application");
     }
     EXPECT_FALSE(table.Active());
-    testing::ExecSql(reader.get(), "COMMIT");
+    ExecSql(reader.get(), "COMMIT");
     EXPECT_EQ(Content(), before);
 }
 
 TEST_F(TableSpanTest, ATransactionUndoneByTheTableIsReportedAtEveryStepAndAtClose) {
     {
         const SqliteHandle db = OpenSqlite(File());
-        testing::ExecSql(db.get(),
-                         "CREATE TRIGGER Message_annule BEFORE INSERT ON Message "
-                         "WHEN NEW.Titre = 'annule' BEGIN SELECT RAISE(ROLLBACK, 'tout annuler'); "
-                         "END;");
+        ExecSql(db.get(),
+                "CREATE TRIGGER Message_annule BEFORE INSERT ON Message "
+                "WHEN NEW.Titre = 'annule' BEGIN SELECT RAISE(ROLLBACK, 'tout annuler'); "
+                "END;");
     }
     const std::string before = Content();
     TTable table("OmbrelinAdministration", "Message.DB");
@@ -219,7 +214,7 @@ TEST_F(TableSpanTest, ATransactionUndoneByTheTableIsReportedAtEveryStepAndAtClos
 }
 
 TEST_F(TableSpanTest, WritersThroughTheSameNetDirTakeTurns) {
-    testing::TempDir netDir;
+    TempDir netDir;
     Session().SetNetFileDir(netDir.Path().string());
     // Another process, as far as flock is concerned: its own open file description.
     TSession otherProcess;
@@ -249,7 +244,7 @@ TEST_F(TableSpanTest, WritersThroughTheSameNetDirTakeTurns) {
 }
 
 TEST_F(TableSpanTest, TheTurnIsReleasedWhenTheLastWriterCloses) {
-    testing::TempDir netDir;
+    TempDir netDir;
     Session().SetNetFileDir(netDir.Path().string());
     TSession otherProcess;
     otherProcess.AddStandardAlias("OmbrelinAdministration", dir.Path().string(), "");
@@ -270,4 +265,4 @@ TEST_F(TableSpanTest, TheTurnIsReleasedWhenTheLastWriterCloses) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

@@ -16,13 +16,10 @@
 #include "sync/AsciiLineEnds.h"
 #include "sync/FtpClient.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FtpServerOptions;
-using testing::FtpTestServer;
-using testing::TempDir;
 
 void Configure(FtpClient& client, const FtpTestServer& server) {
     client.SetHost("127.0.0.1");
@@ -449,4 +446,4 @@ TEST(FtpClientGet, BrokenTransfersKeepThePreviousFile) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

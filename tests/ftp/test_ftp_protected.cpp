@@ -14,15 +14,10 @@
 #include "support/FtpServers.h"
 #include "sync/FtpClient.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FtpServerOptions;
-using testing::FtpTestServer;
-using testing::SftpTestServer;
-using testing::TempDir;
-using testing::TestCertificate;
 
 std::string ReadAll(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -280,4 +275,4 @@ TEST(Sftp, UnknownChangedOrMistypedHostKeysAreRefusedBeforeThePassword) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

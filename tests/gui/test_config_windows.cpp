@@ -28,10 +28,7 @@
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
 
-using namespace quorvane;
-using quorvane::testing::ReadFile;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 const QString kDossierManquant =
@@ -701,3 +698,4 @@ TEST_F(FtpWindowTest, ConnectionTestFailuresGiveTheClientsText) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

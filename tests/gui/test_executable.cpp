@@ -10,11 +10,7 @@
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
 
-using quorvane::testing::ReadFile;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-using quorvane::testing::WriteViewerStandIn;
-
+namespace quorvane::testing {
 namespace {
 
 // Starts a copy of the real program in its own folder (it finds its settings next to itself),
@@ -104,3 +100,4 @@ TEST(Executable, RunWithoutSettingsReportsOpensAndEndsByItself) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -23,8 +23,7 @@
 #include "support/TestFiles.h"
 #include "sync/TFicheQuorvaneClientAuto.h"
 
-using namespace quorvane;
-
+namespace quorvane::testing {
 namespace {
 
 // The application as the program sets it up: Qt's French texts, the form font, the style.
@@ -132,3 +131,4 @@ TEST_F(LookTest, QtsOwnTextsAreFrench) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -7,11 +7,7 @@
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
 
-using quorvane::WantsConfiguration;
-using quorvane::testing::ReadFile;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 TEST(Startup, OnlyTheSingleWordConfigInAnyCaseOpensTheConfiguration) {
@@ -68,3 +64,4 @@ TEST(Startup, RefusedDatabaseDirectoryWarnsOnceAndEndsWithoutAWindow) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -10,10 +10,7 @@
 #include "support/TestFiles.h"
 #include "sync/TFicheQuorvaneClientAuto.h"
 
-using namespace quorvane;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 class SyncWindowTest : public ::testing::Test {
@@ -79,3 +76,4 @@ TEST_F(SyncWindowTest, RunShowsFailuresThenCountsDownAndCloses) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

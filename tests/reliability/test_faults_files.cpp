@@ -17,13 +17,7 @@
 #include "support/StoreFixture.h"
 #include "sync/SynchronizationRun.h"
 
-using namespace quorvane;
-using quorvane::testing::ReadFile;
-using quorvane::testing::StoreFixture;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-using quorvane::testing::WriteViewerStandIn;
-
+namespace quorvane::testing {
 namespace {
 
 const std::string kDemo = std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/";
@@ -252,3 +246,4 @@ TEST(ProgramFolderFaults, ReportThatCannotBeWrittenStillEndsTheProgramByItself) 
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -16,13 +16,7 @@
 #include "support/StoreFixture.h"
 #include "sync/SynchronizationRun.h"
 
-using namespace quorvane;
-using quorvane::testing::FtpServerOptions;
-using quorvane::testing::FtpTestServer;
-using quorvane::testing::ReadFile;
-using quorvane::testing::StoreFixture;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 const std::string kPasConnecte =
@@ -307,3 +301,4 @@ TEST_F(FtpFaultTest, RefusedSizeQueryFetchesWhatTheListingShows) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -5,15 +5,7 @@
 #include "sync/FtpSecuritySettings.h"
 #include "sync/SynchronizationRun.h"
 
-using namespace quorvane;
-using quorvane::testing::FtpServerOptions;
-using quorvane::testing::FtpTestServer;
-using quorvane::testing::ReadFile;
-using quorvane::testing::SftpTestServer;
-using quorvane::testing::StoreFixture;
-using quorvane::testing::TestCertificate;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 const char* kFiles[] = {"remise_achat.xml", "personnalisation.xml", "message.xml",
@@ -354,3 +346,4 @@ TEST(FtpSecuritySettingsTest, ValuesAndTheirDefaultPort) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -5,10 +5,7 @@
 #include "sync/CloseCountdown.h"
 #include "sync/SynchronizationRun.h"
 
-using namespace quorvane;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 // A program folder with its settings file, and a run over it whose report opener records.
@@ -169,3 +166,4 @@ TEST(CloseCountdownTest, CountsTwentyNineDownToZeroAndClosesOnTheThirtiethTick) 
 }
 
 }  // namespace
+}  // namespace quorvane::testing

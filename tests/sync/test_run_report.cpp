@@ -5,11 +5,7 @@
 #include "support/TestFiles.h"
 #include "sync/RunReport.h"
 
-using namespace quorvane;
-using quorvane::testing::ReadFile;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 std::tm Moment(int hour, int minute, int second) {
@@ -86,3 +82,4 @@ TEST(FichierLog, AppendsToTheExistingFileOnly) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -11,12 +11,9 @@
 #include "sync/RunStatusFile.h"
 #include "sync/SynchronizationRun.h"
 
-using namespace quorvane;
 using nlohmann::json;
-using quorvane::testing::ReadFile;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
 
+namespace quorvane::testing {
 namespace {
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -214,3 +211,4 @@ TEST(RunStatusFileTest, TextsThatAreNotUtf8DoNotLoseTheFile) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

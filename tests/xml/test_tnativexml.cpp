@@ -9,11 +9,8 @@
 #include "xml/Tnativexml.h"
 
 namespace fs = std::filesystem;
-using quorvane::TNativeXmlOMB;
-using quorvane::TXMLNodeListOMB;
-using quorvane::TXMLNodeOMB;
-using quorvane::XmlLoadError;
 
+namespace quorvane::testing {
 namespace {
 
 std::string DataFile(const std::string& name) {
@@ -312,3 +309,4 @@ TEST(TNativeXmlRefusedMemory, LoadFromMemoryUsesTheSameRules) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -26,12 +26,8 @@
 #include "xml/XmlParse.h"
 
 namespace fs = std::filesystem;
-using quorvane::CompactDocument;
-using quorvane::TNativeXmlOMB;
-using quorvane::TXMLNodeListOMB;
-using quorvane::TXMLNodeOMB;
-using quorvane::XmlLoadError;
 
+namespace quorvane::testing {
 namespace {
 
 struct Element {
@@ -511,3 +507,4 @@ TEST(XmlDifferential, GeneratedFilesReadTheSameAsTheTree) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

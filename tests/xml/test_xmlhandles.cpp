@@ -18,13 +18,8 @@
 #include "xml/Tnativexml.h"
 
 namespace fs = std::filesystem;
-using quorvane::TNativeXmlOMB;
-using quorvane::TXMLNodeListOMB;
-using quorvane::TXMLNodeOMB;
-using quorvane::XmlLoadError;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
 
+namespace quorvane::testing {
 namespace {
 
 std::string DataFile(const std::string& name) {
@@ -190,3 +185,4 @@ TEST(TNativeXmlIsolation, NothingIsFetchedForDtdsOrEntities) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing
