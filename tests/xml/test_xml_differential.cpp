@@ -22,6 +22,7 @@
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
+#include "support/TestFiles.h"
 #include "xml/Tnativexml.h"
 #include "xml/XmlParse.h"
 
@@ -236,11 +237,6 @@ void Compare(const std::string& label, const std::string& bytes, Tally& tally) {
     TNativeXmlOMB xml(tree.top[0].name);
     xml.LoadFromMemory(bytes, label);
     ExpectWrapperReads(xml.Root(), tree.top[0]);
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // ---- generated files ----
