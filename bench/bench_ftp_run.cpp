@@ -10,28 +10,28 @@
 #include <string>
 #include <vector>
 
-#include "ftp/FtpServerFixture.h"
-#include "sync/StoreFixture.h"
+#include "support/FtpServers.h"
+#include "support/StoreFixture.h"
 #include "sync/SynchronizationRun.h"
 
 namespace {
 
 using quorvane::RunOptions;
 using quorvane::SynchronizationRun;
-using quorvane::test::FtpTestServer;
+using quorvane::testing::FtpTestServer;
 using quorvane::testing::ReadFile;
 using quorvane::testing::StoreFixture;
 using quorvane::testing::WriteFile;
 
 void WholeFtpRun(benchmark::State& state) {
-    StoreFixture store;
+    StoreFixture store{StoreFixture::Tables::Demo};
     FtpTestServer server;
     for (const char* name : {"remise_achat.xml", "personnalisation.xml", "message.xml",
                              "message_type.xml", "mes_docs.xml", "mes_docs_type.xml"}) {
         server.PutFile(name,
                        ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/" + name));
     }
-    WriteFile(store.paths.CheminIni,
+    WriteFile(store.Paths().CheminIni,
               "[Quorvane]\nRemise_Achat=1\nPersonnalisation=1\nMessage=1\nDocument=1\n"
               "TypeEnvoi=FTP\n[Quorvane_FTP]\nLogin=" +
                   server.User() + "\nMdp=" + server.Password() +
@@ -39,7 +39,7 @@ void WholeFtpRun(benchmark::State& state) {
     for (auto _ : state) {
         RunOptions options;
         options.OpenReport = [](const std::string&) {};
-        SynchronizationRun run(store.paths, std::move(options));
+        SynchronizationRun run(store.Paths(), std::move(options));
         run.Executer();
         if (run.State().Erreurs.Count() != 0) {
             state.SkipWithError(run.State().Erreurs.Entries().front().Texte.c_str());

@@ -1,21 +1,18 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "TestSupport.h"
 #include "config/base/IniFile.h"
 #include "config/base/TextConversion.h"
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 
-using quorvane::TIniFile;
-using quorvane::testing::ReadFile;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 class IniFileTest : public ::testing::Test {
   protected:
     TempDir dir;
-    std::filesystem::path path = dir.path() / "QuorvaneClient.ini";
+    std::filesystem::path path = dir.Path() / "QuorvaneClient.ini";
 };
 
 TEST_F(IniFileTest, MissingFileGivesEveryDefault) {
@@ -92,7 +89,7 @@ TEST_F(IniFileTest, WriteKeepsLfFilesLfAndCreatesPrivateFile) {
     fresh.WriteString("A", "y", "2");
     EXPECT_EQ(ReadFile(path), "[A]\nx=1\ny=2\n");
     // No temporary file is left beside it.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
                             std::filesystem::directory_iterator()),
               1);
 }
@@ -100,7 +97,7 @@ TEST_F(IniFileTest, WriteKeepsLfFilesLfAndCreatesPrivateFile) {
 TEST_F(IniFileTest, RefusedWriteRaisesAndLeavesTheFile) {
     WriteFile(path, "[A]\nx=1\n");
     // A folder in place of the temporary's parent makes the write fail even for root.
-    TIniFile inDirectory(dir.path() / "missing" / "QuorvaneClient.ini");
+    TIniFile inDirectory(dir.Path() / "missing" / "QuorvaneClient.ini");
     EXPECT_THROW(inDirectory.WriteString("A", "x", "2"), quorvane::IniWriteError);
     EXPECT_EQ(ReadFile(path), "[A]\nx=1\n");
 }
@@ -127,3 +124,4 @@ TEST(TextConversion, WholeNumbersAndCodePage) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -1,17 +1,18 @@
 #include <gtest/gtest.h>
 
-#include "TestSupport.h"
 #include "config/settings/Settings.h"
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 
-namespace quorvane::settings {
+namespace quorvane::testing {
 namespace {
 
-using namespace quorvane::testing;
+using namespace quorvane::settings;
 
 class SettingsTest : public ::testing::Test {
   protected:
     TempDir dir;
-    ProgramPaths paths = ProgramPaths::ForFolder(dir.path().string() + "/");
+    ProgramPaths paths = ProgramPaths::ForFolder(dir.Path().string() + "/");
     std::string ini = paths.CheminIni;
 
     MainSettings Read(const std::string& content) {
@@ -181,18 +182,18 @@ TEST_F(SettingsTest, DownloadFolderPreparation) {
     EXPECT_TRUE(std::filesystem::exists(paths.RepertoireAuto + "remise_achat.xml"));
 
     // One level only: a missing program folder is not made.
-    const std::string deep = dir.path().string() + "/absent/Auto/";
+    const std::string deep = dir.Path().string() + "/absent/Auto/";
     EXPECT_EQ(PrepareDownloadFolder(deep), "Erreur à la création du répertoire " + deep);
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "absent"));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "absent"));
 
     // A file in the folder's place refuses the save, which then writes nothing.
-    const ProgramPaths blocked = ProgramPaths::ForFolder(dir.path().string() + "/blocked/");
-    std::filesystem::create_directory(dir.path() / "blocked");
-    WriteFile(dir.path() / "blocked" / "Auto", "");
+    const ProgramPaths blocked = ProgramPaths::ForFolder(dir.Path().string() + "/blocked/");
+    std::filesystem::create_directory(dir.Path() / "blocked");
+    WriteFile(dir.Path() / "blocked" / "Auto", "");
     EXPECT_EQ(SaveMainSettings(blocked, MainSettings{}),
               "Erreur à la création du répertoire " + blocked.RepertoireAuto);
     EXPECT_FALSE(std::filesystem::exists(blocked.CheminIni));
 }
 
 }  // namespace
-}  // namespace quorvane::settings
+}  // namespace quorvane::testing

@@ -12,17 +12,15 @@
 #include <thread>
 #include <vector>
 
-#include "ftp/FtpServerFixture.h"
+#include "support/FtpServers.h"
+#include "support/TestFiles.h"
 #include "sync/AsciiLineEnds.h"
 #include "sync/FtpClient.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using test::FtpServerOptions;
-using test::FtpTestServer;
-using test::TempDir;
 
 void Configure(FtpClient& client, const FtpTestServer& server) {
     client.SetHost("127.0.0.1");
@@ -32,15 +30,6 @@ void Configure(FtpClient& client, const FtpTestServer& server) {
     client.SetTransferTimeout(0ms);
     client.SetConnectTimeout(5s);
     client.SetResponseTimeout(10s);
-}
-
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 int EntriesIn(const std::filesystem::path& folder) {
@@ -273,14 +262,14 @@ TEST(FtpClientGet, AsciiDownloadGivesTheFilesOwnTextWhateverTheServerDoesToCr) {
         TempDir local;
         client.Get("crlf.xml", local.Path() / "crlf.xml", true, false, client.Size("crlf.xml"));
         client.Get("lf.xml", local.Path() / "lf.xml", true, false, client.Size("lf.xml"));
-        EXPECT_EQ(ReadAll(local.Path() / "crlf.xml"),
+        EXPECT_EQ(ReadFile(local.Path() / "crlf.xml"),
                   blind ? crLfFile : "<Ligne Texte=\"un\ndeux\"/>\n<Ligne/>\n");
-        EXPECT_EQ(ReadAll(local.Path() / "lf.xml"), lfFile);
+        EXPECT_EQ(ReadFile(local.Path() / "lf.xml"), lfFile);
         // The size is still asked in binary mode after an ASCII download.
         EXPECT_EQ(client.Size("lf.xml"), static_cast<std::int64_t>(lfFile.size()));
         client.SetTransferType(FtpTransferType::Binary);
         client.Get("crlf.xml", local.Path() / "bin.xml", true, false, client.Size("crlf.xml"));
-        EXPECT_EQ(ReadAll(local.Path() / "bin.xml"), crLfFile);
+        EXPECT_EQ(ReadFile(local.Path() / "bin.xml"), crLfFile);
         EXPECT_EQ(server.CountCommands("USER"), 1);
     }
 }
@@ -330,7 +319,7 @@ TEST(FtpClientGet, DownloadsAndReplacesOverOneLogin) {
     }
     server.PutFile("data.bin", binary);
     TempDir local;
-    WriteAll(local.Path() / "message.xml", "old copy, longer than nothing");
+    WriteFile(local.Path() / "message.xml", "old copy, longer than nothing");
 
     FtpClient client;
     Configure(client, server);
@@ -338,26 +327,26 @@ TEST(FtpClientGet, DownloadsAndReplacesOverOneLogin) {
     client.SetTransferType(FtpTransferType::Ascii);
     client.SetPassive(true);
     client.Get("message.xml", local.Path() / "message.xml", true, false);
-    EXPECT_EQ(ReadAll(local.Path() / "message.xml"), content);
+    EXPECT_EQ(ReadFile(local.Path() / "message.xml"), content);
     client.Get("vide.xml", local.Path() / "vide.xml", true, false);
     EXPECT_TRUE(std::filesystem::exists(local.Path() / "vide.xml"));
     EXPECT_EQ(std::filesystem::file_size(local.Path() / "vide.xml"), 0u);
 
     client.SetTransferType(FtpTransferType::Binary);
     client.Get("data.bin", local.Path() / "data.bin", true, false);
-    EXPECT_EQ(ReadAll(local.Path() / "data.bin"), binary);
+    EXPECT_EQ(ReadFile(local.Path() / "data.bin"), binary);
     // Active mode: the server connects back to us.
     client.SetPassive(false);
     std::filesystem::remove(local.Path() / "data.bin");
     client.Get("data.bin", local.Path() / "data.bin", true, false);
-    EXPECT_EQ(ReadAll(local.Path() / "data.bin"), binary);
+    EXPECT_EQ(ReadFile(local.Path() / "data.bin"), binary);
     EXPECT_EQ(server.CountCommands("PORT") + server.CountCommands("EPRT"), 1);
     client.SetPassive(true);
 
     // Not allowed to overwrite: the local file stays as it is.
-    WriteAll(local.Path() / "data.bin", "mine");
+    WriteFile(local.Path() / "data.bin", "mine");
     EXPECT_THROW(client.Get("data.bin", local.Path() / "data.bin", false, false), FtpError);
-    EXPECT_EQ(ReadAll(local.Path() / "data.bin"), "mine");
+    EXPECT_EQ(ReadFile(local.Path() / "data.bin"), "mine");
 
     EXPECT_THROW(client.Get("absent.xml", local.Path() / "absent.xml", true, false), FtpError);
     EXPECT_FALSE(std::filesystem::exists(local.Path() / "absent.xml"));
@@ -373,16 +362,16 @@ TEST(FtpClientGet, ResumeAppendsInBinaryAndIsRefusedInAscii) {
     server.PutFile("perso.xml", content);
     TempDir local;
     const auto target = local.Path() / "perso.xml";
-    WriteAll(target, content.substr(0, 1000));
+    WriteFile(target, content.substr(0, 1000));
     FtpClient client;
     Configure(client, server);
     client.Connect();
     client.SetTransferType(FtpTransferType::Ascii);
     EXPECT_THROW(client.Get("perso.xml", target, true, true), FtpError);
-    EXPECT_EQ(ReadAll(target), content.substr(0, 1000));
+    EXPECT_EQ(ReadFile(target), content.substr(0, 1000));
     client.SetTransferType(FtpTransferType::Binary);
     client.Get("perso.xml", target, false, true);
-    EXPECT_EQ(ReadAll(target), content);
+    EXPECT_EQ(ReadFile(target), content);
     EXPECT_EQ(server.CountCommands("REST 1000"), 1);
 }
 
@@ -427,7 +416,7 @@ TEST(FtpClientGet, BrokenTransfersKeepThePreviousFile) {
         server.PutFile("mes_docs.xml", content);
         TempDir local;
         const auto target = local.Path() / "mes_docs.xml";
-        WriteAll(target, "previous");
+        WriteFile(target, "previous");
         FtpClient client;
         Configure(client, server);
         client.SetStallLimit(c.stallLimit);
@@ -443,10 +432,10 @@ TEST(FtpClientGet, BrokenTransfersKeepThePreviousFile) {
             EXPECT_NE(std::string(error.what()).find(c.reason), std::string::npos) << error.what();
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
-        EXPECT_EQ(ReadAll(target), "previous");
+        EXPECT_EQ(ReadFile(target), "previous");
         EXPECT_EQ(EntriesIn(local.Path()), 1) << "a temporary file was left behind";
     }
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

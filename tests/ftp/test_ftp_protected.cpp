@@ -11,23 +11,14 @@
 #include <optional>
 #include <string>
 
-#include "ftp/FtpServerFixture.h"
+#include "support/FtpServers.h"
+#include "support/TestFiles.h"
 #include "sync/FtpClient.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using test::FtpServerOptions;
-using test::FtpTestServer;
-using test::SftpTestServer;
-using test::TempDir;
-using test::TestCertificate;
-
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 template <typename Server>
 void Configure(FtpClient& client, const Server& server, FtpSecurity security) {
@@ -101,10 +92,10 @@ TEST(FtpTls, TrustedAuthorityProtectsBothChannels) {
     TempDir local;
     client.SetTransferType(FtpTransferType::Ascii);
     client.Get("message.xml", local.Path() / "message.xml", true, false, 18);
-    EXPECT_EQ(ReadAll(local.Path() / "message.xml"), "ligne 1\nligne\r2\n");
+    EXPECT_EQ(ReadFile(local.Path() / "message.xml"), "ligne 1\nligne\r2\n");
     client.SetTransferType(FtpTransferType::Binary);
     client.Get("data.bin", local.Path() / "data.bin", true, false, 70000);
-    EXPECT_EQ(ReadAll(local.Path() / "data.bin"), binary);
+    EXPECT_EQ(ReadFile(local.Path() / "data.bin"), binary);
     EXPECT_EQ(client.ListNames().size(), 2u);
     client.Disconnect();
 
@@ -203,7 +194,7 @@ TEST(Sftp, HostKeyFingerprintOpensOneSessionOnTheLoginFolder) {
     client.SetTransferType(FtpTransferType::Ascii);
     client.Get("remise_achat.xml", local.Path() / "remise_achat.xml", true, false,
                static_cast<std::int64_t>(text.size()));
-    EXPECT_EQ(ReadAll(local.Path() / "remise_achat.xml"), text);
+    EXPECT_EQ(ReadFile(local.Path() / "remise_achat.xml"), text);
     client.Get("vide.xml", local.Path() / "vide.xml", true, false, 0);
     EXPECT_TRUE(std::filesystem::exists(local.Path() / "vide.xml"));
     EXPECT_THROW(client.Get("absent.xml", local.Path() / "absent.xml", true, false), FtpError);
@@ -268,7 +259,7 @@ TEST(Sftp, UnknownChangedOrMistypedHostKeysAreRefusedBeforeThePassword) {
         EXPECT_EQ(error->rfind(c.says, 0), 0u) << *error;
         EXPECT_FALSE(client.Connected());
         EXPECT_EQ(server.PasswordAttempts(), 0);
-        EXPECT_EQ(ReadAll(home.KnownHosts()), c.knownHosts) << "known_hosts is never written";
+        EXPECT_EQ(ReadFile(home.KnownHosts()), c.knownHosts) << "known_hosts is never written";
     }
 
     // The same server, known to known_hosts: it alone decides when no fingerprint is given.
@@ -280,4 +271,4 @@ TEST(Sftp, UnknownChangedOrMistypedHostKeysAreRefusedBeforeThePassword) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

@@ -21,16 +21,14 @@
 #include <vector>
 
 #include "GuiTestSupport.h"
-#include "TestSupport.h"
 #include "app/Dialogs.h"
 #include "config/windows/TFicheFtpParam.h"
 #include "config/windows/TFicheQuorvaneClientConfig.h"
-#include "ftp/FtpServerFixture.h"
+#include "support/FtpServers.h"
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 
-using namespace quorvane;
-using quorvane::testing::ReadFile;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 const QString kDossierManquant =
@@ -93,7 +91,7 @@ class ConfigWindowsTest : public ::testing::Test {
     bool IniExists() const { return std::filesystem::exists(paths.CheminIni); }
 
     quorvane::testing::TempDir dir;
-    ProgramPaths paths = ProgramPaths::ForFolder(dir.path().string());
+    ProgramPaths paths = ProgramPaths::ForFolder(dir.Path().string());
     std::vector<Box> boxes;
     std::vector<QString> captions;
     std::deque<QString> folders;
@@ -576,7 +574,7 @@ TEST_F(FtpWindowTest, SavingWritesTheFourKeysAndLeavesTheRest) {
 }
 
 TEST_F(FtpWindowTest, ConnectionTestWithAValidAccountThenCloseSavesNothing) {
-    quorvane::test::FtpTestServer server;
+    quorvane::testing::FtpTestServer server;
     TFicheFtpParam w(nullptr, paths.CheminIni, "Quorvane_FTP");
     w.show();
     bool connectedDuringBox = false;
@@ -604,10 +602,10 @@ TEST_F(FtpWindowTest, ConnectionTestWithAValidAccountThenCloseSavesNothing) {
 }
 
 TEST_F(FtpWindowTest, ProtectedAccountIsTestedAsTheRunConnectsAndItsKeysAreKept) {
-    quorvane::test::TestCertificate certificate("IP:127.0.0.1");
-    quorvane::test::FtpServerOptions options;
+    quorvane::testing::TestCertificate certificate("IP:127.0.0.1");
+    quorvane::testing::FtpServerOptions options;
     options.tlsCertificate = certificate.ServerPem();
-    quorvane::test::FtpTestServer server(options);
+    quorvane::testing::FtpTestServer server(options);
     const std::string protection =
         "Securite=TLS\nCertificatAC=" + certificate.Authority().string() +
         "\nCleHote=SHA256:gardée telle quelle\n";
@@ -652,7 +650,7 @@ TEST_F(FtpWindowTest, ProtectedAccountIsTestedAsTheRunConnectsAndItsKeysAreKept)
 }
 
 TEST_F(FtpWindowTest, ConnectionTestFailuresGiveTheClientsText) {
-    quorvane::test::FtpTestServer server;
+    quorvane::testing::FtpTestServer server;
     TFicheFtpParam w(nullptr, paths.CheminIni, "Quorvane_FTP");
     w.show();
     // The expected text is what the project's client itself says for the same account.
@@ -700,3 +698,4 @@ TEST_F(FtpWindowTest, ConnectionTestFailuresGiveTheClientsText) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -7,13 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "TestSupport.h"
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 
-using quorvane::testing::ReadFile;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-using quorvane::testing::WriteViewerStandIn;
-
+namespace quorvane::testing {
 namespace {
 
 // Starts a copy of the real program in its own folder (it finds its settings next to itself),
@@ -27,20 +24,20 @@ struct ProgramRun {
 // as systemd announces the stream it hands a service.
 ProgramRun RunProgramIn(const TempDir& dir, const std::string& arguments = "",
                         bool asJournal = false) {
-    const auto program = dir.path() / "QuorvaneClient";
+    const auto program = dir.Path() / "QuorvaneClient";
     std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient", program,
                                std::filesystem::copy_options::overwrite_existing);
-    WriteViewerStandIn(dir.path() / "bin", dir.path() / "opened.txt");
-    WriteFile(dir.path() / "out.txt", "");
+    WriteViewerStandIn(dir.Path() / "bin", dir.Path() / "opened.txt");
+    WriteFile(dir.Path() / "out.txt", "");
     std::string journal = "-u JOURNAL_STREAM";
     if (asJournal) {
         struct stat status {};
-        EXPECT_EQ(::stat((dir.folder() + "out.txt").c_str(), &status), 0);
+        EXPECT_EQ(::stat((dir.Folder() + "out.txt").c_str(), &status), 0);
         journal =
             "JOURNAL_STREAM=" + std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
     }
-    const std::string command = "cd '" + dir.folder() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
-                                "-u QT_QPA_PLATFORM " + journal + " PATH='" + dir.folder() +
+    const std::string command = "cd '" + dir.Folder() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
+                                "-u QT_QPA_PLATFORM " + journal + " PATH='" + dir.Folder() +
                                 "bin':\"$PATH\" " + "timeout 120 ./QuorvaneClient " + arguments +
                                 " >> out.txt 2>&1";
     const auto start = std::chrono::steady_clock::now();
@@ -58,28 +55,28 @@ TEST(Executable, RunWithoutSettingsReportsOpensAndEndsByItself) {
     // One second before the run, thirty of countdown.
     EXPECT_GE(run.seconds, 30.0);
     EXPECT_LT(run.seconds, 60.0);
-    const std::string report = ReadFile(dir.path() / "QuorvaneClientAutoLog.html");
+    const std::string report = ReadFile(dir.Path() / "QuorvaneClientAutoLog.html");
     EXPECT_NE(report.find("Il y a eu 1 erreurs"), std::string::npos);
-    EXPECT_NE(report.find("[Fonction FormCreate()] Erreur le fichier " + dir.folder() +
+    EXPECT_NE(report.find("[Fonction FormCreate()] Erreur le fichier " + dir.Folder() +
                           "QuorvaneClient.ini est introuvable ou est inaccessible."),
               std::string::npos);
     // xdg-open is detached; give it a moment to write.
-    for (int i = 0; i < 50 && !std::filesystem::exists(dir.path() / "opened.txt"); ++i) {
+    for (int i = 0; i < 50 && !std::filesystem::exists(dir.Path() / "opened.txt"); ++i) {
         ::usleep(100000);
     }
-    EXPECT_EQ(ReadFile(dir.path() / "opened.txt"), dir.folder() + "QuorvaneClientAutoLog.html\n");
+    EXPECT_EQ(ReadFile(dir.Path() / "opened.txt"), dir.Folder() + "QuorvaneClientAutoLog.html\n");
 
     // The journal: start, the entry, the end, each with its priority; Qt's own warnings, if
     // any, come without one and are not counted.
-    const std::string journal = ReadFile(dir.path() / "out.txt");
+    const std::string journal = ReadFile(dir.Path() / "out.txt");
     const std::string entry = "<3>Erreur (code 0) : [Fonction FormCreate()] Erreur le fichier " +
-                              dir.folder() +
+                              dir.Folder() +
                               "QuorvaneClient.ini est introuvable ou est inaccessible.\n";
     const std::string lines =
         "<6>Début de la synchronisation : QuorvaneClient " QUORVANE_VERSION
         ", aucun mode de récupération, catégories : aucune\n" +
         entry + "<5>Fin de la synchronisation : aucune catégorie ; 1 erreur, rapport " +
-        dir.folder() + "QuorvaneClientAutoLog.html\n";
+        dir.Folder() + "QuorvaneClientAutoLog.html\n";
     EXPECT_NE(journal.find(lines), std::string::npos) << journal;
     // Qt's own messages, when there are any, carry a priority too.
     std::istringstream each(journal);
@@ -88,18 +85,19 @@ TEST(Executable, RunWithoutSettingsReportsOpensAndEndsByItself) {
     }
 
     // The status file beside the report.
-    const auto status = nlohmann::json::parse(ReadFile(dir.path() / "QuorvaneClientStatus.json"));
+    const auto status = nlohmann::json::parse(ReadFile(dir.Path() / "QuorvaneClientStatus.json"));
     EXPECT_EQ(status["version"], QUORVANE_VERSION);
     EXPECT_TRUE(status["mode"].is_null());
     EXPECT_EQ(status["entryCount"], 1);
     EXPECT_EQ(status["entries"][0]["code"], 0);
     EXPECT_EQ(status["entries"][0]["text"],
-              "[Fonction FormCreate()] Erreur le fichier " + dir.folder() +
+              "[Fonction FormCreate()] Erreur le fichier " + dir.Folder() +
                   "QuorvaneClient.ini est introuvable ou est inaccessible.");
-    EXPECT_EQ(status["report"], dir.folder() + "QuorvaneClientAutoLog.html");
+    EXPECT_EQ(status["report"], dir.Folder() + "QuorvaneClientAutoLog.html");
     for (const char* key : {"Remise_Achat", "Personnalisation", "Message", "Document"}) {
         EXPECT_EQ(status["categories"][key]["enabled"], false) << key;
     }
 }
 
 }  // namespace
+}  // namespace quorvane::testing

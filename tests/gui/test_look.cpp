@@ -15,15 +15,15 @@
 #include <QTimer>
 
 #include "GuiTestSupport.h"
-#include "TestSupport.h"
 #include "app/Startup.h"
 #include "app/Translations.h"
 #include "config/windows/TFicheFtpParam.h"
 #include "config/windows/TFicheQuorvaneClientConfig.h"
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 #include "sync/TFicheQuorvaneClientAuto.h"
 
-using namespace quorvane;
-
+namespace quorvane::testing {
 namespace {
 
 // The application as the program sets it up: Qt's French texts, the form font, the style.
@@ -36,7 +36,7 @@ class LookTest : public ::testing::Test {
     }
     static bool translated;
     quorvane::testing::TempDir dir;
-    ProgramPaths paths = ProgramPaths::ForFolder(dir.path().string());
+    ProgramPaths paths = ProgramPaths::ForFolder(dir.Path().string());
 };
 bool LookTest::translated = false;
 
@@ -121,7 +121,7 @@ TEST_F(LookTest, QtsOwnTextsAreFrench) {
     EXPECT_TRUE(all.contains(QStringLiteral("Choisir"))) << all.toStdString();
 
     // The kind of each entry too, which Qt's French catalogue lacks.
-    EXPECT_EQ(QAbstractFileIconProvider().type(QFileInfo(QString::fromStdString(dir.folder()))),
+    EXPECT_EQ(QAbstractFileIconProvider().type(QFileInfo(QString::fromStdString(dir.Folder()))),
               "Dossier");
     EXPECT_EQ(QCoreApplication::translate("QAbstractFileIconProvider", "Network"), "Network");
 
@@ -131,3 +131,4 @@ TEST_F(LookTest, QtsOwnTextsAreFrench) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

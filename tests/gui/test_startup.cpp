@@ -3,14 +3,11 @@
 
 #include <chrono>
 
-#include "TestSupport.h"
 #include "app/Startup.h"
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 
-using quorvane::WantsConfiguration;
-using quorvane::testing::ReadFile;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 TEST(Startup, OnlyTheSingleWordConfigInAnyCaseOpensTheConfiguration) {
@@ -29,13 +26,13 @@ TEST(Startup, OnlyTheSingleWordConfigInAnyCaseOpensTheConfiguration) {
 TEST(Startup, QtOptionsAfterConfigMakeItASynchronization) {
     TempDir dir;
     std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient",
-                               dir.path() / "QuorvaneClient");
+                               dir.Path() / "QuorvaneClient");
     const std::string command =
-        "cd '" + dir.folder() +
+        "cd '" + dir.Folder() +
         "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 4 "
         "./QuorvaneClient CONFIG -reverse > out.txt 2>&1";
     (void)std::system(command.c_str());
-    EXPECT_TRUE(std::filesystem::exists(dir.path() / "QuorvaneClientAutoLog.html"));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "QuorvaneClientAutoLog.html"));
 }
 
 // A refused directory in ombbde.ini: one warning, then the program ends at once with exit code
@@ -43,12 +40,12 @@ TEST(Startup, QtOptionsAfterConfigMakeItASynchronization) {
 TEST(Startup, RefusedDatabaseDirectoryWarnsOnceAndEndsWithoutAWindow) {
     TempDir dir;
     std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient",
-                               dir.path() / "QuorvaneClient");
-    WriteFile(dir.path() / "QuorvaneClient.ini", "[Setup]\r\nDir=" + dir.folder() + "store\r\n");
-    WriteFile(dir.path() / "store" / "ombbde.ini",
-              "[Alias]\r\nOmbrelin=" + dir.folder() + "absent\r\n");
+                               dir.Path() / "QuorvaneClient");
+    WriteFile(dir.Path() / "QuorvaneClient.ini", "[Setup]\r\nDir=" + dir.Folder() + "store\r\n");
+    WriteFile(dir.Path() / "store" / "ombbde.ini",
+              "[Alias]\r\nOmbrelin=" + dir.Folder() + "absent\r\n");
     const std::string command =
-        "cd '" + dir.folder() +
+        "cd '" + dir.Folder() +
         "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 60 "
         "./QuorvaneClient > out.txt 2> err.txt";
     const auto start = std::chrono::steady_clock::now();
@@ -57,13 +54,14 @@ TEST(Startup, RefusedDatabaseDirectoryWarnsOnceAndEndsWithoutAWindow) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_LT(elapsed, std::chrono::seconds(10));
-    const std::string err = ReadFile(dir.path() / "err.txt");
+    const std::string err = ReadFile(dir.Path() / "err.txt");
     const std::string warning =
-        "Avertissement : Répertoire Ombrelin non valide : " + dir.folder() + "absent\n";
+        "Avertissement : Répertoire Ombrelin non valide : " + dir.Folder() + "absent\n";
     EXPECT_NE(err.find(warning), std::string::npos) << err;
     EXPECT_EQ(err.find("Avertissement", err.find(warning) + 1), std::string::npos)
         << "one warning only";
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "QuorvaneClientAutoLog.html"));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "QuorvaneClientAutoLog.html"));
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -6,20 +6,18 @@
 #include <QTimer>
 
 #include "GuiTestSupport.h"
-#include "TestSupport.h"
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 #include "sync/TFicheQuorvaneClientAuto.h"
 
-using namespace quorvane;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 class SyncWindowTest : public ::testing::Test {
   protected:
     void SetUp() override { quorvane::testing::Application(); }
     TempDir dir;
-    ProgramPaths paths = ProgramPaths::ForFolder(dir.path().string());
+    ProgramPaths paths = ProgramPaths::ForFolder(dir.Path().string());
 };
 
 TEST_F(SyncWindowTest, ControlsStandWhereTheFormPutsThem) {
@@ -78,3 +76,4 @@ TEST_F(SyncWindowTest, RunShowsFailuresThenCountsDownAndCloses) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

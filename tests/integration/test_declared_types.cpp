@@ -4,7 +4,7 @@
 // line, with an entry.
 #include <gtest/gtest.h>
 
-#include "integration/IntegTestSupport.h"
+#include "support/StoreFixture.h"
 
 namespace quorvane::testing {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "integration/IntegTestSupport.h"
+#include "support/StoreFixture.h"
 
 namespace quorvane::testing {
 namespace {
@@ -124,8 +124,9 @@ TEST_F(Driver, UnexpectedTopLevelElementReadsAsAnEmptyFile) {
 }
 
 TEST_F(Driver, LoadFailureNamesThePathAfterALineFeed) {
-    for (const std::string& bytes : {std::string("<?xml version=\"1.0\"?><Messages><Lignes>"),
-                                     std::string(""), IntegrationData("message_truncated.xml")}) {
+    for (const std::string& bytes :
+         {std::string("<?xml version=\"1.0\"?><Messages><Lignes>"), std::string(""),
+          TestData("integration/message_truncated.xml")}) {
         StoreFixture fresh;
         fresh.CreateTable("Message.DB", DemoSchema("Message"));
         WriteFile(fresh.AutoDir() + "message.xml", bytes);
@@ -278,7 +279,7 @@ TEST_F(Driver, FailureOutsideRecordOperationsLeavesTheTableUnchanged) {
 TEST_F(Driver, FailureAfterWritesUndoesTheWholeFile) {
     // The first supplier's conditions are deleted before the supplier table, which lacks "Code",
     // fails to answer: the deletion must not survive.
-    store.CreateTable("REMISES.DB", IntegrationData("REMISES.sql") +
+    store.CreateTable("REMISES.DB", TestData("integration/REMISES.sql") +
                                         "INSERT INTO REMISES (Fournisseur, Type, Famille, Libelle) "
                                         "VALUES ('A', 2, 'MONT', 'ancien A');");
     store.CreateSuppliers(

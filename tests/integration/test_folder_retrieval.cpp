@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "integration/IntegTestSupport.h"
+#include "support/StoreFixture.h"
 #include "sync/FolderRetrieval.h"
 #include "sync/SynchronizationRun.h"
 
@@ -15,14 +15,14 @@ class Folder : public ::testing::Test {
         for (const auto* table : {"Message", "MessageType", "MesDocs", "MesDocsType"}) {
             store.CreateTable(std::string(table) + ".DB", DemoSchema(table));
         }
-        std::filesystem::create_directories(source.path());
+        std::filesystem::create_directories(source.Path());
         for (const auto* file :
              {"message.xml", "message_type.xml", "mes_docs.xml", "mes_docs_type.xml"}) {
             std::filesystem::copy_file(
                 std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/" + file,
-                source.path() / file);
+                source.Path() / file);
         }
-        run = std::make_unique<SynchronizationRun>(ProgramPaths::ForFolder(store.Dir().folder()));
+        run = std::make_unique<SynchronizationRun>(ProgramPaths::ForFolder(store.Dir().Folder()));
     }
     std::string Auto(const std::string& file) const {
         return run->State().Paths.RepertoireAuto + file;
@@ -42,10 +42,10 @@ class Folder : public ::testing::Test {
 };
 
 TEST_F(Folder, MissingSecondFileFailsTheCategoryWithoutIntegrating) {
-    std::filesystem::remove(source.path() / "message_type.xml");
+    std::filesystem::remove(source.Path() / "message_type.xml");
     const auto before = store.Rows("Message.DB", "SELECT * FROM Message ORDER BY Code");
     run->State().MessageActif = true;
-    run->CopierRepertoire(source.folder());
+    run->CopierRepertoire(source.Folder());
     run->MarquerCategoriesEnEchec();
     EXPECT_EQ(Texts(), std::vector<std::string>{"[Fonction _CopyFile()] Le fichier : "
                                                 "message_type.xml n'éxiste pas ou est "
@@ -61,11 +61,11 @@ TEST_F(Folder, MissingSecondFileFailsTheCategoryWithoutIntegrating) {
 TEST_F(Folder, BothDocumentFilesArriveAndAreIntegratedOnce) {
     run->State().DocumentActif = true;
     // The setting already ended with the separator: the doubled one is harmless.
-    run->CopierRepertoire(source.folder() + "/");
+    run->CopierRepertoire(source.Folder() + "/");
     run->MarquerCategoriesEnEchec();
     EXPECT_TRUE(Texts().empty()) << Texts().front();
-    EXPECT_EQ(ReadFile(Auto("mes_docs.xml")), ReadFile(source.path() / "mes_docs.xml"));
-    EXPECT_EQ(ReadFile(Auto("mes_docs_type.xml")), ReadFile(source.path() / "mes_docs_type.xml"));
+    EXPECT_EQ(ReadFile(Auto("mes_docs.xml")), ReadFile(source.Path() / "mes_docs.xml"));
+    EXPECT_EQ(ReadFile(Auto("mes_docs_type.xml")), ReadFile(source.Path() / "mes_docs_type.xml"));
     EXPECT_EQ(Image(Categorie::Document, Colonne::Telechargement), ImageState::Success);
     EXPECT_EQ(Image(Categorie::Document, Colonne::Integration), ImageState::Success);
     EXPECT_EQ(Image(Categorie::Message, Colonne::Telechargement), ImageState::Hidden);
@@ -85,7 +85,7 @@ TEST_F(Folder, DestinationThatCannotBeWrittenIsACopyRefusal) {
     std::filesystem::create_directories(Auto("message.xml"));
     std::filesystem::create_directories(std::filesystem::path(Auto("message.xml")) / "occupé");
     run->State().MessageActif = true;
-    run->CopierRepertoire(source.folder());
+    run->CopierRepertoire(source.Folder());
     EXPECT_EQ(Texts(), std::vector<std::string>{
                            "[Fonction _CopyFile()] Impossible de copier ce fichier : message.xml"});
     EXPECT_TRUE(run->State().EnErreur);
@@ -101,12 +101,12 @@ TEST_F(Folder, DestinationThatCannotBeWrittenIsACopyRefusal) {
 }
 
 TEST_F(Folder, SourceThatIsNoReadableFileIsInaccessible) {
-    std::filesystem::remove(source.path() / "mes_docs.xml");
-    std::filesystem::create_directories(source.path() / "mes_docs.xml");
+    std::filesystem::remove(source.Path() / "mes_docs.xml");
+    std::filesystem::create_directories(source.Path() / "mes_docs.xml");
     run->State().DocumentActif = true;
     run->State().MessageActif = true;
-    std::filesystem::permissions(source.path() / "message.xml", std::filesystem::perms::none);
-    run->CopierRepertoire(source.folder());
+    std::filesystem::permissions(source.Path() / "message.xml", std::filesystem::perms::none);
+    run->CopierRepertoire(source.Folder());
     std::vector<std::string> expected;
     if (PermissionsAreEnforced()) {
         expected.push_back(
@@ -122,12 +122,12 @@ TEST_F(Folder, SourceThatIsNoReadableFileIsInaccessible) {
 TEST_F(Folder, CopyReplacesAnEarlierFile) {
     WriteFile(Auto("message.xml"), "ancienne copie");
     RunState state;
-    state.Paths = ProgramPaths::ForFolder(store.Dir().folder());
-    FolderRetrieval retrieval(state, source.folder());
-    EXPECT_TRUE(retrieval._CopyFile(source.folder() + "message.xml", "message.xml",
+    state.Paths = ProgramPaths::ForFolder(store.Dir().Folder());
+    FolderRetrieval retrieval(state, source.Folder());
+    EXPECT_TRUE(retrieval._CopyFile(source.Folder() + "message.xml", "message.xml",
                                     state.Paths.RepertoireAuto));
-    EXPECT_EQ(ReadFile(Auto("message.xml")), ReadFile(source.path() / "message.xml"));
-    EXPECT_FALSE(retrieval._CopyFile(source.folder() + "absent.xml", "absent.xml",
+    EXPECT_EQ(ReadFile(Auto("message.xml")), ReadFile(source.Path() / "message.xml"));
+    EXPECT_FALSE(retrieval._CopyFile(source.Folder() + "absent.xml", "absent.xml",
                                      state.Paths.RepertoireAuto));
     ASSERT_EQ(state.Erreurs.Count(), 1u);
     EXPECT_EQ(state.Erreurs.Entries()[0].Texte,

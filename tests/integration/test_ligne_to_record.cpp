@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "integration/IntegTestSupport.h"
+#include "support/StoreFixture.h"
 #include "sync/LigneToRecord.h"
 
 namespace quorvane::testing {

@@ -4,48 +4,18 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
-#include "integration/IntegTestSupport.h"
+#include "support/StoreFixture.h"
 
 namespace quorvane::testing {
 namespace {
 
-std::vector<std::string> Query(const std::filesystem::path& file, const std::string& sql) {
-    auto db = OpenSqlite(file);
-    sqlite3_stmt* raw = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &raw, nullptr), SQLITE_OK) << sql;
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
-    std::vector<std::string> rows;
-    while (stmt && sqlite3_step(stmt.get()) == SQLITE_ROW) {
-        std::string row;
-        for (int i = 0; i < sqlite3_column_count(stmt.get()); ++i) {
-            const unsigned char* text = sqlite3_column_text(stmt.get(), i);
-            row += (i > 0 ? "|" : "") +
-                   std::string(text != nullptr ? reinterpret_cast<const char*>(text) : "NULL");
-        }
-        rows.push_back(row);
-    }
-    return rows;
-}
-
 // The real program, copied into a store folder made like the demo's, synchronizing in folder mode
 // without a display: every category integrated, no report, and it ends by itself.
 TEST(ProgramRun, FolderModeIntegratesTheDemoStoreWithoutAReport) {
-    TempDir dir;
-    const std::filesystem::path root = dir.path();
-    const std::filesystem::path store = root / "ombrelin";
-    for (const auto* sub : {"Administration", "Maj", "Tarifs"}) {
-        std::filesystem::create_directories(store / sub);
-    }
-    std::filesystem::create_directories(root / "Auto");
-    for (const auto* table :
-         {"REMISES", "Perso", "Message", "MessageType", "MesDocs", "MesDocsType"}) {
-        auto db = OpenSqlite(store / "Administration" / (std::string(table) + ".DB"));
-        ExecSql(db.get(), DemoSchema(table));
-    }
-    {
-        auto db = OpenSqlite(store / "Maj" / "FOURNIS.db");
-        ExecSql(db.get(), DemoSchema("FOURNIS"));
-    }
+    const StoreFixture fixture(StoreFixture::Tables::Demo);
+    const TempDir& dir = fixture.Dir();
+    const std::filesystem::path root = dir.Path();
+    const std::filesystem::path store = fixture.StoreDir();
     std::filesystem::copy(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice", root / "source");
     WriteFile(store / "ombbde.ini", "[Alias]\r\nOmbrelin=" + store.string() + "\r\n");
     WriteFile(root / "QuorvaneClient.ini",
@@ -55,12 +25,12 @@ TEST(ProgramRun, FolderModeIntegratesTheDemoStoreWithoutAReport) {
                   (root / "source").string() + "\r\n");
     std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient",
                                root / "QuorvaneClient");
-    WriteViewerStandIn(root / "bin", dir.path() / "opened.txt");
+    WriteViewerStandIn(root / "bin", dir.Path() / "opened.txt");
 
-    const std::string command = "cd '" + dir.folder() +
+    const std::string command = "cd '" + dir.Folder() +
                                 "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
                                 "-u JOURNAL_STREAM PATH='" +
-                                dir.folder() +
+                                dir.Folder() +
                                 "bin':\"$PATH\" timeout 120 "
                                 "./QuorvaneClient > out.txt 2>&1";
     const int status = std::system(command.c_str());
@@ -96,9 +66,9 @@ TEST(ProgramRun, FolderModeIntegratesTheDemoStoreWithoutAReport) {
               ReadFile(root / "source" / "message_type.xml"));
 
     const auto admin = store / "Administration";
-    EXPECT_EQ(Query(admin / "REMISES.DB",
-                    "SELECT Fournisseur, Type, Client, Famille, Libelle, Taux, Franco, DateDebut, "
-                    "Cumulable FROM REMISES ORDER BY 1, 2, 3, 4"),
+    EXPECT_EQ(Rows(admin / "REMISES.DB",
+                   "SELECT Fournisseur, Type, Client, Famille, Libelle, Taux, Franco, DateDebut, "
+                   "Cumulable FROM REMISES ORDER BY 1, 2, 3, 4"),
               (std::vector<std::string>{
                   "ALPINA|1||MONT|Remise négociée magasin|3|0|2026-01-01|1",
                   "ALPINA|2||MONT|Remise réseau montures 2027|13.5|150|2027-01-01|0",
@@ -110,23 +80,23 @@ TEST(ProgramRun, FolderModeIntegratesTheDemoStoreWithoutAReport) {
                   "CELESTE|2||VERR|Verres progressifs|21.75|300|2027-01-01|0",
                   "DIVERS|2||ACC|Accessoires|4|0|2024-01-01|0"}));
     EXPECT_EQ(
-        Query(admin / "Perso.DB",
-              "SELECT Groupe, Modele, Fournisseur, Produit, Libelle, PrixConseille FROM "
-              "Perso ORDER BY Groupe, Modele, Fournisseur, Produit"),
+        Rows(admin / "Perso.DB",
+             "SELECT Groupe, Modele, Fournisseur, Produit, Libelle, PrixConseille FROM "
+             "Perso ORDER BY Groupe, Modele, Fournisseur, Produit"),
         (std::vector<std::string>{
             "1|AURORE|||Aurore – édition réseau|95", "1|AURORE|ALPINA||Aurore chez Alpina|85",
             "1|BRISE|||Brise|99", "2|ÉTÉ|||Été polarisé|64.9", "2|ÉTÉ||P-778|Été produit 778|61",
             "3|JOUR|||Lentilles jour (magasin)|25", "4|ÉTUI|||Étui rigide|12"}));
-    EXPECT_EQ(Query(admin / "Message.DB", "SELECT Code, Externe FROM Message ORDER BY Code"),
+    EXPECT_EQ(Rows(admin / "Message.DB", "SELECT Code, Externe FROM Message ORDER BY Code"),
               (std::vector<std::string>{"HO-2026-11|5", "HO-2026-12|5", "MAG-001|0", "MAG-002|0"}));
-    EXPECT_EQ(Query(admin / "MessageType.DB", "SELECT * FROM MessageType ORDER BY Code"),
+    EXPECT_EQ(Rows(admin / "MessageType.DB", "SELECT * FROM MessageType ORDER BY Code"),
               (std::vector<std::string>{"1|5|Information", "2|5|Commercial", "3|0|Magasin",
                                         "4|5|Qualité"}));
     EXPECT_EQ(
-        Query(admin / "MesDocs.DB", "SELECT Code, Publication FROM MesDocs ORDER BY Code"),
+        Rows(admin / "MesDocs.DB", "SELECT Code, Publication FROM MesDocs ORDER BY Code"),
         (std::vector<std::string>{"DOC-2027|2026-12-01 08:30:00", "DOC-SEC|2026-11-20 10:00:00",
                                   "MAG-PROC|2024-11-02 14:30:00"}));
-    EXPECT_EQ(Query(admin / "MesDocsType.DB", "SELECT * FROM MesDocsType ORDER BY Code"),
+    EXPECT_EQ(Rows(admin / "MesDocsType.DB", "SELECT * FROM MesDocsType ORDER BY Code"),
               (std::vector<std::string>{"1|5|Catalogue", "2|0|Procédure", "3|5|Sécurité"}));
 }
 

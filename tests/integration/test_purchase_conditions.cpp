@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "integration/IntegTestSupport.h"
+#include "support/StoreFixture.h"
 
 namespace quorvane::testing {
 namespace {
@@ -12,7 +12,7 @@ const std::string kAll =
 class Conditions : public ::testing::Test {
   protected:
     void SetUp() override {
-        store.CreateTable("REMISES.DB", IntegrationData("REMISES.sql"));
+        store.CreateTable("REMISES.DB", TestData("integration/REMISES.sql"));
         store.CreateSuppliers(
             "CREATE TABLE FOURNIS (Code VARCHAR(10) PRIMARY KEY, Nom VARCHAR(60));"
             "INSERT INTO FOURNIS VALUES ('A', 'Alpha'), ('B', 'Bêta'), ('C', 'Gamma'), "

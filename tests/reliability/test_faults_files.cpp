@@ -14,16 +14,10 @@
 
 #include "config/base/IniFile.h"
 #include "config/base/TextConversion.h"
-#include "sync/StoreFixture.h"
+#include "support/StoreFixture.h"
 #include "sync/SynchronizationRun.h"
 
-using namespace quorvane;
-using quorvane::testing::ReadFile;
-using quorvane::testing::StoreFixture;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-using quorvane::testing::WriteViewerStandIn;
-
+namespace quorvane::testing {
 namespace {
 
 const std::string kDemo = std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/";
@@ -37,21 +31,22 @@ std::string Refused(const std::string& name) {
 
 class FileFaultTest : public ::testing::Test {
   protected:
-    StoreFixture store;
+    StoreFixture store{StoreFixture::Tables::Demo};
     TempDir source;
     std::vector<std::string> opened;
 
     void Publish(const std::string& name) const {
-        WriteFile(source.path() / name, ReadFile(kDemo + name));
+        WriteFile(source.Path() / name, ReadFile(kDemo + name));
     }
     void UriSettings(const std::string& categories, const std::string& folder) const {
-        WriteFile(store.paths.CheminIni, "[Quorvane]\n" + categories +
-                                             "TypeEnvoi=URI\n[Quorvane_URI]\nURI=" + folder + "\n");
+        WriteFile(
+            store.Paths().CheminIni,
+            "[Quorvane]\n" + categories + "TypeEnvoi=URI\n[Quorvane_URI]\nURI=" + folder + "\n");
     }
     std::vector<std::string> Run(std::unique_ptr<SynchronizationRun>* keep = nullptr) {
         RunOptions options;
         options.OpenReport = [this](const std::string& p) { opened.push_back(p); };
-        auto run = std::make_unique<SynchronizationRun>(store.paths, std::move(options));
+        auto run = std::make_unique<SynchronizationRun>(store.Paths(), std::move(options));
         run->Executer();
         std::vector<std::string> texts;
         for (const auto& e : run->State().Erreurs.Entries()) {
@@ -65,14 +60,15 @@ class FileFaultTest : public ::testing::Test {
     }
     std::set<std::string> DownloadFolder() const {
         std::set<std::string> found;
-        for (const auto& entry : std::filesystem::directory_iterator(store.paths.RepertoireAuto)) {
+        for (const auto& entry :
+             std::filesystem::directory_iterator(store.Paths().RepertoireAuto)) {
             found.insert(entry.path().filename().string());
         }
         return found;
     }
     void ExpectReportHolds(const std::vector<std::string>& texts) const {
-        ASSERT_EQ(opened, std::vector<std::string>{store.paths.CheminRapport});
-        const std::string report = Cp1252ToUtf8(ReadFile(store.paths.CheminRapport));
+        ASSERT_EQ(opened, std::vector<std::string>{store.Paths().CheminRapport});
+        const std::string report = Cp1252ToUtf8(ReadFile(store.Paths().CheminRapport));
         EXPECT_NE(report.find("Il y a eu " + std::to_string(texts.size()) + " erreurs"),
                   std::string::npos);
         for (const auto& text : texts) {
@@ -86,8 +82,8 @@ TEST_F(FileFaultTest, DestinationThatCannotBeReplacedRefusesTheCopyAndKeepsNoPar
     Publish("mes_docs.xml");
     Publish("mes_docs_type.xml");
     // A non-empty directory where the file goes: no rename can replace it, root or not.
-    WriteFile(store.paths.RepertoireAuto + "remise_achat.xml/occupe", "x");
-    UriSettings("Remise_Achat=1\nDocument=1\n", source.path().string());
+    WriteFile(store.Paths().RepertoireAuto + "remise_achat.xml/occupe", "x");
+    UriSettings("Remise_Achat=1\nDocument=1\n", source.Path().string());
     std::unique_ptr<SynchronizationRun> run;
     const auto texts = Run(&run);
     ASSERT_EQ(texts, std::vector<std::string>{Refused("remise_achat.xml")});
@@ -99,20 +95,20 @@ TEST_F(FileFaultTest, DestinationThatCannotBeReplacedRefusesTheCopyAndKeepsNoPar
     EXPECT_EQ(run->Display().Image(Categorie::Document, Colonne::Integration), ImageState::Success);
     EXPECT_EQ(DownloadFolder(),
               (std::set<std::string>{"remise_achat.xml", "mes_docs.xml", "mes_docs_type.xml"}));
-    EXPECT_TRUE(std::filesystem::is_directory(store.paths.RepertoireAuto + "remise_achat.xml"));
+    EXPECT_TRUE(std::filesystem::is_directory(store.Paths().RepertoireAuto + "remise_achat.xml"));
     ExpectReportHolds(texts);
 }
 
 TEST_F(FileFaultTest, DownloadFolderThatIsAFileStopsTheRunAtTheGate) {
-    std::filesystem::remove_all(store.paths.RepertoireAuto);
+    std::filesystem::remove_all(store.Paths().RepertoireAuto);
     // The download folder's name without its trailing "/": a plain file stands there.
-    WriteFile(store.paths.RepertoireAuto.substr(0, store.paths.RepertoireAuto.size() - 1), "x");
+    WriteFile(store.Paths().RepertoireAuto.substr(0, store.Paths().RepertoireAuto.size() - 1), "x");
     Publish("remise_achat.xml");
-    UriSettings("Remise_Achat=1\n", source.path().string());
+    UriSettings("Remise_Achat=1\n", source.Path().string());
     std::unique_ptr<SynchronizationRun> run;
     const auto texts = Run(&run);
     ASSERT_EQ(texts, std::vector<std::string>{"[Fonction FormCreate()] Erreur le repertoire " +
-                                              store.paths.RepertoireAuto +
+                                              store.Paths().RepertoireAuto +
                                               " est introuvable ou est inaccessible."});
     EXPECT_EQ(run->Display().Image(Categorie::RemiseAchat, Colonne::Telechargement),
               ImageState::Failure);
@@ -124,10 +120,10 @@ TEST_F(FileFaultTest, ReadOnlyDownloadFolderRefusesTheCopy) {
         GTEST_SKIP() << "root writes into a read-only folder; the directory case above covers it";
     }
     Publish("remise_achat.xml");
-    UriSettings("Remise_Achat=1\n", source.path().string());
-    std::filesystem::permissions(store.paths.RepertoireAuto, std::filesystem::perms(0555));
+    UriSettings("Remise_Achat=1\n", source.Path().string());
+    std::filesystem::permissions(store.Paths().RepertoireAuto, std::filesystem::perms(0555));
     const auto texts = Run();
-    std::filesystem::permissions(store.paths.RepertoireAuto, std::filesystem::perms(0755));
+    std::filesystem::permissions(store.Paths().RepertoireAuto, std::filesystem::perms(0755));
     ASSERT_EQ(texts, std::vector<std::string>{Refused("remise_achat.xml")});
     EXPECT_TRUE(DownloadFolder().empty());
     ExpectReportHolds(texts);
@@ -136,19 +132,19 @@ TEST_F(FileFaultTest, ReadOnlyDownloadFolderRefusesTheCopy) {
 TEST_F(FileFaultTest, SourceEntriesThatAreNotFilesAreReportedAbsentWithoutBlocking) {
     // A directory, a link to a removed file and a named pipe (which a copy would wait on
     // for ever) stand where three of the head-office files should be.
-    std::filesystem::create_directories(source.path() / "remise_achat.xml");
+    std::filesystem::create_directories(source.Path() / "remise_achat.xml");
     Publish("personnalisation.xml");
-    std::filesystem::rename(source.path() / "personnalisation.xml", source.path() / "parti.xml");
-    std::filesystem::create_symlink(source.path() / "parti.xml",
-                                    source.path() / "personnalisation.xml");
-    std::filesystem::remove(source.path() / "parti.xml");
-    ASSERT_EQ(::mkfifo((source.path() / "message.xml").c_str(), 0644), 0);
+    std::filesystem::rename(source.Path() / "personnalisation.xml", source.Path() / "parti.xml");
+    std::filesystem::create_symlink(source.Path() / "parti.xml",
+                                    source.Path() / "personnalisation.xml");
+    std::filesystem::remove(source.Path() / "parti.xml");
+    ASSERT_EQ(::mkfifo((source.Path() / "message.xml").c_str(), 0644), 0);
     Publish("message_type.xml");
     // A link to a present file is a file.
     Publish("mes_docs_type.xml");
-    std::filesystem::create_symlink(kDemo + "mes_docs.xml", source.path() / "mes_docs.xml");
+    std::filesystem::create_symlink(kDemo + "mes_docs.xml", source.Path() / "mes_docs.xml");
     UriSettings("Remise_Achat=1\nPersonnalisation=1\nMessage=1\nDocument=1\n",
-                source.path().string());
+                source.Path().string());
     std::unique_ptr<SynchronizationRun> run;
     const auto start = std::chrono::steady_clock::now();
     const auto texts = Run(&run);
@@ -159,16 +155,16 @@ TEST_F(FileFaultTest, SourceEntriesThatAreNotFilesAreReportedAbsentWithoutBlocki
     EXPECT_EQ(run->Display().Image(Categorie::Document, Colonne::Integration), ImageState::Success);
     EXPECT_EQ(DownloadFolder(), (std::set<std::string>{"mes_docs.xml", "mes_docs_type.xml"}));
     EXPECT_TRUE(std::filesystem::is_regular_file(
-        std::filesystem::symlink_status(store.paths.RepertoireAuto + "mes_docs.xml")));
+        std::filesystem::symlink_status(store.Paths().RepertoireAuto + "mes_docs.xml")));
     ExpectReportHolds(texts);
 }
 
 TEST_F(FileFaultTest, SourceFolderGoneGivesOneEntryPerCategoryTried) {
-    const auto gone = source.path() / "depot";
+    const auto gone = source.Path() / "depot";
     std::filesystem::create_directories(gone);
-    std::filesystem::create_symlink(gone, source.path() / "lien");
+    std::filesystem::create_symlink(gone, source.Path() / "lien");
     std::filesystem::remove(gone);
-    UriSettings("Remise_Achat=1\nMessage=1\n", (source.path() / "lien").string());
+    UriSettings("Remise_Achat=1\nMessage=1\n", (source.Path() / "lien").string());
     const auto texts = Run();
     // The second file of the messages is not tried once the first is missing.
     ASSERT_EQ(texts, (std::vector<std::string>{Absent("remise_achat.xml"), Absent("message.xml")}));
@@ -178,17 +174,17 @@ TEST_F(FileFaultTest, SourceFolderGoneGivesOneEntryPerCategoryTried) {
 
 TEST_F(FileFaultTest, UnreadableSettingsFileIsReportedAsInaccessible) {
     const std::string message = "[Fonction FormCreate()] Erreur le fichier " +
-                                store.paths.CheminIni + " est introuvable ou est inaccessible.";
+                                store.Paths().CheminIni + " est introuvable ou est inaccessible.";
     // As root: the settings file's name is taken by a directory.
-    std::filesystem::create_directories(store.paths.CheminIni);
-    WriteFile(store.paths.CheminIni + "/Quorvane", "[Quorvane]\nRemise_Achat=1\n");
+    std::filesystem::create_directories(store.Paths().CheminIni);
+    WriteFile(store.Paths().CheminIni + "/Quorvane", "[Quorvane]\nRemise_Achat=1\n");
     EXPECT_EQ(Run(), std::vector<std::string>{message});
     ExpectReportHolds({message});
     if (quorvane::testing::PermissionsAreEnforced()) {
         opened.clear();
-        std::filesystem::remove_all(store.paths.CheminIni);
-        UriSettings("Remise_Achat=1\n", source.path().string());
-        std::filesystem::permissions(store.paths.CheminIni, std::filesystem::perms::none);
+        std::filesystem::remove_all(store.Paths().CheminIni);
+        UriSettings("Remise_Achat=1\n", source.Path().string());
+        std::filesystem::permissions(store.Paths().CheminIni, std::filesystem::perms::none);
         EXPECT_EQ(Run(), std::vector<std::string>{message});
         ExpectReportHolds({message});
     }
@@ -196,7 +192,7 @@ TEST_F(FileFaultTest, UnreadableSettingsFileIsReportedAsInaccessible) {
 
 TEST(SettingsFileCut, WriteAfterALastLineCutAfterItsCarriageReturnKeepsBothLines) {
     TempDir dir;
-    const auto path = dir.path() / "QuorvaneClient.ini";
+    const auto path = dir.Path() / "QuorvaneClient.ini";
     // The file lost its last LF: the last line ends with a lone CR.
     WriteFile(path, "[Quorvane]\r\nTypeEnvoi=URI\r\n[Quorvane_URI]\r\nURI=/srv/depot\r");
     TIniFile ini(path);
@@ -224,14 +220,14 @@ TEST(SettingsFileCut, WriteAfterALastLineCutAfterItsCarriageReturnKeepsBothLines
 // root too. The run must still count down and end by itself with exit code 0.
 TEST(ProgramFolderFaults, ReportThatCannotBeWrittenStillEndsTheProgramByItself) {
     TempDir dir;
-    const auto program = dir.path() / "QuorvaneClient";
+    const auto program = dir.Path() / "QuorvaneClient";
     std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient", program);
-    WriteFile(dir.path() / "QuorvaneClient.ini", "[Quorvane]\r\nRemise_Achat=0\r\n");
-    std::filesystem::create_directories(dir.path() / "Auto");
-    WriteFile(dir.path() / "QuorvaneClientAutoLog.html" / "occupe", "x");
-    WriteViewerStandIn(dir.path() / "bin", dir.path() / "opened.txt");
-    const std::string command = "cd '" + dir.folder() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
-                                "-u QT_QPA_PLATFORM PATH='" + dir.folder() + "bin':\"$PATH\" " +
+    WriteFile(dir.Path() / "QuorvaneClient.ini", "[Quorvane]\r\nRemise_Achat=0\r\n");
+    std::filesystem::create_directories(dir.Path() / "Auto");
+    WriteFile(dir.Path() / "QuorvaneClientAutoLog.html" / "occupe", "x");
+    WriteViewerStandIn(dir.Path() / "bin", dir.Path() / "opened.txt");
+    const std::string command = "cd '" + dir.Folder() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
+                                "-u QT_QPA_PLATFORM PATH='" + dir.Folder() + "bin':\"$PATH\" " +
                                 "timeout 120 ./QuorvaneClient > out.txt 2>&1";
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command.c_str());
@@ -241,12 +237,13 @@ TEST(ProgramFolderFaults, ReportThatCannotBeWrittenStillEndsTheProgramByItself) 
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_GE(seconds, 30.0);
     EXPECT_LT(seconds, 45.0);
-    const std::string output = ReadFile(dir.path() / "out.txt");
+    const std::string output = ReadFile(dir.Path() / "out.txt");
     EXPECT_NE(output.find("Erreur : le rapport n'a pas pu être écrit : "), std::string::npos)
         << output;
     // Nothing was written, so nothing is handed to the viewer.
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "opened.txt"));
-    EXPECT_EQ(ReadFile(dir.path() / "QuorvaneClientAutoLog.html" / "occupe"), "x");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "opened.txt"));
+    EXPECT_EQ(ReadFile(dir.Path() / "QuorvaneClientAutoLog.html" / "occupe"), "x");
 }
 
 }  // namespace
+}  // namespace quorvane::testing

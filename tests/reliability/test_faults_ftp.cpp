@@ -12,17 +12,11 @@
 #include <thread>
 
 #include "config/base/TextConversion.h"
-#include "ftp/FtpServerFixture.h"
-#include "sync/StoreFixture.h"
+#include "support/FtpServers.h"
+#include "support/StoreFixture.h"
 #include "sync/SynchronizationRun.h"
 
-using namespace quorvane;
-using quorvane::test::FtpServerOptions;
-using quorvane::test::FtpTestServer;
-using quorvane::testing::ReadFile;
-using quorvane::testing::StoreFixture;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 const std::string kPasConnecte =
@@ -81,7 +75,7 @@ struct RunResult {
 
 class FtpFaultTest : public ::testing::Test {
   protected:
-    StoreFixture store;
+    StoreFixture store{StoreFixture::Tables::Demo};
     std::vector<std::string> opened;
 
     void Publish(const FtpTestServer& server, const std::string& name) const {
@@ -89,7 +83,7 @@ class FtpFaultTest : public ::testing::Test {
                        ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/" + name));
     }
     void Settings(const std::string& categories, int port, const std::string& password) const {
-        WriteFile(store.paths.CheminIni,
+        WriteFile(store.Paths().CheminIni,
                   "[Quorvane]\n" + categories + "TypeEnvoi=FTP\n[Quorvane_FTP]\nLogin=user\nMdp=" +
                       password + "\nHost=127.0.0.1\nPort=" + std::to_string(port) + "\n");
     }
@@ -100,7 +94,7 @@ class FtpFaultTest : public ::testing::Test {
         options.FtpResponseTimeoutMs = limitMs;
         options.FtpConnectTimeoutMs = limitMs;
         RunResult result;
-        result.run = std::make_unique<SynchronizationRun>(store.paths, std::move(options));
+        result.run = std::make_unique<SynchronizationRun>(store.Paths(), std::move(options));
         result.run->Display().SetView(view);
         const auto start = std::chrono::steady_clock::now();
         result.run->Executer();
@@ -114,15 +108,16 @@ class FtpFaultTest : public ::testing::Test {
     // The download folder holds exactly these names: no partial or temporary file.
     void ExpectDownloadFolder(const std::set<std::string>& names) const {
         std::set<std::string> found;
-        for (const auto& entry : std::filesystem::directory_iterator(store.paths.RepertoireAuto)) {
+        for (const auto& entry :
+             std::filesystem::directory_iterator(store.Paths().RepertoireAuto)) {
             found.insert(entry.path().filename().string());
         }
         EXPECT_EQ(found, names);
     }
     // The report was written with every entry, in order, and handed to the viewer once.
     void ExpectReport(const std::vector<std::string>& texts) const {
-        ASSERT_EQ(opened, std::vector<std::string>{store.paths.CheminRapport});
-        const std::string report = Cp1252ToUtf8(ReadFile(store.paths.CheminRapport));
+        ASSERT_EQ(opened, std::vector<std::string>{store.Paths().CheminRapport});
+        const std::string report = Cp1252ToUtf8(ReadFile(store.Paths().CheminRapport));
         EXPECT_NE(report.find("Il y a eu " + std::to_string(texts.size()) +
                               " erreurs au cour de la synchronisation de la Quorvane client."),
                   std::string::npos);
@@ -194,7 +189,7 @@ TEST_F(FtpFaultTest, TransferThatNeverSendsAByteFailsAtTheStallLimit) {
     FtpTestServer server(options);
     Publish(server, "remise_achat.xml");
     Publish(server, "personnalisation.xml");
-    WriteFile(store.paths.RepertoireAuto + "remise_achat.xml", "<RemisesAchat/>");
+    WriteFile(store.Paths().RepertoireAuto + "remise_achat.xml", "<RemisesAchat/>");
     Settings("Remise_Achat=1\nPersonnalisation=1\n", server.Port(), server.Password());
     // The stall limit runs from the start of the request, so the commands before RETR count
     // towards it: a limit well above their round trips keeps a loaded machine from failing the
@@ -209,7 +204,7 @@ TEST_F(FtpFaultTest, TransferThatNeverSendsAByteFailsAtTheStallLimit) {
     ExpectBothFailures(r, Categorie::RemiseAchat);
     ExpectBothFailures(r, Categorie::Personnalisation);
     // The earlier copy stays as it was; no partial file is left beside it.
-    EXPECT_EQ(ReadFile(store.paths.RepertoireAuto + "remise_achat.xml"), "<RemisesAchat/>");
+    EXPECT_EQ(ReadFile(store.Paths().RepertoireAuto + "remise_achat.xml"), "<RemisesAchat/>");
     ExpectDownloadFolder({"remise_achat.xml"});
     ExpectReport(r.texts);
 }
@@ -218,8 +213,8 @@ TEST_F(FtpFaultTest, TransferCutShortIsRefusedEvenWhenTheServerSaysComplete) {
     for (const bool replyOk : {false, true}) {
         SCOPED_TRACE(replyOk ? "226 after the cut" : "426 after the cut");
         opened.clear();
-        std::filesystem::remove_all(store.paths.RepertoireAuto);
-        std::filesystem::create_directories(store.paths.RepertoireAuto);
+        std::filesystem::remove_all(store.Paths().RepertoireAuto);
+        std::filesystem::create_directories(store.Paths().RepertoireAuto);
         FtpServerOptions options;
         options.dropAfterBytes = 120;
         options.dropReplyOk = replyOk;
@@ -234,9 +229,9 @@ TEST_F(FtpFaultTest, TransferCutShortIsRefusedEvenWhenTheServerSaysComplete) {
         ExpectBothFailures(r, Categorie::Message);
         ExpectDownloadFolder({});
         ExpectReport(r.texts);
-        EXPECT_EQ(store.Query("Message.DB",
-                              "select count(*) from Message where Code like "
-                              "'HO-2026-1_'"),
+        EXPECT_EQ(store.One("Message.DB",
+                            "select count(*) from Message where Code like "
+                            "'HO-2026-1_'"),
                   "0");
     }
 }
@@ -275,8 +270,8 @@ TEST_F(FtpFaultTest, RefusedSizeQueryFetchesWhatTheListingShows) {
     // The server refuses SIZE for every file with the 550 it gives for a missing one.
     for (int refusal : {550, 502}) {
         SCOPED_TRACE(refusal);
-        std::filesystem::remove_all(store.paths.RepertoireAuto);
-        std::filesystem::create_directories(store.paths.RepertoireAuto);
+        std::filesystem::remove_all(store.Paths().RepertoireAuto);
+        std::filesystem::create_directories(store.Paths().RepertoireAuto);
         FtpServerOptions options;
         options.refuseSize = refusal;
         FtpTestServer server(options);
@@ -295,14 +290,15 @@ TEST_F(FtpFaultTest, RefusedSizeQueryFetchesWhatTheListingShows) {
         for (auto at = expected.find("\r\n"); at != std::string::npos; at = expected.find("\r\n")) {
             expected.erase(at, 1);
         }
-        EXPECT_EQ(ReadFile(store.paths.RepertoireAuto + "remise_achat.xml"), expected);
+        EXPECT_EQ(ReadFile(store.Paths().RepertoireAuto + "remise_achat.xml"), expected);
         // Files the listing does not show stay absent, without an entry.
         ExpectBothFailures(r, Categorie::Message);
         ExpectBothFailures(r, Categorie::Document);
         ExpectDownloadFolder({"remise_achat.xml", "message.xml"});
-        EXPECT_FALSE(std::filesystem::exists(store.paths.CheminRapport));
+        EXPECT_FALSE(std::filesystem::exists(store.Paths().CheminRapport));
         EXPECT_TRUE(opened.empty());
     }
 }
 
 }  // namespace
+}  // namespace quorvane::testing

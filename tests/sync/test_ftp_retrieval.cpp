@@ -1,19 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "StoreFixture.h"
-#include "ftp/FtpServerFixture.h"
+#include "support/FtpServers.h"
+#include "support/StoreFixture.h"
 #include "sync/FtpSecuritySettings.h"
 #include "sync/SynchronizationRun.h"
 
-using namespace quorvane;
-using quorvane::test::FtpServerOptions;
-using quorvane::test::FtpTestServer;
-using quorvane::test::SftpTestServer;
-using quorvane::test::TestCertificate;
-using quorvane::testing::ReadFile;
-using quorvane::testing::StoreFixture;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 const char* kFiles[] = {"remise_achat.xml", "personnalisation.xml", "message.xml",
@@ -21,7 +13,7 @@ const char* kFiles[] = {"remise_achat.xml", "personnalisation.xml", "message.xml
 
 class FtpRetrievalTest : public ::testing::Test {
   protected:
-    StoreFixture store;
+    StoreFixture store{StoreFixture::Tables::Demo};
     std::vector<std::string> opened;
 
     void PublishDemoFiles(const FtpTestServer& server) {
@@ -33,10 +25,10 @@ class FtpRetrievalTest : public ::testing::Test {
     void Settings(const std::string& categories, const std::string& host, int port,
                   const std::string& user, const std::string& password,
                   const std::string& protection = "") {
-        WriteFile(store.paths.CheminIni, "[Quorvane]\n" + categories + "TypeEnvoi=FTP\n" +
-                                             "[Quorvane_FTP]\nLogin=" + user + "\nMdp=" + password +
-                                             "\nHost=" + host + "\nPort=" + std::to_string(port) +
-                                             "\n" + protection);
+        WriteFile(store.Paths().CheminIni,
+                  "[Quorvane]\n" + categories + "TypeEnvoi=FTP\n" +
+                      "[Quorvane_FTP]\nLogin=" + user + "\nMdp=" + password + "\nHost=" + host +
+                      "\nPort=" + std::to_string(port) + "\n" + protection);
     }
     template <typename Server>
     void ProtectedSettingsFor(const Server& server, const std::string& protection) {
@@ -54,8 +46,8 @@ class FtpRetrievalTest : public ::testing::Test {
             EXPECT_EQ(run.Display().Image(c, Colonne::Telechargement), ImageState::Success);
             EXPECT_EQ(run.Display().Image(c, Colonne::Integration), ImageState::Success);
         }
-        EXPECT_EQ(store.Query("Message.DB", "select count(*) from Message where Externe=5"), "2");
-        EXPECT_EQ(store.Query("REMISES.DB", "select Taux from REMISES where Famille='VERR'"),
+        EXPECT_EQ(store.One("Message.DB", "select count(*) from Message where Externe=5"), "2");
+        EXPECT_EQ(store.One("REMISES.DB", "select Taux from REMISES where Famille='VERR'"),
                   "21.75");
     }
     static constexpr const char* kConnexion =
@@ -72,7 +64,7 @@ class FtpRetrievalTest : public ::testing::Test {
         options.FtpStallLimitMs = stallMs;
         options.FtpResponseTimeoutMs = 5000;
         options.FtpConnectTimeoutMs = 5000;
-        auto run = std::make_unique<SynchronizationRun>(store.paths, std::move(options));
+        auto run = std::make_unique<SynchronizationRun>(store.Paths(), std::move(options));
         run->Executer();
         return run;
     }
@@ -99,13 +91,13 @@ TEST_F(FtpRetrievalTest, FullRunDownloadsAndIntegratesEveryCategoryOverOneLogin)
         EXPECT_EQ(run->Display().Image(c, Colonne::Integration), ImageState::Success);
     }
     for (const char* name : kFiles) {
-        EXPECT_TRUE(std::filesystem::exists(store.paths.RepertoireAuto + name)) << name;
+        EXPECT_TRUE(std::filesystem::exists(store.Paths().RepertoireAuto + name)) << name;
     }
-    EXPECT_EQ(store.Query("Message.DB", "select count(*) from Message where Externe=5"), "2");
-    EXPECT_EQ(store.Query("REMISES.DB", "select Taux from REMISES where Famille='VERR'"), "21.75");
+    EXPECT_EQ(store.One("Message.DB", "select count(*) from Message where Externe=5"), "2");
+    EXPECT_EQ(store.One("REMISES.DB", "select Taux from REMISES where Famille='VERR'"), "21.75");
     EXPECT_EQ(server.CountCommands("USER"), 1);
     EXPECT_EQ(server.CountCommands("RETR"), 6);
-    EXPECT_FALSE(std::filesystem::exists(store.paths.CheminRapport));
+    EXPECT_FALSE(std::filesystem::exists(store.Paths().CheminRapport));
     EXPECT_TRUE(opened.empty());
 }
 
@@ -141,7 +133,7 @@ TEST_F(FtpRetrievalTest, RefusedConnectionsGiveExactlyTheTwoEntries) {
                   "[Fonction LancerTransfertFtp()] Vous n'êtes pas connecté au serveur FTP !");
         EXPECT_EQ(run->Display().Image(Categorie::RemiseAchat, Colonne::Integration),
                   ImageState::Failure);
-        EXPECT_FALSE(std::filesystem::exists(store.paths.RepertoireAuto + "remise_achat.xml"));
+        EXPECT_FALSE(std::filesystem::exists(store.Paths().RepertoireAuto + "remise_achat.xml"));
     }
     // Neither the line break's command nor any download reached the server.
     EXPECT_EQ(server.CountCommands("DELE"), 0);
@@ -156,15 +148,14 @@ TEST_F(FtpRetrievalTest, AbsentSecondFileIsNoErrorAndKeepsTheFirst) {
     SettingsFor(server, "Message=1\nPersonnalisation=1\n");
     auto run = Run();
     EXPECT_TRUE(Texts(*run).empty());
-    EXPECT_TRUE(std::filesystem::exists(store.paths.RepertoireAuto + "message.xml"));
+    EXPECT_TRUE(std::filesystem::exists(store.Paths().RepertoireAuto + "message.xml"));
     EXPECT_EQ(run->Display().Image(Categorie::Message, Colonne::Telechargement),
               ImageState::Failure);
     EXPECT_EQ(run->Display().Image(Categorie::Message, Colonne::Integration), ImageState::Failure);
     // Not integrated: the head-office messages of the store are still the old ones.
-    EXPECT_EQ(
-        store.Query("Message.DB", "select count(*) from Message where Code like 'HO-2026-1_'"),
-        "0");
-    EXPECT_FALSE(std::filesystem::exists(store.paths.CheminRapport));
+    EXPECT_EQ(store.One("Message.DB", "select count(*) from Message where Code like 'HO-2026-1_'"),
+              "0");
+    EXPECT_FALSE(std::filesystem::exists(store.Paths().CheminRapport));
 }
 
 TEST_F(FtpRetrievalTest, RepaintsBeforeEachCategoryAndAfterEachButTheFirst) {
@@ -178,16 +169,16 @@ TEST_F(FtpRetrievalTest, RepaintsBeforeEachCategoryAndAfterEachButTheFirst) {
 TEST_F(FtpRetrievalTest, EmptyRemoteFileIsDownloadedAndHandedToTheIntegration) {
     FtpTestServer server;
     server.PutFile("personnalisation.xml", "");
-    WriteFile(store.paths.RepertoireAuto + "personnalisation.xml", "old copy");
+    WriteFile(store.Paths().RepertoireAuto + "personnalisation.xml", "old copy");
     SettingsFor(server, "Personnalisation=1\n");
     auto run = Run();
-    EXPECT_EQ(ReadFile(store.paths.RepertoireAuto + "personnalisation.xml"), "");
+    EXPECT_EQ(ReadFile(store.Paths().RepertoireAuto + "personnalisation.xml"), "");
     EXPECT_EQ(run->Display().Image(Categorie::Personnalisation, Colonne::Telechargement),
               ImageState::Success);
     ASSERT_EQ(run->State().Erreurs.Count(), 1u);
     EXPECT_EQ(run->State().Erreurs.Entries()[0].Texte,
               "[Fonction XmlToTable()] Une erreur est survenue au chargement du fichier :\n" +
-                  store.paths.RepertoireAuto + "personnalisation.xml");
+                  store.Paths().RepertoireAuto + "personnalisation.xml");
 }
 
 TEST_F(FtpRetrievalTest, DroppedTransferLeavesThePreviousCopyAndTheRunGoesOn) {
@@ -196,16 +187,16 @@ TEST_F(FtpRetrievalTest, DroppedTransferLeavesThePreviousCopyAndTheRunGoesOn) {
     FtpTestServer server(options);
     PublishDemoFiles(server);
     const std::string previous = "<RemisesAchat/>";
-    WriteFile(store.paths.RepertoireAuto + "remise_achat.xml", previous);
+    WriteFile(store.Paths().RepertoireAuto + "remise_achat.xml", previous);
     SettingsFor(server, "Remise_Achat=1\nDocument=1\n");
     auto run = Run();
     const auto texts = Texts(*run);
     ASSERT_GE(texts.size(), 1u);
     EXPECT_EQ(texts[0], "[Fonction DownloadFile()] Une erreur est survenue.");
-    EXPECT_EQ(ReadFile(store.paths.RepertoireAuto + "remise_achat.xml"), previous);
+    EXPECT_EQ(ReadFile(store.Paths().RepertoireAuto + "remise_achat.xml"), previous);
     // The documents category was still attempted after the failure.
     EXPECT_GE(server.CountCommands("SIZE"), 2);
-    for (const auto& entry : std::filesystem::directory_iterator(store.paths.RepertoireAuto)) {
+    for (const auto& entry : std::filesystem::directory_iterator(store.Paths().RepertoireAuto)) {
         EXPECT_EQ(entry.path().filename().string().find('.'),
                   entry.path().filename().string().rfind(".xml"))
             << "no temporary file is left: " << entry.path();
@@ -226,7 +217,7 @@ TEST_F(FtpRetrievalTest, StalledTransferFailsAtTheStallLimit) {
     const auto texts = Texts(*run);
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts[0], "[Fonction DownloadFile()] Une erreur est survenue.");
-    EXPECT_FALSE(std::filesystem::exists(store.paths.RepertoireAuto + "remise_achat.xml"));
+    EXPECT_FALSE(std::filesystem::exists(store.Paths().RepertoireAuto + "remise_achat.xml"));
 }
 
 TEST_F(FtpRetrievalTest, TlsOrSftpHeadOfficeNeedsOnlyItsSettingsLines) {
@@ -251,7 +242,7 @@ TEST_F(FtpRetrievalTest, TlsOrSftpHeadOfficeNeedsOnlyItsSettingsLines) {
         EXPECT_TRUE(Texts(*run).empty());
         ExpectEverythingIntegrated(*run);
         // No ASCII mode over SFTP: the files arrive as they are (CR LF lines here).
-        EXPECT_EQ(ReadFile(store.paths.RepertoireAuto + "message.xml"),
+        EXPECT_EQ(ReadFile(store.Paths().RepertoireAuto + "message.xml"),
                   ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/message.xml"));
         EXPECT_EQ(server.PasswordAttempts(), 1);
     }
@@ -275,7 +266,7 @@ TEST_F(FtpRetrievalTest, ProtectionRefusalsGiveTheTwoEntriesAndFetchNothing) {
         EXPECT_EQ(texts[1], kPasConnecte);
         EXPECT_EQ(run->Display().Image(Categorie::Document, Colonne::Integration),
                   ImageState::Failure);
-        EXPECT_TRUE(std::filesystem::is_empty(store.paths.RepertoireAuto));
+        EXPECT_TRUE(std::filesystem::is_empty(store.Paths().RepertoireAuto));
     };
 
     // TLS trusted by the system's store only: the test authority is unknown there.
@@ -327,10 +318,10 @@ TEST_F(FtpRetrievalTest, ServerDoublingCrGivesTheFilesOwnTextToTheTable) {
     SettingsFor(server, "Message=1\n");
     auto run = Run();
     EXPECT_TRUE(Texts(*run).empty());
-    EXPECT_EQ(ReadFile(store.paths.RepertoireAuto + "message.xml"), message);
+    EXPECT_EQ(ReadFile(store.Paths().RepertoireAuto + "message.xml"), message);
     EXPECT_EQ(run->Display().Image(Categorie::Message, Colonne::Integration), ImageState::Success);
     // The line break inside the value becomes one space, as in the file.
-    EXPECT_EQ(store.Query("Message.DB", "select Texte from Message where Code='HO-2026-12'"),
+    EXPECT_EQ(store.One("Message.DB", "select Texte from Message where Code='HO-2026-12'"),
               "Les nouveautés arrivent en février : préparez vos vitrines.");
 }
 
@@ -355,3 +346,4 @@ TEST(FtpSecuritySettingsTest, ValuesAndTheirDefaultPort) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -1,20 +1,18 @@
 #include <gtest/gtest.h>
 
-#include "TestSupport.h"
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 #include "sync/CloseCountdown.h"
 #include "sync/SynchronizationRun.h"
 
-using namespace quorvane;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 // A program folder with its settings file, and a run over it whose report opener records.
 class RunControllerTest : public ::testing::Test {
   protected:
     TempDir dir;
-    ProgramPaths paths = ProgramPaths::ForFolder(dir.path().string());
+    ProgramPaths paths = ProgramPaths::ForFolder(dir.Path().string());
     std::vector<std::string> opened;
 
     void Settings(const std::string& text) { WriteFile(paths.CheminIni, text); }
@@ -136,7 +134,7 @@ TEST_F(RunControllerTest, SourceFolderGetsOneSeparatorMore) {
 
 TEST_F(RunControllerTest, CategoriesWithoutDatabaseAreReportedAndTheRunGoesOn) {
     // No ombbde.ini was read: the session knows no alias at all.
-    const std::string source = dir.folder() + "source/";
+    const std::string source = dir.Folder() + "source/";
     for (const char* name : {"remise_achat.xml", "personnalisation.xml"}) {
         WriteFile(source + name, "<?xml version=\"1.0\"?><Racine/>");
     }
@@ -168,3 +166,4 @@ TEST(CloseCountdownTest, CountsTwentyNineDownToZeroAndClosesOnTheThirtiethTick) 
 }
 
 }  // namespace
+}  // namespace quorvane::testing

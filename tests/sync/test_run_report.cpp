@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "TestSupport.h"
 #include "log/TFichierLog.h"
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 #include "sync/RunReport.h"
 
-using namespace quorvane;
-using quorvane::testing::ReadFile;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
-
+namespace quorvane::testing {
 namespace {
 
 std::tm Moment(int hour, int minute, int second) {
@@ -26,7 +23,7 @@ const std::string kSep(75, '-');
 
 TEST(RunReport, OneEntryByteForByte) {
     TempDir dir;
-    const std::string path = dir.folder() + "QuorvaneClientAutoLog.html";
+    const std::string path = dir.Folder() + "QuorvaneClientAutoLog.html";
     ListeErreurs erreurs;
     erreurs.Ajouter("[Fonction FormCreate()] Impossible de supprimer le fichier log précédent /x",
                     0);
@@ -44,7 +41,7 @@ TEST(RunReport, OneEntryByteForByte) {
 
 TEST(RunReport, SeveralEntriesStampedWhenWrittenAndReplacingOldContent) {
     TempDir dir;
-    const std::string path = dir.folder() + "r.html";
+    const std::string path = dir.Folder() + "r.html";
     WriteFile(path, std::string(10000, 'x'));
     ListeErreurs erreurs;
     erreurs.Ajouter("premier", 0);
@@ -72,16 +69,17 @@ TEST(RunReport, MarkupFromOutsideIsEscaped) {
 
 TEST(FichierLog, AppendsToTheExistingFileOnly) {
     TempDir dir;
-    const TFichierLog log(dir.folder() + "a.txt");
+    const TFichierLog log(dir.Folder() + "a.txt");
     EXPECT_THROW(log.AjouterLigne("x"), FileWriteError);  // not created yet
     log.Creer();
     log.AjouterLigne("un");
     log.AjouterLigne("deux");
-    EXPECT_EQ(ReadFile(dir.path() / "a.txt"), "un\r\ndeux\r\n");
+    EXPECT_EQ(ReadFile(dir.Path() / "a.txt"), "un\r\ndeux\r\n");
     log.Creer();
-    EXPECT_EQ(ReadFile(dir.path() / "a.txt"), "");
-    const TFichierLog blocked(dir.folder() + "missing/a.txt");
+    EXPECT_EQ(ReadFile(dir.Path() / "a.txt"), "");
+    const TFichierLog blocked(dir.Folder() + "missing/a.txt");
     EXPECT_THROW(blocked.Creer(), FileWriteError);
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -5,17 +5,15 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
-#include "TestSupport.h"
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 #include "sync/RunJournal.h"
 #include "sync/RunStatusFile.h"
 #include "sync/SynchronizationRun.h"
 
-using namespace quorvane;
 using nlohmann::json;
-using quorvane::testing::ReadFile;
-using quorvane::testing::TempDir;
-using quorvane::testing::WriteFile;
 
+namespace quorvane::testing {
 namespace {
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -34,8 +32,8 @@ std::vector<std::string> Lines(const std::string& text) {
 class RunStatusTest : public ::testing::Test {
   protected:
     TempDir dir;
-    ProgramPaths paths = ProgramPaths::ForFolder(dir.path().string());
-    std::string journalPath = dir.folder() + "journal.txt";
+    ProgramPaths paths = ProgramPaths::ForFolder(dir.Path().string());
+    std::string journalPath = dir.Folder() + "journal.txt";
 
     ~RunStatusTest() override { ::unsetenv("JOURNAL_STREAM"); }
 
@@ -65,7 +63,7 @@ class RunStatusTest : public ::testing::Test {
 
 TEST_F(RunStatusTest, RunWithErrorsTellsTheJournalWithPrioritiesAndWritesItsStatus) {
     // Purchase conditions arrive but no table can be reached; messages never arrive.
-    const std::string source = dir.folder() + "source/";
+    const std::string source = dir.Folder() + "source/";
     WriteFile(source + "remise_achat.xml", "<?xml version=\"1.0\"?><Racine/>");
     Settings("[Quorvane]\nRemise_Achat=1\nMessage=1\nTypeEnvoi=URI\n[Quorvane_URI]\nURI=" + source +
              "\n");
@@ -108,7 +106,7 @@ TEST_F(RunStatusTest, RunWithErrorsTellsTheJournalWithPrioritiesAndWritesItsStat
     EXPECT_LE(start.substr(0, 19), end.substr(0, 19));
     EXPECT_LE(start.substr(0, 19), entries[0]["time"].get<std::string>().substr(0, 19));
     // Nothing else beside the report and the status.
-    for (const auto& item : std::filesystem::directory_iterator(dir.path())) {
+    for (const auto& item : std::filesystem::directory_iterator(dir.Path())) {
         EXPECT_EQ(item.path().string().find(".tmp"), std::string::npos) << item.path();
     }
 }
@@ -151,7 +149,7 @@ TEST_F(RunStatusTest, StatusThatCannotBeReplacedIsToldToTheJournalBeforeTheClosi
     EXPECT_EQ(lines[3], "<5>Fin de la synchronisation : aucune catégorie ; 1 erreur, rapport " +
                             paths.CheminRapport);
     EXPECT_TRUE(std::filesystem::is_directory(paths.CheminStatut));
-    for (const auto& item : std::filesystem::directory_iterator(dir.path())) {
+    for (const auto& item : std::filesystem::directory_iterator(dir.Path())) {
         EXPECT_EQ(item.path().string().find(".tmp"), std::string::npos) << item.path();
     }
 }
@@ -167,7 +165,7 @@ TEST(RunJournalTest, OneEntryIsOneLineWhateverItsText) {
 TEST(RunJournalTest, OnlyTheAnnouncedStreamIsTheJournal) {
     TempDir dir;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        std::fopen((dir.folder() + "x").c_str(), "w"), std::fclose);
+        std::fopen((dir.Folder() + "x").c_str(), "w"), std::fclose);
     struct stat status {};
     ASSERT_EQ(::fstat(fileno(file.get()), &status), 0);
     const std::string exact = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
@@ -213,3 +211,4 @@ TEST(RunStatusFileTest, TextsThatAreNotUtf8DoNotLoseTheFile) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -9,12 +9,8 @@
 #include "xml/Tnativexml.h"
 
 namespace fs = std::filesystem;
-using quorvane::TNativeXmlOMB;
-using quorvane::TXMLAttributeName;
-using quorvane::TXMLNodeListOMB;
-using quorvane::TXMLNodeOMB;
-using quorvane::XmlLoadError;
 
+namespace quorvane::testing {
 namespace {
 
 std::string DataFile(const std::string& name) {
@@ -356,3 +352,4 @@ TEST(TNativeXmlRefusedMemory, LoadFromMemoryUsesTheSameRules) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

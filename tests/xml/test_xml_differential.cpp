@@ -22,16 +22,13 @@
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
+#include "support/TestFiles.h"
 #include "xml/Tnativexml.h"
 #include "xml/XmlParse.h"
 
 namespace fs = std::filesystem;
-using quorvane::CompactDocument;
-using quorvane::TNativeXmlOMB;
-using quorvane::TXMLNodeListOMB;
-using quorvane::TXMLNodeOMB;
-using quorvane::XmlLoadError;
 
+namespace quorvane::testing {
 namespace {
 
 struct Element {
@@ -240,11 +237,6 @@ void Compare(const std::string& label, const std::string& bytes, Tally& tally) {
     TNativeXmlOMB xml(tree.top[0].name);
     xml.LoadFromMemory(bytes, label);
     ExpectWrapperReads(xml.Root(), tree.top[0]);
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // ---- generated files ----
@@ -511,3 +503,4 @@ TEST(XmlDifferential, GeneratedFilesReadTheSameAsTheTree) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

@@ -13,14 +13,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 #include "xml/Tnativexml.h"
 
 namespace fs = std::filesystem;
-using quorvane::TNativeXmlOMB;
-using quorvane::TXMLNodeListOMB;
-using quorvane::TXMLNodeOMB;
-using quorvane::XmlLoadError;
 
+namespace quorvane::testing {
 namespace {
 
 std::string DataFile(const std::string& name) {
@@ -114,28 +113,12 @@ TEST(TXMLNodeLifetime, HandlesMadeFromHandlesShareTheirDocument) {
 
 // ---- No network, no file outside the document ----
 
-class TempDir {
-  public:
-    TempDir() {
-        std::random_device rd;
-        path_ = fs::temp_directory_path() / ("quorvane-xml-" + std::to_string(rd()));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string Write(const std::string& name, const std::string& content) const {
-        const fs::path file = path_ / name;
-        std::ofstream(file, std::ios::binary) << content;
-        return file.string();
-    }
-
-  private:
-    fs::path path_;
-};
+// Writes a file into `dir` and returns its path.
+std::string Write(const TempDir& dir, const std::string& name, const std::string& content) {
+    const fs::path file = dir.Path() / name;
+    WriteFile(file, content);
+    return file.string();
+}
 
 // A loopback listener that only records whether anybody connected.
 class Listener {
@@ -179,15 +162,15 @@ TEST(TNativeXmlIsolation, NothingIsFetchedForDtdsOrEntities) {
     const Listener listener;
     const TempDir dir;
     const std::string url = "http://127.0.0.1:" + std::to_string(listener.Port());
-    dir.Write("secret.txt", "contenu secret");
+    Write(dir, "secret.txt", "contenu secret");
     const std::string files[] = {
-        dir.Write("dtd.xml", "<!DOCTYPE R SYSTEM \"" + url + "/r.dtd\"><R/>"),
-        dir.Write("public.xml", "<!DOCTYPE R PUBLIC \"-//Q//R\" \"" + url + "/r.dtd\"><R/>"),
-        dir.Write("entite.xml",
-                  "<!DOCTYPE R [<!ENTITY e SYSTEM \"" + url + "/e.xml\">]><R>&e;</R>"),
-        dir.Write("parametre.xml",
-                  "<!DOCTYPE R [<!ENTITY % p SYSTEM \"" + url + "/p.dtd\"> %p;]><R/>"),
-        dir.Write("local.xml", "<!DOCTYPE R [<!ENTITY e SYSTEM \"secret.txt\">]><R>&e;</R>"),
+        Write(dir, "dtd.xml", "<!DOCTYPE R SYSTEM \"" + url + "/r.dtd\"><R/>"),
+        Write(dir, "public.xml", "<!DOCTYPE R PUBLIC \"-//Q//R\" \"" + url + "/r.dtd\"><R/>"),
+        Write(dir, "entite.xml",
+              "<!DOCTYPE R [<!ENTITY e SYSTEM \"" + url + "/e.xml\">]><R>&e;</R>"),
+        Write(dir, "parametre.xml",
+              "<!DOCTYPE R [<!ENTITY % p SYSTEM \"" + url + "/p.dtd\"> %p;]><R/>"),
+        Write(dir, "local.xml", "<!DOCTYPE R [<!ENTITY e SYSTEM \"secret.txt\">]><R>&e;</R>"),
     };
     for (const std::string& file : files) {
         TNativeXmlOMB xml("R");
@@ -202,3 +185,4 @@ TEST(TNativeXmlIsolation, NothingIsFetchedForDtdsOrEntities) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

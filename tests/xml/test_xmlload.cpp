@@ -9,12 +9,7 @@
 #include "xml/Tnativexml.h"
 #include "xml/XmlParse.h"
 
-using quorvane::kMaxAttributesPerElement;
-using quorvane::kMaxNamespaceDeclarations;
-using quorvane::MarkupGuard;
-using quorvane::TNativeXmlOMB;
-using quorvane::XmlLoadError;
-
+namespace quorvane::testing {
 namespace {
 
 std::string Attributes(std::uint32_t count, const std::string& value = "v") {
@@ -156,3 +151,4 @@ TEST(XmlLoadLimits, OnlyEncodingsWhoseMarkupIsAscii) {
 }
 
 }  // namespace
+}  // namespace quorvane::testing

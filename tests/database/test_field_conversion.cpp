@@ -7,7 +7,7 @@
 #include "database/DeclaredType.h"
 #include "database/FieldConversion.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
 
 TStoredValue Convert(TFieldKind kind, const std::string& text) {
@@ -199,4 +199,4 @@ TEST(FieldConversion, StoredValuesReadAsText) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

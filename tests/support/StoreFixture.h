@@ -1,30 +1,24 @@
 #pragma once
 
-#include <sqlite3.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "TestSupport.h"
+#include "support/SqliteDirect.h"
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 #include "sync/IntegrationDriver.h"
 #include "sync/RunDisplay.h"
 #include "sync/RunState.h"
 
-// A store in a temporary folder: the two aliases of the integration on real SQLite table files,
-// a download folder for the head-office files, and the driver of one run over them.
+// A store in a temporary folder: a program folder (settings file, download folder, report) with
+// the store's folders inside it under the two aliases the integration opens, on real SQLite table
+// files, and the driver of one run over them. Head-office files are built here as text.
 namespace quorvane::testing {
-
-struct SqliteCloser {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
 
 // The schemas of the demo store (demo/tables/<name>.sql), rows included.
 std::string DemoSchema(const std::string& name);
-// A file of tests/data/integration/, as bytes.
-std::string IntegrationData(const std::string& name);
 
 // One head-office line: attributes given as UTF-8 name/value pairs, in order.
 using Attributes = std::vector<std::pair<std::string, std::string>>;
@@ -37,15 +31,21 @@ std::string Envelope(const std::vector<std::string>& lines, const std::string& c
 
 class StoreFixture {
   public:
-    StoreFixture();
+    // What the store holds at the start: no table, or the demo store's tables (as the store
+    // application would have created them, made by demo/make-store.sh).
+    enum class Tables { None, Demo };
+
+    explicit StoreFixture(Tables tables = Tables::None);
     ~StoreFixture();
     StoreFixture(const StoreFixture&) = delete;
     StoreFixture& operator=(const StoreFixture&) = delete;
 
-    std::string AdminDir() const { return (dir_.path() / "Administration").string(); }
-    std::string MajDir() const { return (dir_.path() / "Maj").string(); }
-    std::string AutoDir() const { return state.Paths.RepertoireAuto; }
     const TempDir& Dir() const { return dir_; }
+    const ProgramPaths& Paths() const { return state.Paths; }
+    std::string StoreDir() const { return dir_.Folder() + "ombrelin"; }
+    std::string AdminDir() const { return StoreDir() + "/Administration"; }
+    std::string MajDir() const { return StoreDir() + "/Maj"; }
+    std::string AutoDir() const { return state.Paths.RepertoireAuto; }
 
     // Creates the table file from SQL (schema and rows) in the administration folder.
     void CreateTable(const std::string& fileName, const std::string& sql);
@@ -69,8 +69,5 @@ class StoreFixture {
   private:
     TempDir dir_;
 };
-
-SqliteHandle OpenSqlite(const std::filesystem::path& file);
-void ExecSql(sqlite3* db, const std::string& sql);
 
 }  // namespace quorvane::testing

@@ -6,17 +6,13 @@
 #include <vector>
 
 #include "database/DbError.h"
-#include "database/DbTestSupport.h"
 #include "database/Session.h"
 #include "database/Table.h"
+#include "support/SqliteDirect.h"
+#include "support/TempDir.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
-
-using testing::Db;
-using testing::One;
-using testing::OpenDirect;
-using testing::Rows;
 
 std::string ErrorOf(const std::function<void()>& action) {
     try {
@@ -31,7 +27,7 @@ class TableTest : public ::testing::Test {
   protected:
     void SetUp() override {
         Session().Reset();
-        Session().AddStandardAlias("OmbrelinAdministration", dir.Str(), "");
+        Session().AddStandardAlias("OmbrelinAdministration", dir.Path().string(), "");
     }
     void TearDown() override { Session().Reset(); }
     std::filesystem::path File(const std::string& name) const { return dir.Path() / name; }
@@ -45,16 +41,17 @@ class TableTest : public ::testing::Test {
         table.Post();
     }
 
-    testing::TempDir dir;
+    TempDir dir;
 };
 
 TEST_F(TableTest, ExistsOpensAndNamesItsDirectoryWithoutCreatingFiles) {
     TTable table("OmbrelinAdministration", "REMISES.DB");
-    EXPECT_EQ(table.DatabaseDirectory(), dir.Str());
+    EXPECT_EQ(table.DatabaseDirectory(), dir.Path().string());
     EXPECT_FALSE(table.Exists());
-    EXPECT_EQ(ErrorOf([&] { table.Open(); }), "La table REMISES.DB n'existe pas dans " + dir.Str());
+    EXPECT_EQ(ErrorOf([&] { table.Open(); }),
+              "La table REMISES.DB n'existe pas dans " + dir.Path().string());
     EXPECT_FALSE(std::filesystem::exists(File("REMISES.DB")));
-    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     EXPECT_TRUE(table.Exists());
     EXPECT_FALSE(TTable("OmbrelinAdministration", "remises.db").Exists());
     table.Open();
@@ -75,14 +72,14 @@ TEST_F(TableTest, AFileThatIsNoTableOrHasNoSuchTableIsRefusedAtOpen) {
     EXPECT_EQ(ErrorOf([&] { table.Open(); }),
               "Le fichier de la table REMISES.DB est endommagé ou n'est pas une table SQLite");
     EXPECT_FALSE(table.Active());
-    testing::CreateTable(File("Perso.DB"), "REMISES.sql");
+    CreateTableFromData(File("Perso.DB"), "REMISES.sql");
     TTable perso("OmbrelinAdministration", "Perso.DB");
     EXPECT_EQ(ErrorOf([&] { perso.Open(TOpenMode::ReadOnly); }),
               "La table Perso n'existe pas dans le fichier Perso.DB");
 }
 
 TEST_F(TableTest, FieldsCarryTheirKindsAndAreFoundByExactName) {
-    testing::CreateTable(File("AllKinds.DB"), "AllKinds.sql");
+    CreateTableFromData(File("AllKinds.DB"), "AllKinds.sql");
     TTable table("OmbrelinAdministration", "AllKinds.DB");
     table.Open();
     const std::vector<TFieldType> expected = {
@@ -100,7 +97,7 @@ TEST_F(TableTest, FieldsCarryTheirKindsAndAreFoundByExactName) {
 }
 
 TEST_F(TableTest, AssignedValuesAreStoredInTheirKinds) {
-    testing::CreateTable(File("AllKinds.DB"), "AllKinds.sql");
+    CreateTableFromData(File("AllKinds.DB"), "AllKinds.sql");
     {
         TTable table("OmbrelinAdministration", "AllKinds.DB");
         table.Open();
@@ -125,7 +122,7 @@ TEST_F(TableTest, AssignedValuesAreStoredInTheirKinds) {
         EXPECT_EQ(table.FieldByName("Prix").AsString(), "1234.56");
         table.Close();
     }
-    const Db db = OpenDirect(File("AllKinds.DB"));
+    const SqliteHandle db = OpenSqlite(File("AllKinds.DB"));
     EXPECT_EQ(Rows(db.get(),
                    "SELECT Nom, Court, typeof(Court), Grand, Reel, Quantite, typeof(Quantite), "
                    "Actif, Jour, Heure, Moment, Note, typeof(Note), typeof(Prix) FROM AllKinds "
@@ -138,7 +135,7 @@ TEST_F(TableTest, AssignedValuesAreStoredInTheirKinds) {
 }
 
 TEST_F(TableTest, ARefusedConversionNamesValueAndFieldAndLeavesTheRecordUnstored) {
-    testing::CreateTable(File("AllKinds.DB"), "AllKinds.sql");
+    CreateTableFromData(File("AllKinds.DB"), "AllKinds.sql");
     TTable table("OmbrelinAdministration", "AllKinds.DB");
     table.Open();
     table.Insert();
@@ -150,12 +147,12 @@ TEST_F(TableTest, ARefusedConversionNamesValueAndFieldAndLeavesTheRecordUnstored
     EXPECT_EQ(ErrorOf([&] { table.FieldByName("Nom").SetAsString("x"); }),
               "La table AllKinds.DB n'est pas en mode insertion");
     table.Close();
-    const Db db = OpenDirect(File("AllKinds.DB"));
+    const SqliteHandle db = OpenSqlite(File("AllKinds.DB"));
     EXPECT_EQ(One(db.get(), "SELECT count(*) FROM AllKinds"), "0");
 }
 
 TEST_F(TableTest, KeyViolationIsRefusedAloneAndTheRestOfTheSpanCommits) {
-    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     TTable table("OmbrelinAdministration", "REMISES.DB");
     table.Open();
     Add(table, {{"Fournisseur", "B"}, {"Type", "2"}});
@@ -174,13 +171,13 @@ TEST_F(TableTest, KeyViolationIsRefusedAloneAndTheRestOfTheSpanCommits) {
     Add(table, {{"Fournisseur", "A"}, {"Type", "2"}});
     EXPECT_EQ(table.RecNo(), 1);
     table.Close();
-    const Db db = OpenDirect(File("REMISES.DB"));
+    const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
     EXPECT_EQ(Rows(db.get(), "SELECT Fournisseur FROM REMISES ORDER BY rowid"),
               (std::vector<std::string>{"B", "D", "A"}));
 }
 
 TEST_F(TableTest, APostedRecordBecomesCurrentAsTheTableStoredIt) {
-    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     TTable table("OmbrelinAdministration", "REMISES.DB");
     table.Open();
     Add(table, {{"Fournisseur", "K"}, {"Type", "2"}, {"Famille", "a"}});
@@ -205,10 +202,10 @@ TEST_F(TableTest, APostedRecordBecomesCurrentAsTheTableStoredIt) {
 
 TEST_F(TableTest, DeclaredReplaceOnConflictStillRefusesTheDuplicate) {
     {
-        const Db db = OpenDirect(File("Codes.DB"));
-        testing::Exec(db.get(),
-                      "CREATE TABLE Codes (Code TEXT PRIMARY KEY ON CONFLICT REPLACE, Nom TEXT);"
-                      "INSERT INTO Codes VALUES ('A', 'premier');");
+        const SqliteHandle db = OpenSqlite(File("Codes.DB"));
+        ExecSql(db.get(),
+                "CREATE TABLE Codes (Code TEXT PRIMARY KEY ON CONFLICT REPLACE, Nom TEXT);"
+                "INSERT INTO Codes VALUES ('A', 'premier');");
     }
     TTable table("OmbrelinAdministration", "Codes.DB");
     table.Open();
@@ -217,12 +214,12 @@ TEST_F(TableTest, DeclaredReplaceOnConflictStillRefusesTheDuplicate) {
     table.FieldByName("Nom").SetAsString("second");
     EXPECT_EQ(ErrorOf([&] { table.Post(); }), "Violation de clé");
     table.Close();
-    const Db db = OpenDirect(File("Codes.DB"));
+    const SqliteHandle db = OpenSqlite(File("Codes.DB"));
     EXPECT_EQ(One(db.get(), "SELECT Nom FROM Codes"), "premier");
 }
 
 TEST_F(TableTest, CheckAndTriggerRefusalsNameTheirCause) {
-    testing::CreateTable(File("Message.DB"), "Message.sql");
+    CreateTableFromData(File("Message.DB"), "Message.sql");
     TTable table("OmbrelinAdministration", "Message.DB");
     table.Open();
     Add(table, {{"Externe", "5"}, {"Titre", "bienvenue"}});
@@ -240,22 +237,22 @@ TEST_F(TableTest, CheckAndTriggerRefusalsNameTheirCause) {
     Add(table, {{"Externe", "1"}, {"Titre", "magasin"}});
     EXPECT_EQ(table.RecNo(), 2);
     table.Close();
-    const Db db = OpenDirect(File("Message.DB"));
+    const SqliteHandle db = OpenSqlite(File("Message.DB"));
     EXPECT_EQ(Rows(db.get(), "SELECT Numero, Titre FROM Message ORDER BY Numero"),
               (std::vector<std::string>{"1|bienvenue", "2|magasin"}));
 }
 
 TEST_F(TableTest, ScanFollowsTableOrderAndRecordNumbers) {
-    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
-    testing::CreateTable(File("Perso.DB"), "Perso.sql");
+    CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
+    CreateTableFromData(File("Perso.DB"), "Perso.sql");
     {
-        const Db db = OpenDirect(File("REMISES.DB"));
-        testing::Exec(db.get(),
-                      "INSERT INTO REMISES (Fournisseur, Type) VALUES ('M', 2), ('C', 1), "
-                      "('C', 2), ('Z', 2), ('A', 9);");
-        const Db perso = OpenDirect(File("Perso.DB"));
-        testing::Exec(perso.get(),
-                      "INSERT INTO Perso (Groupe, Modele) VALUES (3, 'z'), (1, 'a'), (2, 'm');");
+        const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
+        ExecSql(db.get(),
+                "INSERT INTO REMISES (Fournisseur, Type) VALUES ('M', 2), ('C', 1), "
+                "('C', 2), ('Z', 2), ('A', 9);");
+        const SqliteHandle perso = OpenSqlite(File("Perso.DB"));
+        ExecSql(perso.get(),
+                "INSERT INTO Perso (Groupe, Modele) VALUES (3, 'z'), (1, 'a'), (2, 'm');");
     }
     for (const auto& [file, field, expected] :
          std::vector<std::tuple<std::string, std::string, std::string>>{
@@ -276,11 +273,11 @@ TEST_F(TableTest, ScanFollowsTableOrderAndRecordNumbers) {
 
 TEST_F(TableTest, DeletingDuringAScanVisitsEveryRecordOnce) {
     {
-        const Db db = OpenDirect(File("Nombres.DB"));
-        testing::Exec(db.get(),
-                      "CREATE TABLE Nombres (N INTEGER PRIMARY KEY, Pair LOGICAL);"
-                      "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
-                      "WHERE n < 1500) INSERT INTO Nombres SELECT n, n % 2 = 0 FROM s;");
+        const SqliteHandle db = OpenSqlite(File("Nombres.DB"));
+        ExecSql(db.get(),
+                "CREATE TABLE Nombres (N INTEGER PRIMARY KEY, Pair LOGICAL);"
+                "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
+                "WHERE n < 1500) INSERT INTO Nombres SELECT n, n % 2 = 0 FROM s;");
     }
     TTable table("OmbrelinAdministration", "Nombres.DB");
     table.Open();
@@ -299,7 +296,7 @@ TEST_F(TableTest, DeletingDuringAScanVisitsEveryRecordOnce) {
     EXPECT_EQ(expected, 1501);
     EXPECT_EQ(deleted, 750);
     table.Close();
-    const Db db = OpenDirect(File("Nombres.DB"));
+    const SqliteHandle db = OpenSqlite(File("Nombres.DB"));
     EXPECT_EQ(One(db.get(), "SELECT count(*), sum(N % 2) FROM Nombres"), "750|750");
 }
 
@@ -307,11 +304,11 @@ TEST_F(TableTest, DeletingDuringAScanVisitsEveryRecordOnce) {
 // from, searched past, or put aside by an insertion that is cancelled.
 TEST_F(TableTest, TheRecordAfterADeletedOneIsCurrentWhateverComesNext) {
     {
-        const Db db = OpenDirect(File("Nombres.DB"));
-        testing::Exec(db.get(),
-                      "CREATE TABLE Nombres (N INTEGER PRIMARY KEY, Nom TEXT);"
-                      "INSERT INTO Nombres VALUES (1, 'un'), (2, 'deux'), (3, 'trois'), "
-                      "(4, 'quatre'), (5, 'cinq'), (6, 'six');");
+        const SqliteHandle db = OpenSqlite(File("Nombres.DB"));
+        ExecSql(db.get(),
+                "CREATE TABLE Nombres (N INTEGER PRIMARY KEY, Nom TEXT);"
+                "INSERT INTO Nombres VALUES (1, 'un'), (2, 'deux'), (3, 'trois'), "
+                "(4, 'quatre'), (5, 'cinq'), (6, 'six');");
     }
     TTable table("OmbrelinAdministration", "Nombres.DB");
     table.Open();
@@ -346,19 +343,19 @@ TEST_F(TableTest, TheRecordAfterADeletedOneIsCurrentWhateverComesNext) {
     table.Next();
     EXPECT_TRUE(table.Eof());
     table.Close();
-    const Db db = OpenDirect(File("Nombres.DB"));
+    const SqliteHandle db = OpenSqlite(File("Nombres.DB"));
     EXPECT_EQ(One(db.get(), "SELECT group_concat(N) FROM (SELECT N FROM Nombres ORDER BY N)"),
               "1,10");
 }
 
 TEST_F(TableTest, KeysWithNullPartsKeepAWellDefinedOrder) {
     {
-        const Db db = OpenDirect(File("Paires.DB"));
-        testing::Exec(db.get(),
-                      "CREATE TABLE Paires (A TEXT, B TEXT, Nom TEXT, PRIMARY KEY (A, B));"
-                      "INSERT INTO Paires VALUES ('x', NULL, '3'), (NULL, 'b', '2'), "
-                      "('x', 'a', '4'), (NULL, NULL, '1'), (NULL, NULL, '1bis'), "
-                      "('y', NULL, '5');");
+        const SqliteHandle db = OpenSqlite(File("Paires.DB"));
+        ExecSql(db.get(),
+                "CREATE TABLE Paires (A TEXT, B TEXT, Nom TEXT, PRIMARY KEY (A, B));"
+                "INSERT INTO Paires VALUES ('x', NULL, '3'), (NULL, 'b', '2'), "
+                "('x', 'a', '4'), (NULL, NULL, '1'), (NULL, NULL, '1bis'), "
+                "('y', NULL, '5');");
     }
     TTable table("OmbrelinAdministration", "Paires.DB");
     table.Open();
@@ -374,14 +371,14 @@ TEST_F(TableTest, KeysWithNullPartsKeepAWellDefinedOrder) {
 }
 
 TEST_F(TableTest, LocateFindsTheFirstMatchInTableOrderAndLocateNextGoesOn) {
-    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     {
-        const Db db = OpenDirect(File("REMISES.DB"));
-        testing::Exec(db.get(),
-                      "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
-                      "('X', 2, '', 'f3'), ('X', 2, '', 'f1'), ('X', 1, '', 'f1'), "
-                      "('X', 2, 'CLI', 'f1'), ('x', 2, '', 'f1'), ('Y', 2, '', 'f1'), "
-                      "('X', 2, '', 'f2');");
+        const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
+        ExecSql(db.get(),
+                "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
+                "('X', 2, '', 'f3'), ('X', 2, '', 'f1'), ('X', 1, '', 'f1'), "
+                "('X', 2, 'CLI', 'f1'), ('x', 2, '', 'f1'), ('Y', 2, '', 'f1'), "
+                "('X', 2, '', 'f2');");
     }
     TTable table("OmbrelinAdministration", "REMISES.DB");
     table.Open();
@@ -406,18 +403,18 @@ TEST_F(TableTest, LocateFindsTheFirstMatchInTableOrderAndLocateNextGoesOn) {
     EXPECT_EQ(ErrorOf([&] { table.Locate({FieldCondition::Empty("Inconnu")}); }),
               "Le champ Inconnu n'existe pas dans la table REMISES.DB");
     table.Close();
-    const Db db = OpenDirect(File("REMISES.DB"));
+    const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
     EXPECT_EQ(One(db.get(), "SELECT count(*) FROM REMISES"), "4");
 }
 
 TEST_F(TableTest, LocateNextGoesOnFromAnyCurrentRecordWhetherItMatchesOrNot) {
-    testing::CreateTable(File("REMISES.DB"), "REMISES.sql");
+    CreateTableFromData(File("REMISES.DB"), "REMISES.sql");
     {
-        const Db db = OpenDirect(File("REMISES.DB"));
-        testing::Exec(db.get(),
-                      "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
-                      "('A', 2, '', 'z'), ('B', 2, '', 'a'), ('B', 2, '', 'm'), ('B', 2, 'C', 'b'),"
-                      "('B', 3, '', 'a'), ('C', 2, '', 'a');");
+        const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
+        ExecSql(db.get(),
+                "INSERT INTO REMISES (Fournisseur, Type, Client, Famille) VALUES "
+                "('A', 2, '', 'z'), ('B', 2, '', 'a'), ('B', 2, '', 'm'), ('B', 2, 'C', 'b'),"
+                "('B', 3, '', 'a'), ('C', 2, '', 'a');");
     }
     TTable table("OmbrelinAdministration", "REMISES.DB");
     table.Open(TOpenMode::ReadOnly);
@@ -437,14 +434,14 @@ TEST_F(TableTest, LocateNextGoesOnFromAnyCurrentRecordWhetherItMatchesOrNot) {
 }
 
 TEST_F(TableTest, LocateTreatsNullAsEmptyTextAndAsZero) {
-    testing::CreateTable(File("Perso.DB"), "Perso.sql");
+    CreateTableFromData(File("Perso.DB"), "Perso.sql");
     {
-        const Db db = OpenDirect(File("Perso.DB"));
-        testing::Exec(db.get(),
-                      "INSERT INTO Perso (Groupe, Famille, Modele, Fournisseur, Produit, Libelle) "
-                      "VALUES (1, 'F', 'M', 'S', NULL, 'fournisseur'), "
-                      "(1, 'F', 'M', NULL, '', 'general'), (1, 'F', 'M', '', NULL, 'second'), "
-                      "(NULL, 'F', 'M', NULL, NULL, 'sans groupe');");
+        const SqliteHandle db = OpenSqlite(File("Perso.DB"));
+        ExecSql(db.get(),
+                "INSERT INTO Perso (Groupe, Famille, Modele, Fournisseur, Produit, Libelle) "
+                "VALUES (1, 'F', 'M', 'S', NULL, 'fournisseur'), "
+                "(1, 'F', 'M', NULL, '', 'general'), (1, 'F', 'M', '', NULL, 'second'), "
+                "(NULL, 'F', 'M', NULL, NULL, 'sans groupe');");
     }
     TTable table("OmbrelinAdministration", "Perso.DB");
     table.Open(TOpenMode::ReadOnly);
@@ -475,15 +472,14 @@ TEST_F(TableTest, WholeNumbersInTextColumnsMatchAsTheyRead) {
         SCOPED_TRACE(shape);
         std::filesystem::remove(File("Message.DB"));
         {
-            const Db db = OpenDirect(File("Message.DB"));
-            testing::Exec(db.get(),
-                          std::string("CREATE TABLE Message (Code TEXT PRIMARY KEY, "
-                                      "Externe VARCHAR(3), Libre)") +
-                              shape +
-                              ";"
-                              "INSERT INTO Message VALUES ('a', '5', 7), ('b', '05', '7'), "
-                              "('c', ' 5', 7.0), ('d', '+5', '07'), ('e', '50', 'x'), "
-                              "('f', '5x', NULL), ('g', NULL, '');");
+            const SqliteHandle db = OpenSqlite(File("Message.DB"));
+            ExecSql(db.get(), std::string("CREATE TABLE Message (Code TEXT PRIMARY KEY, "
+                                          "Externe VARCHAR(3), Libre)") +
+                                  shape +
+                                  ";"
+                                  "INSERT INTO Message VALUES ('a', '5', 7), ('b', '05', '7'), "
+                                  "('c', ' 5', 7.0), ('d', '+5', '07'), ('e', '50', 'x'), "
+                                  "('f', '5x', NULL), ('g', NULL, '');");
         }
         TTable table("OmbrelinAdministration", "Message.DB");
         table.Open(TOpenMode::ReadOnly);
@@ -534,15 +530,15 @@ TEST_F(TableTest, WholeNumbersInTextColumnsMatchAsTheyRead) {
 // matched as they then read, and a rowid they set free may be taken again by the next record.
 TEST_F(TableTest, LocatesFollowWhatTriggersDoToOtherRecords) {
     {
-        const Db db = OpenDirect(File("Perso.DB"));
-        testing::Exec(db.get(),
-                      "CREATE TABLE Perso (Groupe TEXT, Famille TEXT, Modele TEXT);"
-                      "INSERT INTO Perso VALUES ('5', 'A', 'a'), ('6', 'B', 'b'), ('7', 'C', 'c');"
-                      // The store keeps one record per family, and a family moved to group 9
-                      // takes its models along.
-                      "CREATE TRIGGER one_per_family AFTER INSERT ON Perso BEGIN "
-                      "  DELETE FROM Perso WHERE Famille = new.Famille AND rowid <> new.rowid; "
-                      "  UPDATE Perso SET Groupe = '09' WHERE Modele = new.Modele || '+'; END;");
+        const SqliteHandle db = OpenSqlite(File("Perso.DB"));
+        ExecSql(db.get(),
+                "CREATE TABLE Perso (Groupe TEXT, Famille TEXT, Modele TEXT);"
+                "INSERT INTO Perso VALUES ('5', 'A', 'a'), ('6', 'B', 'b'), ('7', 'C', 'c');"
+                // The store keeps one record per family, and a family moved to group 9
+                // takes its models along.
+                "CREATE TRIGGER one_per_family AFTER INSERT ON Perso BEGIN "
+                "  DELETE FROM Perso WHERE Famille = new.Famille AND rowid <> new.rowid; "
+                "  UPDATE Perso SET Groupe = '09' WHERE Modele = new.Modele || '+'; END;");
     }
     TTable table("OmbrelinAdministration", "Perso.DB");
     table.Open();
@@ -563,8 +559,8 @@ TEST_F(TableTest, LocatesFollowWhatTriggersDoToOtherRecords) {
 
     // A trigger that moves another record out of its group into another.
     {
-        const Db db = OpenDirect(File("Perso.DB"));
-        testing::Exec(db.get(), "UPDATE Perso SET Modele = 'x+' WHERE Modele = 'b';");
+        const SqliteHandle db = OpenSqlite(File("Perso.DB"));
+        ExecSql(db.get(), "UPDATE Perso SET Modele = 'x+' WHERE Modele = 'b';");
     }
     table.Open();
     EXPECT_FALSE(table.Locate(group(9)));
@@ -579,10 +575,10 @@ TEST_F(TableTest, LocatesFollowWhatTriggersDoToOtherRecords) {
 // posted, and the records a locate goes through, are found by their real rowid.
 TEST_F(TableTest, AnIntegerPrimaryKeyInDescendingOrderIsNoRowid) {
     {
-        const Db db = OpenDirect(File("Message.DB"));
-        testing::Exec(db.get(),
-                      "CREATE TABLE Message (Id INTEGER PRIMARY KEY DESC, Externe TEXT);"
-                      "INSERT INTO Message VALUES (30, '5'), (20, '1');");
+        const SqliteHandle db = OpenSqlite(File("Message.DB"));
+        ExecSql(db.get(),
+                "CREATE TABLE Message (Id INTEGER PRIMARY KEY DESC, Externe TEXT);"
+                "INSERT INTO Message VALUES (30, '5'), (20, '1');");
     }
     TTable table("OmbrelinAdministration", "Message.DB");
     table.Open();
@@ -603,12 +599,12 @@ TEST_F(TableTest, AnIntegerPrimaryKeyInDescendingOrderIsNoRowid) {
 // A blank is no empty text, even where the column's collation ignores trailing blanks.
 TEST_F(TableTest, EmptyMeansEmptyWhateverTheColumnsCollation) {
     {
-        const Db db = OpenDirect(File("REMISES.DB"));
-        testing::Exec(db.get(),
-                      "CREATE TABLE REMISES (Code TEXT PRIMARY KEY, Client VARCHAR(10) COLLATE "
-                      "RTRIM, Externe SMALLINT COLLATE RTRIM);"
-                      "INSERT INTO REMISES VALUES ('a', '  ', '  '), ('b', '', ''), "
-                      "('c', NULL, NULL), ('d', 'x', 0);");
+        const SqliteHandle db = OpenSqlite(File("REMISES.DB"));
+        ExecSql(db.get(),
+                "CREATE TABLE REMISES (Code TEXT PRIMARY KEY, Client VARCHAR(10) COLLATE "
+                "RTRIM, Externe SMALLINT COLLATE RTRIM);"
+                "INSERT INTO REMISES VALUES ('a', '  ', '  '), ('b', '', ''), "
+                "('c', NULL, NULL), ('d', 'x', 0);");
     }
     TTable table("OmbrelinAdministration", "REMISES.DB");
     table.Open(TOpenMode::ReadOnly);
@@ -626,4 +622,4 @@ TEST_F(TableTest, EmptyMeansEmptyWhateverTheColumnsCollation) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

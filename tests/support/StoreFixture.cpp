@@ -1,7 +1,8 @@
-#include "integration/IntegTestSupport.h"
+#include "support/StoreFixture.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <stdexcept>
 
 #include "config/base/TextConversion.h"
@@ -9,32 +10,8 @@
 
 namespace quorvane::testing {
 
-SqliteHandle OpenSqlite(const std::filesystem::path& file) {
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(file.string().c_str(), &raw,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    SqliteHandle db(raw);
-    if (rc != SQLITE_OK) {
-        throw std::runtime_error("cannot open " + file.string());
-    }
-    return db;
-}
-
-void ExecSql(sqlite3* db, const std::string& sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string message = error != nullptr ? error : "?";
-        sqlite3_free(error);
-        throw std::runtime_error("SQL refused: " + message + " in " + sql);
-    }
-}
-
 std::string DemoSchema(const std::string& name) {
     return ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/tables/" + name + ".sql");
-}
-
-std::string IntegrationData(const std::string& name) {
-    return ReadFile(std::string(QUORVANE_TEST_DATA) + "/integration/" + name);
 }
 
 namespace {
@@ -89,11 +66,19 @@ std::string Envelope(const std::vector<std::string>& lines, const std::string& c
     return body + "  </Lignes>\n";
 }
 
-StoreFixture::StoreFixture() {
-    std::filesystem::create_directories(dir_.path() / "Administration");
-    std::filesystem::create_directories(dir_.path() / "Maj");
-    std::filesystem::create_directories(dir_.path() / "Auto");
-    state.Paths = ProgramPaths::ForFolder(dir_.folder());
+StoreFixture::StoreFixture(Tables tables) {
+    for (const char* folder : {"Administration", "Tarifs", "Maj"}) {
+        std::filesystem::create_directories(std::filesystem::path(StoreDir()) / folder);
+    }
+    state.Paths = ProgramPaths::ForFolder(dir_.Folder());
+    std::filesystem::create_directories(state.Paths.RepertoireAuto);
+    if (tables == Tables::Demo) {
+        const std::string command =
+            std::string("'") + QUORVANE_SOURCE_DIR + "/demo/make-store.sh' '" + StoreDir() + "'";
+        if (std::system(command.c_str()) != 0) {
+            throw std::runtime_error("cannot make the demo store: " + command);
+        }
+    }
     Session().Reset();
     Session().AddStandardAlias("OmbrelinAdministration", AdminDir(), "");
     Session().AddStandardAlias("OmbrelinMaj", MajDir(), "");
@@ -106,12 +91,12 @@ StoreFixture::~StoreFixture() {
 }
 
 void StoreFixture::CreateTable(const std::string& fileName, const std::string& sql) {
-    auto db = OpenSqlite(dir_.path() / "Administration" / fileName);
+    auto db = OpenSqlite(AdminDir() + "/" + fileName);
     ExecSql(db.get(), sql);
 }
 
 void StoreFixture::CreateSuppliers(const std::string& sql) {
-    auto db = OpenSqlite(dir_.path() / "Maj" / "FOURNIS.db");
+    auto db = OpenSqlite(MajDir() + "/FOURNIS.db");
     ExecSql(db.get(), sql);
 }
 
@@ -121,30 +106,11 @@ void StoreFixture::WriteHeadOffice(const std::string& fileName, const std::strin
 
 std::vector<std::string> StoreFixture::Rows(const std::string& fileName,
                                             const std::string& sql) const {
-    auto db = OpenSqlite(dir_.path() / "Administration" / fileName);
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
-        throw std::runtime_error(std::string("bad query: ") + sqlite3_errmsg(db.get()));
-    }
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
-    std::vector<std::string> rows;
-    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
-        std::string row;
-        for (int i = 0; i < sqlite3_column_count(stmt.get()); ++i) {
-            if (i > 0) {
-                row += "|";
-            }
-            const unsigned char* text = sqlite3_column_text(stmt.get(), i);
-            row += text != nullptr ? reinterpret_cast<const char*>(text) : "NULL";
-        }
-        rows.push_back(row);
-    }
-    return rows;
+    return testing::Rows(std::filesystem::path(AdminDir()) / fileName, sql);
 }
 
 std::string StoreFixture::One(const std::string& fileName, const std::string& sql) const {
-    const auto rows = Rows(fileName, sql);
-    return rows.empty() ? std::string("<no row>") : rows.front();
+    return testing::One(std::filesystem::path(AdminDir()) / fileName, sql);
 }
 
 std::vector<std::string> StoreFixture::Texts() const {

@@ -7,35 +7,32 @@
 #include <string>
 
 #include "database/DbError.h"
-#include "database/DbTestSupport.h"
 #include "database/NetDirLock.h"
 #include "database/Session.h"
 #include "database/Table.h"
+#include "support/SqliteDirect.h"
+#include "support/TempDir.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
-
-using testing::Db;
-using testing::One;
-using testing::OpenDirect;
 
 class TableSpanTest : public ::testing::Test {
   protected:
     void SetUp() override {
         Session().Reset();
-        Session().AddStandardAlias("OmbrelinAdministration", dir.Str(), "");
+        Session().AddStandardAlias("OmbrelinAdministration", dir.Path().string(), "");
         Session().SetBusyTimeout(std::chrono::milliseconds(300));
-        const Db db = OpenDirect(File());
-        testing::Exec(db.get(),
-                      "CREATE TABLE Message (Numero INTEGER PRIMARY KEY, Externe SHORT, "
-                      "Titre TEXT);"
-                      "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
-                      "WHERE n < 200) INSERT INTO Message SELECT n, n % 2 * 5, 'm' || n FROM s;");
+        const SqliteHandle db = OpenSqlite(File());
+        ExecSql(db.get(),
+                "CREATE TABLE Message (Numero INTEGER PRIMARY KEY, Externe SHORT, "
+                "Titre TEXT);"
+                "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
+                "WHERE n < 200) INSERT INTO Message SELECT n, n % 2 * 5, 'm' || n FROM s;");
     }
     void TearDown() override { Session().Reset(); }
     std::filesystem::path File() const { return dir.Path() / "Message.DB"; }
     std::string Content() const {
-        const Db db = OpenDirect(File());
+        const SqliteHandle db = OpenSqlite(File());
         return One(db.get(), "SELECT count(*), sum(Numero), group_concat(Titre) FROM Message");
     }
 
@@ -48,7 +45,7 @@ class TableSpanTest : public ::testing::Test {
         }
     }
 
-    testing::TempDir dir;
+    TempDir dir;
 };
 
 TEST_F(TableSpanTest, AProcessKilledMidSpanLeavesTheTableAsBefore) {
@@ -134,15 +131,15 @@ TEST_F(TableSpanTest, AnAbandonedSpanKeepsNothingAndAClosedOneEverything) {
         InsertTitles(table, 2);
         // Destroyed while open: the span is kept, as Close would have kept it.
     }
-    const Db db = OpenDirect(File());
+    const SqliteHandle db = OpenSqlite(File());
     EXPECT_EQ(
         One(db.get(), "SELECT count(*), sum(Numero = 7), sum(Titre = 'nouveau') FROM Message"),
         "201|0|2");
 }
 
 TEST_F(TableSpanTest, ALockedFileIsWaitedForABoundedTimeThenRefused) {
-    const Db other = OpenDirect(File());
-    testing::Exec(other.get(), "BEGIN IMMEDIATE; DELETE FROM Message WHERE Numero = 1;");
+    const SqliteHandle other = OpenSqlite(File());
+    ExecSql(other.get(), "BEGIN IMMEDIATE; DELETE FROM Message WHERE Numero = 1;");
     TTable table("OmbrelinAdministration", "Message.DB");
     const auto start = std::chrono::steady_clock::now();
     try {
@@ -155,7 +152,7 @@ TEST_F(TableSpanTest, ALockedFileIsWaitedForABoundedTimeThenRefused) {
     EXPECT_GE(waited, std::chrono::milliseconds(250));
     EXPECT_LT(waited, std::chrono::seconds(5));
     EXPECT_FALSE(table.Active());
-    testing::Exec(other.get(), "ROLLBACK");
+    ExecSql(other.get(), "ROLLBACK");
     table.Open();
     EXPECT_TRUE(table.Active());
     table.Close();
@@ -167,8 +164,8 @@ TEST_F(TableSpanTest, CloseRaisesWhenTheCommitFailsAndNothingIsKept) {
     table.Open();
     InsertTitles(table, 3);
     // A reader in the middle of its own transaction keeps the commit from taking the file.
-    const Db reader = OpenDirect(File());
-    testing::Exec(reader.get(), "BEGIN; SELECT count(*) FROM Message;");
+    const SqliteHandle reader = OpenSqlite(File());
+    ExecSql(reader.get(), "BEGIN; SELECT count(*) FROM Message;");
     try {
         table.Close();
         FAIL() << "Close reported a commit that did not happen";
@@ -178,17 +175,17 @@ TEST_F(TableSpanTest, CloseRaisesWhenTheCommitFailsAndNothingIsKept) {
                      "table Message.DB est verrouillée par une autre application");
     }
     EXPECT_FALSE(table.Active());
-    testing::Exec(reader.get(), "COMMIT");
+    ExecSql(reader.get(), "COMMIT");
     EXPECT_EQ(Content(), before);
 }
 
 TEST_F(TableSpanTest, ATransactionUndoneByTheTableIsReportedAtEveryStepAndAtClose) {
     {
-        const Db db = OpenDirect(File());
-        testing::Exec(db.get(),
-                      "CREATE TRIGGER Message_annule BEFORE INSERT ON Message "
-                      "WHEN NEW.Titre = 'annule' BEGIN SELECT RAISE(ROLLBACK, 'tout annuler'); "
-                      "END;");
+        const SqliteHandle db = OpenSqlite(File());
+        ExecSql(db.get(),
+                "CREATE TRIGGER Message_annule BEFORE INSERT ON Message "
+                "WHEN NEW.Titre = 'annule' BEGIN SELECT RAISE(ROLLBACK, 'tout annuler'); "
+                "END;");
     }
     const std::string before = Content();
     TTable table("OmbrelinAdministration", "Message.DB");
@@ -217,12 +214,12 @@ TEST_F(TableSpanTest, ATransactionUndoneByTheTableIsReportedAtEveryStepAndAtClos
 }
 
 TEST_F(TableSpanTest, WritersThroughTheSameNetDirTakeTurns) {
-    testing::TempDir netDir;
-    Session().SetNetFileDir(netDir.Str());
+    TempDir netDir;
+    Session().SetNetFileDir(netDir.Path().string());
     // Another process, as far as flock is concerned: its own open file description.
     TSession otherProcess;
-    otherProcess.AddStandardAlias("OmbrelinAdministration", dir.Str(), "");
-    otherProcess.SetNetFileDir(netDir.Str());
+    otherProcess.AddStandardAlias("OmbrelinAdministration", dir.Path().string(), "");
+    otherProcess.SetNetFileDir(netDir.Path().string());
     otherProcess.SetBusyTimeout(std::chrono::milliseconds(200));
 
     TTable mine("OmbrelinAdministration", "Message.DB");
@@ -247,11 +244,11 @@ TEST_F(TableSpanTest, WritersThroughTheSameNetDirTakeTurns) {
 }
 
 TEST_F(TableSpanTest, TheTurnIsReleasedWhenTheLastWriterCloses) {
-    testing::TempDir netDir;
-    Session().SetNetFileDir(netDir.Str());
+    TempDir netDir;
+    Session().SetNetFileDir(netDir.Path().string());
     TSession otherProcess;
-    otherProcess.AddStandardAlias("OmbrelinAdministration", dir.Str(), "");
-    otherProcess.SetNetFileDir(netDir.Str());
+    otherProcess.AddStandardAlias("OmbrelinAdministration", dir.Path().string(), "");
+    otherProcess.SetNetFileDir(netDir.Path().string());
     otherProcess.SetBusyTimeout(std::chrono::milliseconds(200));
     {
         TTable mine("OmbrelinAdministration", "Message.DB");
@@ -263,9 +260,9 @@ TEST_F(TableSpanTest, TheTurnIsReleasedWhenTheLastWriterCloses) {
     theirs.Open();
     InsertTitles(theirs, 1);
     theirs.Close();
-    const Db db = OpenDirect(File());
+    const SqliteHandle db = OpenSqlite(File());
     EXPECT_EQ(One(db.get(), "SELECT count(*) FROM Message WHERE Titre = 'nouveau'"), "2");
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

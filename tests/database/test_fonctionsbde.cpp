@@ -6,12 +6,13 @@
 
 #include "config/base/TextConversion.h"
 #include "database/DbError.h"
-#include "database/DbTestSupport.h"
 #include "database/Fonctionsbde.h"
 #include "database/Session.h"
 #include "database/Table.h"
+#include "support/SqliteDirect.h"
+#include "support/TempDir.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -42,12 +43,12 @@ class FonctionsbdeTest : public ::testing::Test {
     }
     fs::path ini() const { return dir.Path() / "ombbde.ini"; }
 
-    testing::TempDir dir;
+    TempDir dir;
     std::vector<std::string> warnings;
 };
 
 TEST_F(FonctionsbdeTest, BdeIniPathFollowsTheSettingsFile) {
-    const ProgramPaths paths = ProgramPaths::ForFolder(dir.Str());
+    const ProgramPaths paths = ProgramPaths::ForFolder(dir.Path().string());
     EXPECT_EQ(BdeIniPath(paths), "");
     WriteIni(paths.CheminIni, {"[Setup]", "Dir=/srv/ombrelin/réglages"});
     EXPECT_EQ(BdeIniPath(paths), "/srv/ombrelin/réglages/ombbde.ini");
@@ -71,7 +72,7 @@ TEST_F(FonctionsbdeTest, TheRootAloneGivesTheThreeSubFolders) {
     EXPECT_FALSE(Session().IsAlias("Ombrelin"));
     EXPECT_EQ(Session().NetFileDir(), "");
 
-    testing::CreateTable(root / "Maj" / "FOURNIS.db", "FOURNIS.sql");
+    CreateTableFromData(root / "Maj" / "FOURNIS.db", "FOURNIS.sql");
     EXPECT_TRUE(TTable("OmbrelinMaj", "FOURNIS.db").Exists());
     EXPECT_FALSE(TTable("OmbrelinAdministration", "FOURNIS.db").Exists());
 }
@@ -79,17 +80,18 @@ TEST_F(FonctionsbdeTest, TheRootAloneGivesTheThreeSubFolders) {
 TEST_F(FonctionsbdeTest, ARootEndingWithTheSeparatorGivesADoubledOne) {
     const fs::path root = dir.Path() / "store";
     MakeStore(root);
-    EXPECT_TRUE(Init({"[Alias]", "Ombrelin=" + root.string() + "/", "NetDir=" + dir.Str()}));
+    EXPECT_TRUE(
+        Init({"[Alias]", "Ombrelin=" + root.string() + "/", "NetDir=" + dir.Path().string()}));
     EXPECT_EQ(Session().AliasDirectory("OmbrelinMaj"), root.string() + "//Maj");
-    EXPECT_EQ(Session().NetFileDir(), dir.Str());
+    EXPECT_EQ(Session().NetFileDir(), dir.Path().string());
 }
 
 TEST_F(FonctionsbdeTest, EveryRefusedDirectoryGivesItsOwnWarningAndStops) {
     const fs::path root = dir.Path() / "store";
     MakeStore(root);
-    EXPECT_FALSE(Init({"[Alias]", "Ombrelin=" + dir.Str() + "/absent"}));
-    EXPECT_EQ(warnings, std::vector<std::string>{"Répertoire Ombrelin non valide : " + dir.Str() +
-                                                 "/absent"});
+    EXPECT_FALSE(Init({"[Alias]", "Ombrelin=" + dir.Path().string() + "/absent"}));
+    EXPECT_EQ(warnings, std::vector<std::string>{
+                            "Répertoire Ombrelin non valide : " + dir.Path().string() + "/absent"});
     EXPECT_FALSE(Session().IsAlias("OmbrelinAdministration"));
 
     warnings.clear();
@@ -102,15 +104,16 @@ TEST_F(FonctionsbdeTest, EveryRefusedDirectoryGivesItsOwnWarningAndStops) {
 
     Session().Reset();
     warnings.clear();
-    EXPECT_FALSE(Init({"[Alias]", "Ombrelin=" + root.string(), "NetDir=" + dir.Str() + "/x"}));
-    EXPECT_EQ(warnings,
-              std::vector<std::string>{"Répertoire NetDir non valide : " + dir.Str() + "/x"});
+    EXPECT_FALSE(
+        Init({"[Alias]", "Ombrelin=" + root.string(), "NetDir=" + dir.Path().string() + "/x"}));
+    EXPECT_EQ(warnings, std::vector<std::string>{
+                            "Répertoire NetDir non valide : " + dir.Path().string() + "/x"});
     EXPECT_TRUE(Session().IsAlias("OmbrelinMaj"));
     EXPECT_EQ(Session().NetFileDir(), "");
 }
 
 TEST_F(FonctionsbdeTest, AnEmptyRootDefaultsToTheFoldersAtTheFileSystemRoot) {
-    EXPECT_FALSE(Init({"[Alias]", "Maj=" + dir.Str()}));
+    EXPECT_FALSE(Init({"[Alias]", "Maj=" + dir.Path().string()}));
     EXPECT_EQ(warnings,
               std::vector<std::string>{"Répertoire Administration non valide : /Administration"});
 }
@@ -126,7 +129,7 @@ TEST_F(FonctionsbdeTest, AnExistingAliasKeepsItsDefinitionButItsDatabaseIsRepoin
     EXPECT_THROW(Session().AddStandardAlias("OmbrelinMaj", "/", ""), EDBEngineError);
 
     // The table opened under the alias name works in the new directory.
-    testing::CreateTable(root / "Maj" / "FOURNIS.db", "FOURNIS.sql");
+    CreateTableFromData(root / "Maj" / "FOURNIS.db", "FOURNIS.sql");
     TTable table("OmbrelinMaj", "FOURNIS.db");
     EXPECT_EQ(table.DatabaseDirectory(), root.string() + "/Maj");
     table.Open(TOpenMode::ReadOnly);
@@ -148,4 +151,4 @@ TEST_F(FonctionsbdeTest, SetupAliasReadsItsOwnKey) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

@@ -12,16 +12,14 @@
 #include <vector>
 
 #include "database/DbError.h"
-#include "database/DbTestSupport.h"
 #include "database/DeclaredType.h"
 #include "database/Session.h"
 #include "database/Table.h"
+#include "support/SqliteDirect.h"
+#include "support/TempDir.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
-
-using testing::Exec;
-using testing::OpenDirect;
 
 struct Spelling {
     const char* declared;
@@ -254,23 +252,23 @@ class DeclaredTypes : public ::testing::Test {
   protected:
     void SetUp() override {
         Session().Reset();
-        Session().AddStandardAlias("OmbrelinAdministration", dir.Str(), "");
+        Session().AddStandardAlias("OmbrelinAdministration", dir.Path().string(), "");
     }
     void TearDown() override { Session().Reset(); }
-    testing::TempDir dir;
+    TempDir dir;
 };
 
 TEST_F(DeclaredTypes, EachSpellingGivesItsKindAndSqlitesOwnAffinity) {
-    const auto db = OpenDirect(dir.Path() / "probe.db");
+    const auto db = OpenSqlite(dir.Path() / "probe.db");
     for (const auto& s : kSpellings) {
         const TColumnType type = ColumnTypeFromDeclared(s.declared);
         EXPECT_EQ(type.kind.type, s.kind) << s.declared;
         EXPECT_EQ(type.affinity, s.affinity) << s.declared;
         EXPECT_EQ(type.declared, s.declared);
         // SQLite's own answer: a number-looking text and a number written to the column.
-        Exec(db.get(), std::string("DROP TABLE IF EXISTS P; CREATE TABLE P (A ") + s.declared +
-                           ", B " + s.declared + "); INSERT INTO P VALUES ('12', 12)");
-        const std::string seen = testing::One(db.get(), "SELECT typeof(A), typeof(B) FROM P");
+        ExecSql(db.get(), std::string("DROP TABLE IF EXISTS P; CREATE TABLE P (A ") + s.declared +
+                              ", B " + s.declared + "); INSERT INTO P VALUES ('12', 12)");
+        const std::string seen = One(db.get(), "SELECT typeof(A), typeof(B) FROM P");
         const std::map<TAffinity, std::string> expected = {
             {TAffinity::Text, "text|text"},          {TAffinity::Numeric, "integer|integer"},
             {TAffinity::Integer, "integer|integer"}, {TAffinity::Real, "real|real"},
@@ -286,9 +284,9 @@ TEST_F(DeclaredTypes, EveryValueReadsBackAsItsKindGivesItOrIsRefusedWhereSqliteW
         const std::string name = "T" + std::to_string(table++);
         const auto file = dir.Path() / (name + ".DB");
         {
-            const auto db = OpenDirect(file);
-            Exec(db.get(),
-                 "CREATE TABLE " + name + " (N INTEGER PRIMARY KEY, V " + s.declared + ")");
+            const auto db = OpenSqlite(file);
+            ExecSql(db.get(),
+                    "CREATE TABLE " + name + " (N INTEGER PRIMARY KEY, V " + s.declared + ")");
         }
         const TColumnType type = ColumnTypeFromDeclared(s.declared);
         std::map<int, TStoredValue> written;
@@ -352,7 +350,7 @@ TEST_F(DeclaredTypes, EveryValueReadsBackAsItsKindGivesItOrIsRefusedWhereSqliteW
 
         // Each refusal was needed: a number beyond the 15 significant digits SQLite prints and
         // converts with, or a value that, written by SQLite itself, comes back changed.
-        const auto db = OpenDirect(file);
+        const auto db = OpenSqlite(file);
         for (const auto& [n, converted] : refusedAsChanged) {
             if (s.kind == TFieldType::Float || s.kind == TFieldType::Money) {
                 EXPECT_GT(SignificantDigits(StoredValueToText(converted)), 15u) << Awkward(n);
@@ -390,10 +388,10 @@ TEST_F(DeclaredTypes, EveryValueReadsBackAsItsKindGivesItOrIsRefusedWhereSqliteW
 TEST_F(DeclaredTypes, TheStoresOwnExamples) {
     const auto file = dir.Path() / "Codes.DB";
     {
-        const auto db = OpenDirect(file);
-        Exec(db.get(),
-             "CREATE TABLE Codes (Code ALPHA(20), Note MEMO, Montant DECIMAL(24,4), Ref TEXT, "
-             "Quand DATETIME)");
+        const auto db = OpenSqlite(file);
+        ExecSql(db.get(),
+                "CREATE TABLE Codes (Code ALPHA(20), Note MEMO, Montant DECIMAL(24,4), Ref TEXT, "
+                "Quand DATETIME)");
     }
     TTable t("OmbrelinAdministration", "Codes.DB");
     t.Open();
@@ -430,13 +428,13 @@ TEST_F(DeclaredTypes, TheStoresOwnExamples) {
     t.FieldByName("Quand").SetAsString("2026-12-02");
     t.Post();
     t.Close();
-    const auto db = OpenDirect(file);
-    EXPECT_EQ(testing::Rows(db.get(),
-                            "SELECT typeof(Code), Code, typeof(Ref), Ref, Quand FROM "
-                            "Codes ORDER BY rowid"),
+    const auto db = OpenSqlite(file);
+    EXPECT_EQ(Rows(db.get(),
+                   "SELECT typeof(Code), Code, typeof(Ref), Ref, Quand FROM "
+                   "Codes ORDER BY rowid"),
               (std::vector<std::string>{"text|A-0033|text|0033|2026-12-01 00:00:00",
                                         "null|NULL|null|NULL|2026-12-02 00:00:00"}));
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing
