@@ -1,5 +1,7 @@
 #include "sync/CategoryRetrieval.h"
 
+#include <vector>
+
 namespace quorvane {
 
 void RetrieveCategories(const RunState& state, RunDisplay& display,
@@ -9,16 +11,19 @@ void RetrieveCategories(const RunState& state, RunDisplay& display,
             continue;
         }
         transport.BeforeCategory(categorie);
+        std::vector<std::string> paths;
         bool fetched = true;
-        for (const auto fileName : FichiersDeCategorie(categorie)) {
-            if (!transport.Fetch(std::string(fileName))) {
+        for (const HeadOfficeFile& file : FichiersDeCategorie(categorie)) {
+            auto path = transport.Fetch(file);
+            if (!path) {
                 fetched = false;
                 break;
             }
+            paths.push_back(std::move(*path));
         }
         if (fetched) {
             display.ShowImage(categorie, Colonne::Telechargement, true);
-            const bool integrated = integration.Integrer(categorie);
+            const bool integrated = integration.Integrer(categorie, paths);
             display.ShowImage(categorie, Colonne::Integration, integrated);
         } else {
             // The integration failure image comes from the run's final marking.

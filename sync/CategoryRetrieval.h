@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "sync/CategoryIntegration.h"
@@ -8,12 +9,13 @@
 
 namespace quorvane {
 
-// What a transport does for the shared category loop: fetch one file into the download folder,
-// and the repaint points its mode has around a category.
+// What a transport does for the shared category loop: fetch one file into the download folder
+// (its local path, or nothing when it did not arrive), and the repaint points its mode has
+// around a category.
 class FileTransport {
   public:
     virtual ~FileTransport() = default;
-    virtual bool Fetch(const std::string& fileName) = 0;
+    virtual std::optional<std::string> Fetch(const HeadOfficeFile& file) = 0;
     virtual void BeforeCategory(Categorie) {}
     virtual void AfterCategory(Categorie) {}
 };

@@ -52,8 +52,12 @@ void FolderRetrieval::CopierRepertoire(RunDisplay& display, CategoryIntegration&
     RetrieveCategories(state_, display, integration, *this);
 }
 
-bool FolderRetrieval::Fetch(const std::string& fileName) {
-    return _CopyFile(source_ + fileName, fileName, state_.Paths.RepertoireAuto);
+std::optional<std::string> FolderRetrieval::Fetch(const HeadOfficeFile& file) {
+    const std::string fileName(file.Name);
+    if (!_CopyFile(source_ + fileName, fileName, state_.Paths.RepertoireAuto)) {
+        return std::nullopt;
+    }
+    return state_.Paths.RepertoireAuto + fileName;
 }
 
 bool FolderRetrieval::_CopyFile(const std::string& source, const std::string& fileName,

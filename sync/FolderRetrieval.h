@@ -19,7 +19,7 @@ class FolderRetrieval : public FileTransport {
     bool _CopyFile(const std::string& source, const std::string& fileName,
                    const std::string& destinationFolder);
 
-    bool Fetch(const std::string& fileName) override;
+    std::optional<std::string> Fetch(const HeadOfficeFile& file) override;
 
   private:
     RunState& state_;

@@ -585,8 +585,8 @@ void FtpClient::Connect() {
     session->caFile = caFile_;
     session->knownHosts = knownHosts;
     session->controlPort = static_cast<unsigned>(port_);
-    session->stallLimit = stallLimit_;
-    session->responseLimit = responseTimeout_;
+    session->stallLimit = limits_.Stall;
+    session->responseLimit = limits_.Response;
     CURL* handle = session->handle.get();
     Session* user = session.get();
     session->Check(curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, session->errors.data()));
@@ -594,8 +594,8 @@ void FtpClient::Connect() {
     session->Set(CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
     session->Set(CURLOPT_PROXY, "");
     session->Set(CURLOPT_TCP_KEEPALIVE, 0L);
-    session->Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout_.count()));
-    session->Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, Seconds(responseTimeout_));
+    session->Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.Connect.count()));
+    session->Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, Seconds(limits_.Response));
     session->Set(CURLOPT_FTP_USE_EPSV, 1L);
     session->Check(curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Session::OnData));
     session->Check(curl_easy_setopt(handle, CURLOPT_WRITEDATA, user));
@@ -747,11 +747,11 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
     session.Set(CURLOPT_PREQUOTE, asciiType.get());
     session.Set(CURLOPT_IGNORE_CONTENT_LENGTH, ascii ? 1L : 0L);
     session.Set(CURLOPT_FTPPORT, passive_ ? nullptr : "-");
-    session.Set(CURLOPT_TIMEOUT_MS, static_cast<long>(transferTimeout_.count()));
+    session.Set(CURLOPT_TIMEOUT_MS, static_cast<long>(limits_.Transfer.count()));
     session.Check(curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, offset));
     session.out = temp.File();
     session.decoder = ascii ? &decoder : nullptr;
-    session.stallLimit = stallLimit_;
+    session.stallLimit = limits_.Stall;
     session.stallCheck = true;
     const CURLcode code = session.Run(ascii);
     session.out = nullptr;

@@ -33,6 +33,17 @@ enum class FtpTransferType { Ascii, Binary };
 // name, or its host key): there is no way to switch that off.
 enum class FtpSecurity { None, Tls, Sftp };
 
+// The time limits of a session, each zero for "none". The transfer time-out bounds one whole
+// download and stays off: a large file takes what it takes. The others keep a stalled or silent
+// server from holding the store's run forever; the stall limit fails a download that moves no
+// byte for that long.
+struct FtpLimits {
+    std::chrono::milliseconds Transfer{0};
+    std::chrono::milliseconds Connect{30000};
+    std::chrono::milliseconds Response{60000};
+    std::chrono::milliseconds Stall{60000};
+};
+
 class FtpClient {
   public:
     FtpClient();
@@ -51,16 +62,16 @@ class FtpClient {
     void SetPort(int port) { port_ = port; }
     int Port() const { return port_; }
 
-    // Limits, each zero for "none". The transfer time-out bounds one whole download; the stall
-    // limit fails a download that moves no byte for that long.
-    void SetTransferTimeout(std::chrono::milliseconds timeout) { transferTimeout_ = timeout; }
-    std::chrono::milliseconds TransferTimeout() const { return transferTimeout_; }
-    void SetConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
-    std::chrono::milliseconds ConnectTimeout() const { return connectTimeout_; }
-    void SetResponseTimeout(std::chrono::milliseconds timeout) { responseTimeout_ = timeout; }
-    std::chrono::milliseconds ResponseTimeout() const { return responseTimeout_; }
-    void SetStallLimit(std::chrono::milliseconds limit) { stallLimit_ = limit; }
-    std::chrono::milliseconds StallLimit() const { return stallLimit_; }
+    // Limits, each zero for "none" (FtpLimits).
+    void SetLimits(const FtpLimits& limits) { limits_ = limits; }
+    void SetTransferTimeout(std::chrono::milliseconds timeout) { limits_.Transfer = timeout; }
+    std::chrono::milliseconds TransferTimeout() const { return limits_.Transfer; }
+    void SetConnectTimeout(std::chrono::milliseconds timeout) { limits_.Connect = timeout; }
+    std::chrono::milliseconds ConnectTimeout() const { return limits_.Connect; }
+    void SetResponseTimeout(std::chrono::milliseconds timeout) { limits_.Response = timeout; }
+    std::chrono::milliseconds ResponseTimeout() const { return limits_.Response; }
+    void SetStallLimit(std::chrono::milliseconds limit) { limits_.Stall = limit; }
+    std::chrono::milliseconds StallLimit() const { return limits_.Stall; }
 
     void SetTransferType(FtpTransferType type) { transferType_ = type; }
     FtpTransferType TransferType() const { return transferType_; }
@@ -116,10 +127,7 @@ class FtpClient {
     std::string username_;
     std::string password_;
     int port_ = 21;
-    std::chrono::milliseconds transferTimeout_{0};
-    std::chrono::milliseconds connectTimeout_{30000};
-    std::chrono::milliseconds responseTimeout_{60000};
-    std::chrono::milliseconds stallLimit_{60000};
+    FtpLimits limits_;
     FtpTransferType transferType_ = FtpTransferType::Binary;
     bool passive_ = true;
     FtpSecurity security_ = FtpSecurity::None;

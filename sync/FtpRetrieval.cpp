@@ -39,10 +39,7 @@ void FtpRetrieval::LancerTransfertFtp(const std::string& section,
     IdFTP1.SetPassword(password);
     // A port outside 1..65535 is refused by Connect rather than wrapped onto another port.
     IdFTP1.SetPort(port);
-    IdFTP1.SetTransferTimeout(std::chrono::milliseconds(0));
-    IdFTP1.SetConnectTimeout(limits_.Connect);
-    IdFTP1.SetResponseTimeout(limits_.Response);
-    IdFTP1.SetStallLimit(limits_.Stall);
+    IdFTP1.SetLimits(limits_);
 
     const std::string prefix = "[Fonction LancerTransfertFtp() section : " + section + "] ";
     try {
@@ -66,8 +63,12 @@ void FtpRetrieval::LancerTransfertFtp(const std::string& section,
     }
 }
 
-bool FtpRetrieval::Fetch(const std::string& fileName) {
-    return DownloadFile(fileName, FtpTransferType::Ascii, state_.Paths.RepertoireAuto);
+std::optional<std::string> FtpRetrieval::Fetch(const HeadOfficeFile& file) {
+    const std::string fileName(file.Name);
+    if (!DownloadFile(fileName, FtpTransferType::Ascii, state_.Paths.RepertoireAuto)) {
+        return std::nullopt;
+    }
+    return state_.Paths.RepertoireAuto + fileName;
 }
 
 void FtpRetrieval::BeforeCategory(Categorie) {

@@ -7,14 +7,6 @@
 
 namespace quorvane {
 
-// Limits of a run's FTP session. The transfer time-out stays 0 as the run sets it; the other
-// limits keep a stalled or silent server from holding the store's run forever.
-struct FtpLimits {
-    std::chrono::milliseconds Connect{30000};
-    std::chrono::milliseconds Response{60000};
-    std::chrono::milliseconds Stall{60000};
-};
-
 // Retrieval from the head office's FTP server: one session for the whole run, each enabled
 // category downloaded into the download folder and integrated at once.
 class FtpRetrieval : public FileTransport {
@@ -26,7 +18,7 @@ class FtpRetrieval : public FileTransport {
                       const std::string& localFolder);
     bool FileExistOnServer(const std::string& fileName);
 
-    bool Fetch(const std::string& fileName) override;
+    std::optional<std::string> Fetch(const HeadOfficeFile& file) override;
     void BeforeCategory(Categorie categorie) override;
     void AfterCategory(Categorie categorie) override;
 

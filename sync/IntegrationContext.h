@@ -5,6 +5,7 @@
 
 #include "sync/RunDisplay.h"
 #include "sync/RunState.h"
+#include "xml/Tnativexml.h"
 
 namespace quorvane {
 
@@ -17,6 +18,13 @@ struct IntegrationContext {
 
     // Integration entries carry code 1 and leave the run's error flag alone.
     void Erreur(std::string texte) { State.Erreurs.Ajouter(std::move(texte), 1); }
+
+    // One line of the file was handled, written or refused: its category's bar steps once and
+    // the window repaints, so that it stays alive during long files.
+    void LineHandled(Categorie categorie) {
+        Display.StepProgress(categorie);
+        Display.ProcessMessagesAfterLine();
+    }
 };
 
 // The message of a refused record operation: the operation's prefix, the record number the
@@ -68,5 +76,27 @@ class TableSpan {
   private:
     TTable& table_;
 };
+
+// The per-line loop of the steps that take the file's lines in order: each "Ligne" is handed to
+// handle(table, line, index) with the table open, and counts as one step of the category's bar
+// however it went. False when the file has no "Lignes"; a file without lines opens nothing.
+template <typename HandleLine>
+bool ForEachLine(IntegrationContext& context, TableSpan& span, const TNativeXmlOMB& xml,
+                 Categorie categorie, HandleLine handle) {
+    TXMLNodeListOMB lines;
+    if (!CollectLines(xml, lines)) {
+        return false;
+    }
+    if (lines.Count() == 0) {
+        return true;
+    }
+    TTable& table = span.Open();
+    context.Display.SetProgressMax(categorie, lines.Count());
+    for (int i = 0; i < lines.Count(); ++i) {
+        handle(table, *lines.Item(i), i);
+        context.LineHandled(categorie);
+    }
+    return true;
+}
 
 }  // namespace quorvane

@@ -1,5 +1,7 @@
 #include "sync/IntegrationDriver.h"
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
 
 #include "config/TextConversion.h"
@@ -40,40 +42,36 @@ bool TableVide(TTable& table) {
     return empty;
 }
 
+const HeadOfficeFile& FileOfKey(std::string_view key) {
+    return *std::find_if(kHeadOfficeFiles.begin(), kHeadOfficeFiles.end(),
+                         [key](const HeadOfficeFile& f) { return f.Key == key; });
+}
+
+std::string TableNameOf(std::string_view key) {
+    return std::string(FileOfKey(key).Table);
+}
+
 }  // namespace
 
 IntegrationDriver::IntegrationDriver(RunState& state, RunDisplay& display)
-    : tblRemise(kAlias, "REMISES.DB"),
-      tblPerso(kAlias, "Perso.DB"),
-      tblMessage(kAlias, "Message.DB"),
-      tblMessageType(kAlias, "MessageType.DB"),
-      tblMesDocs(kAlias, "MesDocs.DB"),
-      tblMesDocsType(kAlias, "MesDocsType.DB"),
+    : tblRemise(kAlias, TableNameOf("remise")),
+      tblPerso(kAlias, TableNameOf("personnalisation")),
+      tblMessage(kAlias, TableNameOf("message")),
+      tblMessageType(kAlias, TableNameOf("message_type")),
+      tblMesDocs(kAlias, TableNameOf("mes_docs")),
+      tblMesDocsType(kAlias, TableNameOf("mes_docs_type")),
       context_{state, display} {}
 
 IntegrationDriver::~IntegrationDriver() = default;
 
-bool IntegrationDriver::Integrer(Categorie categorie) {
+bool IntegrationDriver::Integrer(Categorie categorie, const std::vector<std::string>& paths) {
     // Whatever one category meets (an alias nobody set up, a table that cannot be read), the
     // run goes on with the next one and ends with its report.
-    const char* operation = "IntegrerRemiseAchat";
     try {
-        switch (categorie) {
-            case Categorie::RemiseAchat:
-                return IntegrerRemiseAchat();
-            case Categorie::Personnalisation:
-                operation = "IntegrerPersonnalisation";
-                return IntegrerPersonnalisation();
-            case Categorie::Message:
-                operation = "IntegrerMessage";
-                return IntegrerMessage();
-            case Categorie::Document:
-                operation = "IntegrerDocument";
-                return IntegrerDocument();
-        }
+        return IntegrerFichiers(categorie, paths);
     } catch (...) {
-        context_.Erreur(std::string("[Fonction ") + operation + "] " +
-                        WhatOf(std::current_exception()));
+        context_.Erreur("[Fonction " + std::string(FichiersDeCategorie(categorie)[0].Operation) +
+                        "] " + WhatOf(std::current_exception()));
     }
     return false;
 }
@@ -90,10 +88,30 @@ void IntegrationDriver::TableManquante(const std::string& operation, const TTabl
 }
 
 bool IntegrationDriver::IntegrerRemiseAchat() {
-    if (!tblRemise.Exists()) {
-        TableManquante("IntegrerRemiseAchat", tblRemise);
-        return false;
+    return IntegrerDepuisTelechargement(Categorie::RemiseAchat);
+}
+
+bool IntegrationDriver::IntegrerPersonnalisation() {
+    return IntegrerDepuisTelechargement(Categorie::Personnalisation);
+}
+
+bool IntegrationDriver::IntegrerMessage() {
+    return IntegrerDepuisTelechargement(Categorie::Message);
+}
+
+bool IntegrationDriver::IntegrerDocument() {
+    return IntegrerDepuisTelechargement(Categorie::Document);
+}
+
+bool IntegrationDriver::IntegrerDepuisTelechargement(Categorie categorie) {
+    std::vector<std::string> paths;
+    for (const HeadOfficeFile& file : FichiersDeCategorie(categorie)) {
+        paths.push_back(context_.State.Paths.RepertoireAuto + std::string(file.Name));
     }
+    return IntegrerFichiers(categorie, paths);
+}
+
+bool IntegrationDriver::FournisseursPrets() {
     // Without the supplier table every supplier would look unknown and lose its conditions:
     // better to leave the conditions as they are and say why.
     TTable suppliers("OmbrelinMaj", "FOURNIS.db");
@@ -107,46 +125,28 @@ bool IntegrationDriver::IntegrerRemiseAchat() {
                         " est vide dans " + suppliers.DatabaseDirectory());
         return false;
     }
-    TTable* table = KeyToTable("remise");
-    return XmlToTable(*table, context_.State.Paths.RepertoireAuto + "remise_achat.xml", 0,
-                      "RemisesAchat");
+    return true;
 }
 
-bool IntegrationDriver::IntegrerPersonnalisation() {
-    if (!tblPerso.Exists()) {
-        TableManquante("IntegrerPersonnalisation", tblPerso);
-        return false;
-    }
-    return XmlToTable(*KeyToTable("personnalisation"),
-                      context_.State.Paths.RepertoireAuto + "personnalisation.xml", 1,
-                      "Personnalisations");
-}
-
-bool IntegrationDriver::IntegrerMessage() {
-    return IntegrerPaire("IntegrerMessage", "message.xml", "message", "message_type.xml",
-                         "message_type", 2, "Messages");
-}
-
-bool IntegrationDriver::IntegrerDocument() {
-    return IntegrerPaire("IntegrerDocument", "mes_docs.xml", "mes_docs", "mes_docs_type.xml",
-                         "mes_docs_type", 3, "Documents");
-}
-
-bool IntegrationDriver::IntegrerPaire(const std::string& operation, const std::string& firstFile,
-                                      const std::string& firstKey, const std::string& secondFile,
-                                      const std::string& secondKey, int categoryCode,
-                                      const std::string& root) {
+bool IntegrationDriver::IntegrerFichiers(Categorie categorie,
+                                         const std::vector<std::string>& paths) {
+    const auto files = FichiersDeCategorie(categorie);
+    // Every file of a category is processed whatever became of the one before it.
     bool result = true;
-    for (const auto& [file, key] :
-         {std::pair{firstFile, firstKey}, std::pair{secondFile, secondKey}}) {
-        TTable& table = *KeyToTable(key);
+    for (std::size_t i = 0; i < files.size() && i < paths.size(); ++i) {
+        const HeadOfficeFile& file = files[i];
+        TTable& table = TableOf(file);
         if (!table.Exists()) {
             // Reported in the report, so the window must not show the category as integrated.
-            TableManquante(operation, table);
+            TableManquante(std::string(file.Operation), table);
             result = false;
             continue;
         }
-        if (!XmlToTable(table, context_.State.Paths.RepertoireAuto + file, categoryCode, root)) {
+        if (categorie == Categorie::RemiseAchat && !FournisseursPrets()) {
+            result = false;
+            continue;
+        }
+        if (!XmlToTable(table, paths[i], categorie, std::string(file.RootElement))) {
             result = false;
         }
     }
@@ -154,6 +154,12 @@ bool IntegrationDriver::IntegrerPaire(const std::string& operation, const std::s
 }
 
 bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, int categoryCode,
+                                   const std::string& rootName) {
+    // A code of no category still has its file loaded and checked, and is handed to no step.
+    return XmlToTable(table, path, static_cast<Categorie>(categoryCode), rootName);
+}
+
+bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, Categorie categorie,
                                    const std::string& rootName) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
@@ -184,21 +190,21 @@ bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, int c
     const char* step = "XmlToTable()";
     bool result = true;
     try {
-        switch (categoryCode) {
-            case 0: {
+        switch (categorie) {
+            case Categorie::RemiseAchat: {
                 step = "RemisesUpdateRecords()";
                 TTable suppliers("OmbrelinMaj", "FOURNIS.db");
                 PurchaseConditions conditions(context_, suppliers);
                 result = conditions.RemisesUpdateRecords(span, true, *xml);
                 break;
             }
-            case 1:
+            case Categorie::Personnalisation:
                 step = "PersoUpdateRecords()";
                 result = PersoUpdateRecords(context_, span, *xml);
                 break;
-            case 2:
-            case 3: {
-                const bool messages = categoryCode == 2;
+            case Categorie::Message:
+            case Categorie::Document: {
+                const bool messages = categorie == Categorie::Message;
                 const auto configuration = xml->Root().FindChild("Configuration");
                 const bool purge =
                     configuration && configuration->ReadAttributeInteger("ViderExterne", 0) == 1;
@@ -232,25 +238,19 @@ bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, int c
     return result;
 }
 
+TTable& IntegrationDriver::TableOf(const HeadOfficeFile& file) {
+    // In the order of kHeadOfficeFiles.
+    const std::array<TTable*, kHeadOfficeFiles.size()> tables = {
+        &tblRemise, &tblPerso, &tblMessage, &tblMessageType, &tblMesDocs, &tblMesDocsType};
+    return *tables[static_cast<std::size_t>(&file - kHeadOfficeFiles.data())];
+}
+
 TTable* IntegrationDriver::KeyToTable(const std::string& key) {
     const std::string k = Lower(key);
-    if (k == "mes_docs") {
-        return &tblMesDocs;
-    }
-    if (k == "mes_docs_type") {
-        return &tblMesDocsType;
-    }
-    if (k == "message") {
-        return &tblMessage;
-    }
-    if (k == "message_type") {
-        return &tblMessageType;
-    }
-    if (k == "personnalisation") {
-        return &tblPerso;
-    }
-    if (k == "remise") {
-        return &tblRemise;
+    for (const HeadOfficeFile& file : kHeadOfficeFiles) {
+        if (file.Key == k) {
+            return &TableOf(file);
+        }
     }
     return nullptr;
 }

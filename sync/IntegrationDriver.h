@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "database/Table.h"
 #include "sync/CategoryIntegration.h"
@@ -16,8 +17,10 @@ class IntegrationDriver : public CategoryIntegration {
     IntegrationDriver(RunState& state, RunDisplay& display);
     ~IntegrationDriver() override;
 
-    bool Integrer(Categorie categorie) override;
+    // Integrates the files the retrieval fetched, one path per file of the category.
+    bool Integrer(Categorie categorie, const std::vector<std::string>& paths) override;
 
+    // The category's files as the download folder holds them.
     bool IntegrerRemiseAchat();
     bool IntegrerPersonnalisation();
     bool IntegrerMessage();
@@ -36,9 +39,12 @@ class IntegrationDriver : public CategoryIntegration {
     TTable tblMesDocsType;
 
   private:
-    bool IntegrerPaire(const std::string& operation, const std::string& firstFile,
-                       const std::string& firstKey, const std::string& secondFile,
-                       const std::string& secondKey, int categoryCode, const std::string& root);
+    bool IntegrerFichiers(Categorie categorie, const std::vector<std::string>& paths);
+    bool IntegrerDepuisTelechargement(Categorie categorie);
+    bool FournisseursPrets();
+    bool XmlToTable(TTable& table, const std::string& path, Categorie categorie,
+                    const std::string& rootName);
+    TTable& TableOf(const HeadOfficeFile& file);
     void TableManquante(const std::string& operation, const TTable& table);
 
     IntegrationContext context_;

@@ -33,22 +33,10 @@ bool InsertLines(IntegrationContext& context, const TNativeXmlOMB& xml, TableSpa
         kind == MessageKind::Message
             ? "[Fonction MessageInsertRecords()] Erreur à l'insertion de l'enregistrement "
             : "[Fonction DocumentInsertRecords()] Erreur à l'insertion de l'enregistrement ";
-    TXMLNodeListOMB lines;
-    if (!CollectLines(xml, lines)) {
-        return false;
-    }
-    if (lines.Count() == 0) {
-        return true;
-    }
-    TTable& table = span.Open();
-    const Categorie categorie = CategoryOf(kind);
-    context.Display.SetProgressMax(categorie, lines.Count());
-    for (int i = 0; i < lines.Count(); ++i) {
-        InsertLine(context, table, *lines.Item(i), prefix);
-        context.Display.StepProgress(categorie);
-        context.Display.ProcessMessagesAfterLine();
-    }
-    return true;
+    return ForEachLine(context, span, xml, CategoryOf(kind),
+                       [&context, &prefix](TTable& table, const TXMLNodeOMB& line, int) {
+                           InsertLine(context, table, line, prefix);
+                       });
 }
 
 }  // namespace

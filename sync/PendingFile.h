@@ -6,26 +6,21 @@
 #include <string>
 #include <string_view>
 
-#include "config/PosixFile.h"
+#include "config/base/AtomicFile.h"
 
 namespace quorvane {
 
-// A file of the download folder being written: its bytes go to a temporary file beside the
-// final one, under the program's own naming, and take the final name only once complete.
-// Renaming replaces whatever stands at the final name, a symbolic link included, without
-// following it; nothing is ever written through a link.
+// A file of the download folder being written: an AtomicFile that, in addition, never replaces
+// a file the store made read-only.
 class PendingFile {
   public:
     // Creates the temporary file for `target` with `mode`, which the process's umask narrows
     // further as for any new file. Raises std::system_error.
-    explicit PendingFile(std::filesystem::path target, mode_t mode = 0666);
-    PendingFile(const PendingFile&) = delete;
-    PendingFile& operator=(const PendingFile&) = delete;
-    // Removes the temporary file unless it was committed.
-    ~PendingFile();
+    explicit PendingFile(std::filesystem::path target, mode_t mode = 0666)
+        : file_(std::move(target), mode) {}
 
-    int Fd() const { return fd_.get(); }
-    const std::filesystem::path& Path() const { return path_; }
+    int Fd() const { return file_.Fd(); }
+    const std::filesystem::path& Path() const { return file_.Path(); }
 
     // Puts the bytes on disk and gives the file its final name. Raises std::system_error:
     // EACCES when the final name holds a file that has no write permission bit at all (a
@@ -34,15 +29,12 @@ class PendingFile {
     void Commit();
 
   private:
-    std::filesystem::path target_;
-    std::filesystem::path path_;
-    UniqueFd fd_;
-    bool committed_ = false;
+    AtomicFile file_;
 };
 
-// True for a name the program gives its temporary files in the download folder: a leading ".",
-// a head-office file name, then ".partiel-" and six letters or digits (also the ".<digits>.part"
-// ending that earlier versions gave their downloads).
+// True for a name the program gives its temporary files in the download folder: the temporary
+// of a head-office file (AtomicFileFinalName), or the ".<digits>.part" ending that earlier
+// versions gave their downloads.
 bool IsPendingFileName(std::string_view name);
 
 // Removes from `folder` the regular files named by IsPendingFileName, left there by a run that

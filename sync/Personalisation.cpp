@@ -14,18 +14,7 @@ const std::string kInsertPrefix = kPrefix + "Erreur à l'insertion de l'enregist
 }  // namespace
 
 bool PersoUpdateRecords(IntegrationContext& context, TableSpan& span, const TNativeXmlOMB& xml) {
-    TXMLNodeListOMB lines;
-    if (!CollectLines(xml, lines)) {
-        return false;
-    }
-    if (lines.Count() == 0) {
-        return true;
-    }
-    TTable& table = span.Open();
-    context.Display.SetProgressMax(Categorie::Personnalisation, lines.Count());
-
-    for (int i = 0; i < lines.Count(); ++i) {
-        const TXMLNodeOMB& line = *lines.Item(i);
+    const auto updateLine = [&context](TTable& table, const TXMLNodeOMB& line, int i) {
         std::int64_t groupe = -1;
         if (line.IndexOfAttribute("Groupe") >= 0) {
             const std::string text = line.ReadAttribute("Groupe", "");
@@ -35,9 +24,7 @@ bool PersoUpdateRecords(IntegrationContext& context, TableSpan& span, const TNat
                 context.Erreur(kPrefix + "La ligne " + std::to_string(i + 1) +
                                " est ignorée : la valeur '" + text +
                                "' de l'attribut Groupe n'est pas un nombre entier.");
-                context.Display.StepProgress(Categorie::Personnalisation);
-                context.Display.ProcessMessagesAfterLine();
-                continue;
+                return;
             }
             groupe = *value;
         }
@@ -52,10 +39,8 @@ bool PersoUpdateRecords(IntegrationContext& context, TableSpan& span, const TNat
             DeleteCurrent(context, table, kDeletePrefix);
         }
         InsertLine(context, table, line, kInsertPrefix);
-        context.Display.StepProgress(Categorie::Personnalisation);
-        context.Display.ProcessMessagesAfterLine();
-    }
-    return true;
+    };
+    return ForEachLine(context, span, xml, Categorie::Personnalisation, updateLine);
 }
 
 }  // namespace quorvane

@@ -112,8 +112,7 @@ bool PurchaseConditions::RAInsertRecords(const TNativeXmlOMB& xml, TableSpan& sp
     }
     for (const TXMLNodeOMB* line : group->second) {
         InsertLine(context_, table, *line, kInsertPrefix);
-        context_.Display.StepProgress(Categorie::RemiseAchat);
-        context_.Display.ProcessMessagesAfterLine();
+        context_.LineHandled(Categorie::RemiseAchat);
     }
     return true;
 }

@@ -1,21 +1,12 @@
 #include "sync/RunStatusFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
-#include "config/PosixFile.h"
+#include "config/base/AtomicFile.h"
 
 namespace quorvane {
 namespace {
-
-std::string Folder(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-}
 
 std::string Failure(const std::string& what, const std::string& path, int error) {
     return what + " " + path + " : " + std::strerror(error);
@@ -52,30 +43,19 @@ std::string StatutJson(const RunSummary& summary) {
 
 std::string EcrireStatut(const std::string& path, const RunSummary& summary) {
     const std::string content = StatutJson(summary);
-    // Beside the target, so that the rename stays within one file system; named after the
-    // process so that two programs never write the same temporary file.
-    const std::string temporary = path + "." + std::to_string(::getpid()) + ".tmp";
-    ::unlink(temporary.c_str());
-    // The umask decides the mode, as for the report: the group shares the program folder.
-    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!fd.valid()) {
-        return Failure("Impossible de créer le fichier", temporary, errno);
-    }
-    if (!WriteAll(fd.get(), content.data(), content.size()) || ::fsync(fd.get()) != 0 ||
-        fd.Close() != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return Failure("Impossible d'écrire le fichier", temporary, error);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return Failure("Impossible de remplacer le fichier", path, error);
-    }
-    // The rename itself reaches the disk with its folder.
-    UniqueFd folder(::open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.valid()) {
-        ::fsync(folder.get());
+    try {
+        // The umask decides the mode, as for the report: the group shares the program folder.
+        AtomicFile file(path);
+        file.Write(content);
+        file.Commit();
+    } catch (const AtomicFileError& e) {
+        const char* what = "Impossible d'écrire le fichier";
+        if (e.step() == AtomicFileError::Step::Create) {
+            what = "Impossible de créer le fichier";
+        } else if (e.step() == AtomicFileError::Step::Replace) {
+            what = "Impossible de remplacer le fichier";
+        }
+        return Failure(what, e.path().string(), e.code().value());
     }
     return {};
 }

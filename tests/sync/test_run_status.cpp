@@ -109,7 +109,7 @@ TEST_F(RunStatusTest, RunWithErrorsTellsTheJournalWithPrioritiesAndWritesItsStat
     EXPECT_LE(start.substr(0, 19), entries[0]["time"].get<std::string>().substr(0, 19));
     // Nothing else beside the report and the status.
     for (const auto& item : std::filesystem::directory_iterator(dir.path())) {
-        EXPECT_EQ(item.path().string().find(".tmp"), std::string::npos) << item.path();
+        EXPECT_EQ(item.path().string().find(".partiel-"), std::string::npos) << item.path();
     }
 }
 
@@ -152,7 +152,7 @@ TEST_F(RunStatusTest, StatusThatCannotBeReplacedIsToldToTheJournalBeforeTheClosi
                             paths.CheminRapport);
     EXPECT_TRUE(std::filesystem::is_directory(paths.CheminStatut));
     for (const auto& item : std::filesystem::directory_iterator(dir.path())) {
-        EXPECT_EQ(item.path().string().find(".tmp"), std::string::npos) << item.path();
+        EXPECT_EQ(item.path().string().find(".partiel-"), std::string::npos) << item.path();
     }
 }
 
