@@ -14,7 +14,7 @@
 #include "app/FormFont.h"
 #include "config/IniFile.h"
 #include "config/TextConversion.h"
-#include "sync/FtpSecuritySettings.h"
+#include "sync/retrieval/FtpSecuritySettings.h"
 
 namespace quorvane {
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "sync/FtpClient.h"
+#include "sync/retrieval/FtpClient.h"
 
 class QLabel;
 class QLineEdit;

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "ftp/FtpServerFixture.h"
-#include "sync/AsciiLineEnds.h"
-#include "sync/FtpClient.h"
+#include "sync/retrieval/AsciiLineEnds.h"
+#include "sync/retrieval/FtpClient.h"
 
 namespace quorvane {
 namespace {

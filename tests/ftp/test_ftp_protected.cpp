@@ -12,7 +12,7 @@
 #include <string>
 
 #include "ftp/FtpServerFixture.h"
-#include "sync/FtpClient.h"
+#include "sync/retrieval/FtpClient.h"
 
 namespace quorvane {
 namespace {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "sync/IntegrationDriver.h"
 #include "sync/RunDisplay.h"
 #include "sync/RunState.h"
+#include "sync/integration/IntegrationDriver.h"
 
 // A store in a temporary folder: the two aliases of the integration on real SQLite table files,
 // a download folder for the head-office files, and the driver of one run over them.

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "integration/IntegTestSupport.h"
-#include "sync/LigneToRecord.h"
+#include "sync/integration/LigneToRecord.h"
 
 namespace quorvane::testing {
 namespace {

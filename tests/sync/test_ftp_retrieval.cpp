@@ -2,8 +2,8 @@
 
 #include "StoreFixture.h"
 #include "ftp/FtpServerFixture.h"
-#include "sync/FtpSecuritySettings.h"
 #include "sync/SynchronizationRun.h"
+#include "sync/retrieval/FtpSecuritySettings.h"
 
 using namespace quorvane;
 using quorvane::test::FtpServerOptions;

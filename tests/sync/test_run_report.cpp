@@ -2,7 +2,7 @@
 
 #include "TestSupport.h"
 #include "log/TFichierLog.h"
-#include "sync/RunReport.h"
+#include "sync/report/RunReport.h"
 
 using namespace quorvane;
 using quorvane::testing::ReadFile;

@@ -6,9 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include "TestSupport.h"
-#include "sync/RunJournal.h"
-#include "sync/RunStatusFile.h"
 #include "sync/SynchronizationRun.h"
+#include "sync/report/RunJournal.h"
+#include "sync/report/RunStatusFile.h"
 
 using namespace quorvane;
 using nlohmann::json;

@@ -1,4 +1,4 @@
-#include "sync/FtpClient.h"
+#include "sync/retrieval/FtpClient.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -19,8 +19,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "sync/AsciiLineEnds.h"
-#include "sync/PendingFile.h"
+#include "sync/retrieval/AsciiLineEnds.h"
+#include "sync/retrieval/PendingFile.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "sync/RunStatusFile.h"
+#include "sync/report/RunStatusFile.h"
 
 #include <cstring>
 #include <nlohmann/json.hpp>

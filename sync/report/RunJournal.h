@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "sync/RunSummary.h"
+#include "sync/report/RunSummary.h"
 
 namespace quorvane {
 

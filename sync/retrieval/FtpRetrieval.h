@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "sync/CategoryRetrieval.h"
-#include "sync/FtpClient.h"
+#include "sync/retrieval/CategoryRetrieval.h"
+#include "sync/retrieval/FtpClient.h"
 
 namespace quorvane {
 

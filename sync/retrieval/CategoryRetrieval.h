@@ -3,9 +3,9 @@
 #include <optional>
 #include <string>
 
-#include "sync/CategoryIntegration.h"
 #include "sync/RunDisplay.h"
 #include "sync/RunState.h"
+#include "sync/integration/CategoryIntegration.h"
 
 namespace quorvane {
 

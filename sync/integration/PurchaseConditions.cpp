@@ -1,4 +1,4 @@
-#include "sync/PurchaseConditions.h"
+#include "sync/integration/PurchaseConditions.h"
 
 #include <algorithm>
 #include <map>

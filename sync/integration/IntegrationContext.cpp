@@ -1,4 +1,4 @@
-#include "sync/IntegrationContext.h"
+#include "sync/integration/IntegrationContext.h"
 
 #include "database/Table.h"
 
@@ -24,7 +24,7 @@ std::int64_t RecordNumberForMessage(TTable& table) noexcept {
 }  // namespace quorvane
 
 #include "database/DbError.h"
-#include "sync/LigneToRecord.h"
+#include "sync/integration/LigneToRecord.h"
 #include "xml/Tnativexml.h"
 
 namespace quorvane {

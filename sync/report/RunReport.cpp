@@ -1,4 +1,4 @@
-#include "sync/RunReport.h"
+#include "sync/report/RunReport.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "sync/FtpSecuritySettings.h"
+#include "sync/retrieval/FtpSecuritySettings.h"
 
 #include <algorithm>
 #include <cctype>

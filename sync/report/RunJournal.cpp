@@ -1,4 +1,4 @@
-#include "sync/RunJournal.h"
+#include "sync/report/RunJournal.h"
 
 #include <sys/stat.h>
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "sync/CategoryRetrieval.h"
+#include "sync/retrieval/CategoryRetrieval.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "sync/LigneToRecord.h"
+#include "sync/integration/LigneToRecord.h"
 
 #include <charconv>
 #include <cmath>

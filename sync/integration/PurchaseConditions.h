@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "sync/IntegrationContext.h"
+#include "sync/integration/IntegrationContext.h"
 
 namespace quorvane {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sync/IntegrationContext.h"
+#include "sync/integration/IntegrationContext.h"
 
 namespace quorvane {
 

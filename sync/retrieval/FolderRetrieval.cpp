@@ -1,4 +1,4 @@
-#include "sync/FolderRetrieval.h"
+#include "sync/retrieval/FolderRetrieval.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "config/PosixFile.h"
-#include "sync/PendingFile.h"
+#include "sync/retrieval/PendingFile.h"
 
 namespace quorvane {
 int CopyFileAtomically(const std::string& source, const std::string& destination) {

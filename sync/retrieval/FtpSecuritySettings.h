@@ -4,7 +4,7 @@
 #include <string>
 
 #include "config/IniFile.h"
-#include "sync/FtpClient.h"
+#include "sync/retrieval/FtpClient.h"
 
 namespace quorvane {
 

@@ -1,13 +1,13 @@
-#include "sync/IntegrationDriver.h"
+#include "sync/integration/IntegrationDriver.h"
 
 #include <algorithm>
 #include <array>
 #include <filesystem>
 
 #include "config/TextConversion.h"
-#include "sync/MessagesDocuments.h"
-#include "sync/Personalisation.h"
-#include "sync/PurchaseConditions.h"
+#include "sync/integration/MessagesDocuments.h"
+#include "sync/integration/Personalisation.h"
+#include "sync/integration/PurchaseConditions.h"
 #include "xml/Tnativexml.h"
 
 namespace quorvane {

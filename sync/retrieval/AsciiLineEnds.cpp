@@ -1,4 +1,4 @@
-#include "sync/AsciiLineEnds.h"
+#include "sync/retrieval/AsciiLineEnds.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "sync/CategoryRetrieval.h"
+#include "sync/retrieval/CategoryRetrieval.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "sync/MessagesDocuments.h"
+#include "sync/integration/MessagesDocuments.h"
 
 #include "database/Table.h"
 #include "xml/Tnativexml.h"

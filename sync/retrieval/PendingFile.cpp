@@ -1,4 +1,4 @@
-#include "sync/PendingFile.h"
+#include "sync/retrieval/PendingFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "database/Table.h"
-#include "sync/CategoryIntegration.h"
-#include "sync/IntegrationContext.h"
+#include "sync/integration/CategoryIntegration.h"
+#include "sync/integration/IntegrationContext.h"
 
 namespace quorvane {
 

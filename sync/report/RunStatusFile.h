@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "sync/RunSummary.h"
+#include "sync/report/RunSummary.h"
 
 namespace quorvane {
 

@@ -1,9 +1,9 @@
-#include "sync/FtpRetrieval.h"
+#include "sync/retrieval/FtpRetrieval.h"
 
 #include <algorithm>
 
 #include "config/IniFile.h"
-#include "sync/FtpSecuritySettings.h"
+#include "sync/retrieval/FtpSecuritySettings.h"
 
 namespace quorvane {
 

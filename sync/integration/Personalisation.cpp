@@ -1,4 +1,4 @@
-#include "sync/Personalisation.h"
+#include "sync/integration/Personalisation.h"
 
 #include "config/TextConversion.h"
 #include "database/Table.h"

@@ -1,4 +1,4 @@
-#include "sync/RunSummary.h"
+#include "sync/report/RunSummary.h"
 
 #include <cstdio>
 
