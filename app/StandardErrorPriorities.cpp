@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "sync/RunJournal.h"
+#include "sync/report/RunJournal.h"
 
 namespace quorvane {
 namespace {

@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "database/Session.h"
-#include "sync/IntegrationDriver.h"
+#include "sync/integration/IntegrationDriver.h"
 
 namespace {
 

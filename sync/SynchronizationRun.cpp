@@ -4,15 +4,16 @@
 #include <iostream>
 #include <system_error>
 
+#include "config/base/IniFile.h"
 #include "config/settings/Settings.h"
-#include "sync/CategoryIntegration.h"
-#include "sync/FolderRetrieval.h"
-#include "sync/FtpRetrieval.h"
-#include "sync/IntegrationDriver.h"
-#include "sync/PendingFile.h"
-#include "sync/RunJournal.h"
-#include "sync/RunStatusFile.h"
-#include "sync/RunSummary.h"
+#include "sync/integration/CategoryIntegration.h"
+#include "sync/integration/IntegrationDriver.h"
+#include "sync/report/RunJournal.h"
+#include "sync/report/RunStatusFile.h"
+#include "sync/report/RunSummary.h"
+#include "sync/retrieval/FolderRetrieval.h"
+#include "sync/retrieval/FtpRetrieval.h"
+#include "sync/retrieval/PendingFile.h"
 
 namespace quorvane {
 namespace {

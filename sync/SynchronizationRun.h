@@ -7,10 +7,10 @@
 #include <string>
 
 #include "config/base/ProgramPaths.h"
-#include "sync/FtpClient.h"
 #include "sync/RunDisplay.h"
-#include "sync/RunReport.h"
 #include "sync/RunState.h"
+#include "sync/report/RunReport.h"
+#include "sync/retrieval/FtpClient.h"
 
 namespace quorvane {
 

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/base/AtomicFile.h"
 #include "config/base/PosixFile.h"
 #include "config/base/TextConversion.h"
 
@@ -122,42 +123,21 @@ std::optional<std::string> Lookup(const std::string& bytes, std::string_view sec
                         std::strerror(err));
 }
 
-// Writes the bytes beside the target and renames them over it. A new file is readable by its
-// owner only: it carries the FTP password in clear. An existing file keeps its permissions.
+// A new file is readable by its owner only: it carries the FTP password in clear. An existing
+// file keeps its permissions.
 void ReplaceFileAtomically(const std::filesystem::path& path, const std::string& bytes) {
     mode_t mode = S_IRUSR | S_IWUSR;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         mode = st.st_mode & 07777;
     }
-    std::string tmpl = path.string() + ".XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
-        ThrowWriteError(path, errno);
-    }
-    const std::string tmpPath(name.data());
-    auto fail = [&](int err) {
-        ::close(fd);
-        ::unlink(tmpPath.c_str());
-        ThrowWriteError(path, err);
-    };
-    if (!WriteAll(fd, bytes.data(), bytes.size())) {
-        fail(errno);
-    }
-    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
-        fail(errno);
-    }
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(tmpPath.c_str());
-        ThrowWriteError(path, err);
-    }
-    if (::rename(tmpPath.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmpPath.c_str());
-        ThrowWriteError(path, err);
+    try {
+        AtomicFile file(path, S_IRUSR | S_IWUSR);
+        file.Write(bytes);
+        file.SetMode(mode);
+        file.Commit();
+    } catch (const AtomicFileError& e) {
+        ThrowWriteError(path, e.code().value());
     }
 }
 

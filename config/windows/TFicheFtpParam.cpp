@@ -13,8 +13,10 @@
 #include "app/Dialogs.h"
 #include "app/FormFont.h"
 #include "app/RunHandler.h"
+#include "config/base/IniFile.h"
+#include "config/base/TextConversion.h"
 #include "config/settings/Settings.h"
-#include "sync/FtpSecuritySettings.h"
+#include "sync/retrieval/FtpSecuritySettings.h"
 
 namespace quorvane {
 namespace {

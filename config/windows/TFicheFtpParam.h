@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "sync/FtpClient.h"
+#include "sync/retrieval/FtpClient.h"
 
 class QLabel;
 class QLineEdit;

@@ -14,8 +14,8 @@
 
 #include "support/FtpServers.h"
 #include "support/TestFiles.h"
-#include "sync/AsciiLineEnds.h"
-#include "sync/FtpClient.h"
+#include "sync/retrieval/AsciiLineEnds.h"
+#include "sync/retrieval/FtpClient.h"
 
 namespace quorvane::testing {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "support/FtpServers.h"
 #include "support/TestFiles.h"
-#include "sync/FtpClient.h"
+#include "sync/retrieval/FtpClient.h"
 
 namespace quorvane::testing {
 namespace {

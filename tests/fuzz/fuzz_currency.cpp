@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "sync/LigneToRecord.h"
+#include "sync/integration/LigneToRecord.h"
 
 namespace {
 

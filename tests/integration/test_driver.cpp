@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "config/base/TextConversion.h"
 #include "support/StoreFixture.h"
 
 namespace quorvane::testing {
@@ -315,6 +316,22 @@ TEST_F(Driver, KeyToTableLowerCasesTheKey) {
     EXPECT_EQ(d.KeyToTable("mes_docs_type"), &d.tblMesDocsType);
     EXPECT_EQ(d.KeyToTable("remises"), nullptr);
     EXPECT_EQ(d.KeyToTable(""), nullptr);
+}
+
+TEST_F(Driver, CategoryIsIntegratedFromThePathsTheRetrievalGives) {
+    // The download folder holds older files under the same names: they must not be read.
+    store.WriteHeadOffice("message.xml",
+                          HeadOffice("Messages", "<Lignes>" + OneMessage("ANCIEN") + "</Lignes>"));
+    const auto fetched = store.Dir().Path() / "ailleurs";
+    std::filesystem::create_directories(fetched);
+    WriteFile(fetched / "m.xml",
+              Utf8ToCp1252(HeadOffice("Messages", "<Lignes>" + OneMessage("N1") + "</Lignes>")));
+    WriteFile(fetched / "t.xml", Utf8ToCp1252(HeadOffice("Messages", "<Lignes></Lignes>")));
+    EXPECT_TRUE(store.driver->Integrer(
+        Categorie::Message, {(fetched / "m.xml").string(), (fetched / "t.xml").string()}));
+    EXPECT_TRUE(store.state.Erreurs.Empty()) << store.Texts()[0];
+    EXPECT_EQ(store.One("Message.DB", "SELECT Titre FROM Message WHERE Code='N1'"), "Siège N1");
+    EXPECT_EQ(store.One("Message.DB", "SELECT COUNT(*) FROM Message WHERE Code='ANCIEN'"), "0");
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "support/StoreFixture.h"
-#include "sync/FolderRetrieval.h"
 #include "sync/SynchronizationRun.h"
+#include "sync/retrieval/FolderRetrieval.h"
 
 namespace quorvane::testing {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "support/StoreFixture.h"
-#include "sync/LigneToRecord.h"
+#include "sync/integration/LigneToRecord.h"
 
 namespace quorvane::testing {
 namespace {

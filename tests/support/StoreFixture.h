@@ -8,9 +8,9 @@
 #include "support/SqliteDirect.h"
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
-#include "sync/IntegrationDriver.h"
 #include "sync/RunDisplay.h"
 #include "sync/RunState.h"
+#include "sync/integration/IntegrationDriver.h"
 
 // A store in a temporary folder: a program folder (settings file, download folder, report) with
 // the store's folders inside it under the two aliases the integration opens, on real SQLite table

@@ -2,8 +2,8 @@
 
 #include "support/FtpServers.h"
 #include "support/StoreFixture.h"
-#include "sync/FtpSecuritySettings.h"
 #include "sync/SynchronizationRun.h"
+#include "sync/retrieval/FtpSecuritySettings.h"
 
 namespace quorvane::testing {
 namespace {

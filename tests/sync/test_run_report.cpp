@@ -3,7 +3,7 @@
 #include "log/TFichierLog.h"
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
-#include "sync/RunReport.h"
+#include "sync/report/RunReport.h"
 
 namespace quorvane::testing {
 namespace {

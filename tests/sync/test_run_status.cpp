@@ -7,9 +7,9 @@
 
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
-#include "sync/RunJournal.h"
-#include "sync/RunStatusFile.h"
 #include "sync/SynchronizationRun.h"
+#include "sync/report/RunJournal.h"
+#include "sync/report/RunStatusFile.h"
 
 using nlohmann::json;
 
@@ -107,7 +107,7 @@ TEST_F(RunStatusTest, RunWithErrorsTellsTheJournalWithPrioritiesAndWritesItsStat
     EXPECT_LE(start.substr(0, 19), entries[0]["time"].get<std::string>().substr(0, 19));
     // Nothing else beside the report and the status.
     for (const auto& item : std::filesystem::directory_iterator(dir.Path())) {
-        EXPECT_EQ(item.path().string().find(".tmp"), std::string::npos) << item.path();
+        EXPECT_EQ(item.path().string().find(".partiel-"), std::string::npos) << item.path();
     }
 }
 
@@ -150,7 +150,7 @@ TEST_F(RunStatusTest, StatusThatCannotBeReplacedIsToldToTheJournalBeforeTheClosi
                             paths.CheminRapport);
     EXPECT_TRUE(std::filesystem::is_directory(paths.CheminStatut));
     for (const auto& item : std::filesystem::directory_iterator(dir.Path())) {
-        EXPECT_EQ(item.path().string().find(".tmp"), std::string::npos) << item.path();
+        EXPECT_EQ(item.path().string().find(".partiel-"), std::string::npos) << item.path();
     }
 }
 

@@ -1,0 +1,126 @@
+#include "config/base/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+#include <string>
+
+namespace quorvane {
+namespace {
+
+constexpr std::string_view kSuffix = ".partiel-";
+constexpr std::string_view kAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t kRandomLength = 6;
+
+std::filesystem::path FolderOf(const std::filesystem::path& target) {
+    return target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+}
+
+}  // namespace
+
+AtomicFile::AtomicFile(std::filesystem::path target, mode_t mode) : target_(std::move(target)) {
+    const std::filesystem::path folder = FolderOf(target_);
+    std::random_device random;
+    std::uniform_int_distribution<std::size_t> pick(0, kAlphabet.size() - 1);
+    std::filesystem::path attempted;
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+        std::string name = "." + target_.filename().string() + std::string(kSuffix);
+        for (std::size_t i = 0; i < kRandomLength; ++i) {
+            name += kAlphabet[pick(random)];
+        }
+        attempted = folder / name;
+        // O_EXCL: a name someone planted, link or not, is never opened.
+        fd_ = UniqueFd(
+            ::open(attempted.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        error = fd_.valid() ? 0 : errno;
+    }
+    if (error != 0) {
+        done_ = true;
+        throw AtomicFileError(AtomicFileError::Step::Create, error, attempted,
+                              "Création du fichier temporaire impossible dans " + folder.string());
+    }
+    path_ = std::move(attempted);
+}
+
+AtomicFile::~AtomicFile() {
+    Abandon();
+}
+
+void AtomicFile::Abandon() noexcept {
+    if (done_) {
+        return;
+    }
+    done_ = true;
+    fd_ = UniqueFd();
+    ::unlink(path_.c_str());
+}
+
+void AtomicFile::Fail(AtomicFileError::Step step, int error, const std::filesystem::path& path,
+                      const std::string& what) {
+    Abandon();
+    throw AtomicFileError(step, error, path, what);
+}
+
+void AtomicFile::Write(std::string_view bytes) {
+    if (!WriteAll(fd_.get(), bytes.data(), bytes.size())) {
+        const int error = errno;
+        Fail(AtomicFileError::Step::Write, error, path_,
+             "Écriture de " + target_.string() + " impossible");
+    }
+}
+
+void AtomicFile::SetMode(mode_t mode) {
+    if (::fchmod(fd_.get(), mode) != 0) {
+        const int error = errno;
+        Fail(AtomicFileError::Step::Write, error, path_,
+             "Écriture de " + target_.string() + " impossible");
+    }
+}
+
+void AtomicFile::Commit() {
+    // Closing is where a full disk may finally show: both are checked before the rename.
+    if (::fsync(fd_.get()) != 0 || fd_.Close() != 0) {
+        const int error = errno;
+        Fail(AtomicFileError::Step::Write, error, path_,
+             "Écriture de " + target_.string() + " impossible");
+    }
+    if (::rename(path_.c_str(), target_.c_str()) != 0) {
+        const int error = errno;
+        Fail(AtomicFileError::Step::Replace, error, target_,
+             "Remplacement de " + target_.string() + " impossible");
+    }
+    done_ = true;
+    // The rename itself reaches the disk with its folder.
+    UniqueFd folder(::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.valid()) {
+        ::fsync(folder.get());
+    }
+}
+
+std::optional<std::string_view> AtomicFileFinalName(std::string_view name) {
+    if (name.size() < 2 || name.front() != '.') {
+        return std::nullopt;
+    }
+    name.remove_prefix(1);
+    const auto suffix = name.rfind(kSuffix);
+    if (suffix == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view random = name.substr(suffix + kSuffix.size());
+    if (random.size() != kRandomLength) {
+        return std::nullopt;
+    }
+    for (const char c : random) {
+        if (kAlphabet.find(c) == std::string_view::npos) {
+            return std::nullopt;
+        }
+    }
+    return name.substr(0, suffix);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,258 @@
+#include "sync/integration/IntegrationDriver.h"
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+
+#include "config/base/TextConversion.h"
+#include "sync/integration/MessagesDocuments.h"
+#include "sync/integration/Personalisation.h"
+#include "sync/integration/PurchaseConditions.h"
+#include "xml/Tnativexml.h"
+
+namespace quorvane {
+namespace {
+
+const std::string kAlias = "OmbrelinAdministration";
+const std::string kXmlPrefix = "[Fonction XmlToTable()] ";
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+std::string WhatOf(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "erreur inconnue";
+    }
+}
+
+bool TableVide(TTable& table) {
+    table.Open(TOpenMode::ReadOnly);
+    const bool empty = table.Eof();
+    table.Close();
+    return empty;
+}
+
+const HeadOfficeFile& FileOfKey(std::string_view key) {
+    return *std::find_if(kHeadOfficeFiles.begin(), kHeadOfficeFiles.end(),
+                         [key](const HeadOfficeFile& f) { return f.Key == key; });
+}
+
+std::string TableNameOf(std::string_view key) {
+    return std::string(FileOfKey(key).Table);
+}
+
+}  // namespace
+
+IntegrationDriver::IntegrationDriver(RunState& state, RunDisplay& display)
+    : tblRemise(kAlias, TableNameOf("remise")),
+      tblPerso(kAlias, TableNameOf("personnalisation")),
+      tblMessage(kAlias, TableNameOf("message")),
+      tblMessageType(kAlias, TableNameOf("message_type")),
+      tblMesDocs(kAlias, TableNameOf("mes_docs")),
+      tblMesDocsType(kAlias, TableNameOf("mes_docs_type")),
+      context_{state, display} {}
+
+IntegrationDriver::~IntegrationDriver() = default;
+
+bool IntegrationDriver::Integrer(Categorie categorie, const std::vector<std::string>& paths) {
+    // Whatever one category meets (an alias nobody set up, a table that cannot be read), the
+    // run goes on with the next one and ends with its report.
+    try {
+        return IntegrerFichiers(categorie, paths);
+    } catch (...) {
+        context_.Erreur("[Fonction " + std::string(FichiersDeCategorie(categorie)[0].Operation) +
+                        "] " + WhatOf(std::current_exception()));
+    }
+    return false;
+}
+
+void IntegrationDriver::TableManquante(const std::string& operation, const TTable& table) {
+    std::string directory;
+    try {
+        directory = table.DatabaseDirectory();
+    } catch (const std::exception&) {
+        // An alias nobody set up has no directory to name.
+    }
+    context_.Erreur("[Fonction " + operation + "] La table " + table.TableName() +
+                    " n'existe pas dans " + directory);
+}
+
+bool IntegrationDriver::IntegrerRemiseAchat() {
+    return IntegrerDepuisTelechargement(Categorie::RemiseAchat);
+}
+
+bool IntegrationDriver::IntegrerPersonnalisation() {
+    return IntegrerDepuisTelechargement(Categorie::Personnalisation);
+}
+
+bool IntegrationDriver::IntegrerMessage() {
+    return IntegrerDepuisTelechargement(Categorie::Message);
+}
+
+bool IntegrationDriver::IntegrerDocument() {
+    return IntegrerDepuisTelechargement(Categorie::Document);
+}
+
+bool IntegrationDriver::IntegrerDepuisTelechargement(Categorie categorie) {
+    std::vector<std::string> paths;
+    for (const HeadOfficeFile& file : FichiersDeCategorie(categorie)) {
+        paths.push_back(context_.State.Paths.RepertoireAuto + std::string(file.Name));
+    }
+    return IntegrerFichiers(categorie, paths);
+}
+
+bool IntegrationDriver::FournisseursPrets() {
+    // Without the supplier table every supplier would look unknown and lose its conditions:
+    // better to leave the conditions as they are and say why.
+    TTable suppliers("OmbrelinMaj", "FOURNIS.db");
+    if (!suppliers.Exists()) {
+        TableManquante("IntegrerRemiseAchat", suppliers);
+        return false;
+    }
+    // An empty supplier table is the same one-file wipe as a missing one.
+    if (TableVide(suppliers)) {
+        context_.Erreur("[Fonction IntegrerRemiseAchat] La table " + suppliers.TableName() +
+                        " est vide dans " + suppliers.DatabaseDirectory());
+        return false;
+    }
+    return true;
+}
+
+bool IntegrationDriver::IntegrerFichiers(Categorie categorie,
+                                         const std::vector<std::string>& paths) {
+    const auto files = FichiersDeCategorie(categorie);
+    // Every file of a category is processed whatever became of the one before it.
+    bool result = true;
+    for (std::size_t i = 0; i < files.size() && i < paths.size(); ++i) {
+        const HeadOfficeFile& file = files[i];
+        TTable& table = TableOf(file);
+        if (!table.Exists()) {
+            // Reported in the report, so the window must not show the category as integrated.
+            TableManquante(std::string(file.Operation), table);
+            result = false;
+            continue;
+        }
+        if (categorie == Categorie::RemiseAchat && !FournisseursPrets()) {
+            result = false;
+            continue;
+        }
+        if (!XmlToTable(table, paths[i], categorie, std::string(file.RootElement))) {
+            result = false;
+        }
+    }
+    return result;
+}
+
+bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, int categoryCode,
+                                   const std::string& rootName) {
+    // A code of no category still has its file loaded and checked, and is handed to no step.
+    return XmlToTable(table, path, static_cast<Categorie>(categoryCode), rootName);
+}
+
+bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, Categorie categorie,
+                                   const std::string& rootName) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        return true;
+    }
+    auto xml = std::make_unique<TNativeXmlOMB>(rootName, this);
+    try {
+        xml->LoadFromFile(path);
+    } catch (...) {
+        context_.State.Erreur(
+            kXmlPrefix + "Une erreur est survenue au chargement du fichier :\n" + path, 1);
+        return false;
+    }
+    if (const auto version = xml->Root().FindChild("Version")) {
+        const std::string numero = version->ReadAttribute("Numero", "");
+        if (numero != "1.0") {
+            context_.State.Erreur(kXmlPrefix + "La version " + numero + " du fichier " + path +
+                                      " est différente de la version 1.0 prise en charge par "
+                                      "l'application.",
+                                  1);
+            return false;
+        }
+    }
+
+    // The whole file is one span of the table: a run stopped part way leaves the table as it
+    // was before the file, never half of it.
+    TableSpan span(table);
+    const char* step = "XmlToTable()";
+    bool result = true;
+    try {
+        switch (categorie) {
+            case Categorie::RemiseAchat: {
+                step = "RemisesUpdateRecords()";
+                TTable suppliers("OmbrelinMaj", "FOURNIS.db");
+                PurchaseConditions conditions(context_, suppliers);
+                result = conditions.RemisesUpdateRecords(span, true, *xml);
+                break;
+            }
+            case Categorie::Personnalisation:
+                step = "PersoUpdateRecords()";
+                result = PersoUpdateRecords(context_, span, *xml);
+                break;
+            case Categorie::Message:
+            case Categorie::Document: {
+                const bool messages = categorie == Categorie::Message;
+                const auto configuration = xml->Root().FindChild("Configuration");
+                const bool purge =
+                    configuration && configuration->ReadAttributeInteger("ViderExterne", 0) == 1;
+                // A file without "Lignes" is broken: it must not cost the table its head-office
+                // records before it fails.
+                if (purge && xml->Root().FindChild("Lignes")) {
+                    step = messages ? "MessageDeleteRecords()" : "DocumentDeleteRecords()";
+                    if (messages) {
+                        MessageDeleteRecords(context_, span);
+                    } else {
+                        DocumentDeleteRecords(context_, span);
+                    }
+                }
+                step = messages ? "MessageInsertRecords()" : "DocumentInsertRecords()";
+                result = messages ? MessageInsertRecords(context_, *xml, span)
+                                  : DocumentInsertRecords(context_, *xml, span);
+                break;
+            }
+            default:
+                break;
+        }
+        step = "XmlToTable()";
+        span.Commit();
+    } catch (...) {
+        span.Abandon();
+        context_.Erreur(std::string("[Fonction ") + step + "] L'intégration du fichier " + path +
+                        " est abandonnée, la table " + table.TableName() +
+                        " est laissée inchangée : " + WhatOf(std::current_exception()));
+        return false;
+    }
+    return result;
+}
+
+TTable& IntegrationDriver::TableOf(const HeadOfficeFile& file) {
+    // In the order of kHeadOfficeFiles.
+    const std::array<TTable*, kHeadOfficeFiles.size()> tables = {
+        &tblRemise, &tblPerso, &tblMessage, &tblMessageType, &tblMesDocs, &tblMesDocsType};
+    return *tables[static_cast<std::size_t>(&file - kHeadOfficeFiles.data())];
+}
+
+TTable* IntegrationDriver::KeyToTable(const std::string& key) {
+    const std::string k = Lower(key);
+    for (const HeadOfficeFile& file : kHeadOfficeFiles) {
+        if (file.Key == k) {
+            return &TableOf(file);
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace quorvane

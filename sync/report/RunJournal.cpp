@@ -1,0 +1,138 @@
+#include "sync/report/RunJournal.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string_view>
+
+namespace quorvane {
+namespace {
+
+// One entry is one journal line: a server reply or a table error may carry line breaks.
+std::string SurUneLigne(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            c = ' ';
+        }
+    }
+    return text;
+}
+
+std::string OuiNon(bool value) {
+    return value ? "oui" : "non";
+}
+
+bool ParseNumber(std::string_view text, unsigned long long& value) {
+    if (text.empty()) {
+        return false;
+    }
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned long long>(c - '0');
+    }
+    return true;
+}
+
+}  // namespace
+
+RunJournal::RunJournal(std::FILE* out)
+    : out_(out), prefixes_(out != nullptr && IsJournalStream(fileno(out))) {}
+
+bool RunJournal::IsJournalStream(int fd) {
+    const char* value = std::getenv("JOURNAL_STREAM");
+    if (value == nullptr || fd < 0) {
+        return false;
+    }
+    const std::string_view text(value);
+    const auto colon = text.find(':');
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    if (colon == std::string_view::npos || !ParseNumber(text.substr(0, colon), device) ||
+        !ParseNumber(text.substr(colon + 1), inode)) {
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        return false;
+    }
+    return static_cast<unsigned long long>(status.st_dev) == device &&
+           static_cast<unsigned long long>(status.st_ino) == inode;
+}
+
+std::string RunJournal::LigneDebut(const RunSummary& summary) {
+    std::string line = "Début de la synchronisation : QuorvaneClient " + summary.Version + ", ";
+    line +=
+        summary.Mode.empty() ? std::string("aucun mode de récupération") : "mode " + summary.Mode;
+    std::string categories;
+    for (const CategorySummary& c : summary.Categories) {
+        if (c.Active) {
+            categories += (categories.empty() ? "" : ", ") + std::string(c.Libelle);
+        }
+    }
+    line += ", catégories : " + (categories.empty() ? std::string("aucune") : categories);
+    return line;
+}
+
+std::string RunJournal::LigneEntree(const ErrorEntry& entry) {
+    return "Erreur (code " + std::to_string(entry.Code) + ") : " + SurUneLigne(entry.Texte);
+}
+
+std::string RunJournal::LigneFin(const RunSummary& summary) {
+    std::string line = "Fin de la synchronisation : ";
+    bool first = true;
+    for (const CategorySummary& c : summary.Categories) {
+        if (!c.Active) {
+            continue;
+        }
+        line += (first ? "" : " ; ") + std::string(c.Libelle) + " téléchargement " +
+                OuiNon(c.Telechargee) + ", intégration " + OuiNon(c.Integree);
+        first = false;
+    }
+    if (first) {
+        line += "aucune catégorie";
+    }
+    const std::size_t count = summary.Entrees.size();
+    if (count == 0) {
+        line += " ; aucune erreur";
+    } else {
+        line += " ; " + std::to_string(count) + (count == 1 ? " erreur" : " erreurs");
+        line +=
+            summary.Rapport ? ", rapport " + *summary.Rapport : std::string(", rapport non écrit");
+    }
+    return line;
+}
+
+void RunJournal::Debut(const RunSummary& summary) const {
+    Ecrire(Priorite::Info, LigneDebut(summary));
+}
+
+void RunJournal::Fin(const RunSummary& summary, const std::string& problemeFinal) const {
+    for (const ErrorEntry& entry : summary.Entrees) {
+        Ecrire(Priorite::Erreur, LigneEntree(entry));
+    }
+    if (!problemeFinal.empty()) {
+        Ecrire(Priorite::Erreur, SurUneLigne(problemeFinal));
+    }
+    const bool problemes = !summary.Entrees.empty() || !problemeFinal.empty();
+    Ecrire(problemes ? Priorite::Notice : Priorite::Info, LigneFin(summary));
+}
+
+void RunJournal::Ecrire(Priorite priorite, const std::string& line) const {
+    if (out_ == nullptr) {
+        return;
+    }
+    std::string text;
+    if (prefixes_) {
+        text = "<" + std::to_string(static_cast<int>(priorite)) + ">";
+    }
+    text += line;
+    text += '\n';
+    // One write per line, so that lines of other writers never land inside it.
+    std::fwrite(text.data(), 1, text.size(), out_);
+    std::fflush(out_);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Client of the synchronization run and of the FTP settings window's connection test: plain FTP,
+// explicit FTPS (control and data channels protected) or SFTP. One session holds one control
+// connection (one SSH session for SFTP) from Connect to Disconnect; every size query and
+// download of the session goes over it, and the client never logs in a second time behind the
+// caller's back: once the server has dropped the connection, Connected() says so and requests fail.
+namespace quorvane {
+
+// Any failure of the client; what() is always a non-empty text.
+class FtpError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Failure of the session's security negotiation (TLS, AUTH), told apart from other failures.
+class FtpAuthError : public FtpError {
+  public:
+    using FtpError::FtpError;
+};
+
+enum class FtpTransferType { Ascii, Binary };
+
+// How the session is protected. Tls and Sftp always verify the server (its certificate and
+// name, or its host key): there is no way to switch that off.
+enum class FtpSecurity { None, Tls, Sftp };
+
+// The time limits of a session, each zero for "none". The transfer time-out bounds one whole
+// download and stays off: a large file takes what it takes. The others keep a stalled or silent
+// server from holding the store's run forever; the stall limit fails a download that moves no
+// byte for that long.
+struct FtpLimits {
+    std::chrono::milliseconds Transfer{0};
+    std::chrono::milliseconds Connect{30000};
+    std::chrono::milliseconds Response{60000};
+    std::chrono::milliseconds Stall{60000};
+};
+
+class FtpClient {
+  public:
+    FtpClient();
+    ~FtpClient();
+    FtpClient(const FtpClient&) = delete;
+    FtpClient& operator=(const FtpClient&) = delete;
+
+    // Settings take effect at the next Connect.
+    void SetHost(std::string host) { host_ = std::move(host); }
+    const std::string& Host() const { return host_; }
+    void SetUsername(std::string username) { username_ = std::move(username); }
+    const std::string& Username() const { return username_; }
+    void SetPassword(std::string password) { password_ = std::move(password); }
+    const std::string& Password() const { return password_; }
+    // Checked at Connect: only 1..65535 is a port.
+    void SetPort(int port) { port_ = port; }
+    int Port() const { return port_; }
+
+    // Limits, each zero for "none" (FtpLimits).
+    void SetLimits(const FtpLimits& limits) { limits_ = limits; }
+    void SetTransferTimeout(std::chrono::milliseconds timeout) { limits_.Transfer = timeout; }
+    std::chrono::milliseconds TransferTimeout() const { return limits_.Transfer; }
+    void SetConnectTimeout(std::chrono::milliseconds timeout) { limits_.Connect = timeout; }
+    std::chrono::milliseconds ConnectTimeout() const { return limits_.Connect; }
+    void SetResponseTimeout(std::chrono::milliseconds timeout) { limits_.Response = timeout; }
+    std::chrono::milliseconds ResponseTimeout() const { return limits_.Response; }
+    void SetStallLimit(std::chrono::milliseconds limit) { limits_.Stall = limit; }
+    std::chrono::milliseconds StallLimit() const { return limits_.Stall; }
+
+    void SetTransferType(FtpTransferType type) { transferType_ = type; }
+    FtpTransferType TransferType() const { return transferType_; }
+    void SetPassive(bool passive) { passive_ = passive; }
+    bool Passive() const { return passive_; }
+
+    void SetSecurity(FtpSecurity security) { security_ = security; }
+    FtpSecurity Security() const { return security_; }
+    // TLS: PEM file of the certificate authority (or self-signed certificate) trusted instead of
+    // the system's store; empty for the system's store.
+    void SetCaFile(std::string path) { caFile_ = std::move(path); }
+    const std::string& CaFile() const { return caFile_; }
+    // SFTP: the server's host key fingerprint as "ssh-keygen -l -E sha256" prints it
+    // ("SHA256:..."). When empty, the key must be in $HOME/.ssh/known_hosts. An unknown or
+    // changed key ends the connection before the password is sent; known_hosts is never written.
+    void SetHostKey(std::string fingerprint) { hostKey_ = std::move(fingerprint); }
+    const std::string& HostKey() const { return hostKey_; }
+
+    // Opens the control connection and logs in; an earlier session is closed first.
+    void Connect();
+    // Whether the control connection is still open, asked of the socket itself, so a connection
+    // the server closed (or is closing with a 421) reads as closed.
+    bool Connected();
+    // Downloads remote (a name relative to the login directory) into localPath. The data go to a
+    // temporary file next to localPath, renamed over it only once complete, so a failed download
+    // leaves localPath as it was. Resuming appends to the local file and needs binary mode.
+    // Given the size the server announced (0 or more), a file that arrives shorter fails: a
+    // server may close the data connection early and still answer 226. The bytes received are
+    // counted before any line-end conversion; a server's ASCII mode only lengthens a file
+    // (LF to CR LF), so the size is a lower bound in both modes. In ASCII mode each CR LF of
+    // the stream becomes LF and any other CR stays. SFTP has no ASCII mode: files arrive as
+    // they are.
+    void Get(const std::string& remote, const std::filesystem::path& localPath, bool overwrite,
+             bool resume, std::int64_t announcedSize = -1);
+    // The file's size in bytes, asked in binary mode; -1 when the server gives none (the file is
+    // absent or the server does not answer the query). Over SFTP, -1 when the login folder's
+    // listing does not show the file, and 0 for a file whose size the server does not give.
+    // A transport failure throws.
+    std::int64_t Size(const std::string& remote);
+    // The names the server lists in the login folder (NLST; the folder's entries for SFTP).
+    // A refused listing gives no name; a transport failure throws.
+    std::vector<std::string> ListNames();
+    // Ends the session (QUIT when the connection still stands). Never throws.
+    void Disconnect() noexcept;
+
+  private:
+    struct Session;
+
+    // The live session for a request; throws when there is none or the server has closed it.
+    Session& LiveSession();
+
+    std::string host_;
+    std::string username_;
+    std::string password_;
+    int port_ = 21;
+    FtpLimits limits_;
+    FtpTransferType transferType_ = FtpTransferType::Binary;
+    bool passive_ = true;
+    FtpSecurity security_ = FtpSecurity::None;
+    std::string caFile_;
+    std::string hostKey_;
+    std::unique_ptr<Session> session_;
+};
+
+}  // namespace quorvane

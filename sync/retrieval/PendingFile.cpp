@@ -1,0 +1,89 @@
+#include "sync/retrieval/PendingFile.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <system_error>
+
+#include "sync/Categories.h"
+
+namespace quorvane {
+namespace {
+
+bool IsHeadOfficeFileName(std::string_view name) {
+    return FindHeadOfficeFile(name) != nullptr;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+}  // namespace
+
+void PendingFile::Commit() {
+    const std::filesystem::path& target = file_.Target();
+    struct stat existing {};
+    if (::lstat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+        (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        // A rename ignores the permissions of the file it replaces; the store made this one
+        // read-only, so it stays.
+        file_.Abandon();
+        throw std::system_error(EACCES, std::generic_category(),
+                                target.string() + " est en lecture seule");
+    }
+    file_.Commit();
+}
+
+bool IsPendingFileName(std::string_view name) {
+    if (name.size() < 2 || name.front() != '.') {
+        return false;
+    }
+    if (const auto finalName = AtomicFileFinalName(name);
+        finalName && IsHeadOfficeFileName(*finalName)) {
+        return true;
+    }
+    name.remove_prefix(1);
+    constexpr std::string_view kPart = ".part";
+    if (name.size() > kPart.size() && name.substr(name.size() - kPart.size()) == kPart) {
+        const std::string_view rest = name.substr(0, name.size() - kPart.size());
+        const auto dot = rest.rfind('.');
+        if (dot != std::string_view::npos) {
+            const std::string_view digits = rest.substr(dot + 1);
+            return !digits.empty() && digits.size() <= 6 &&
+                   std::all_of(digits.begin(), digits.end(), IsDigit) &&
+                   IsHeadOfficeFileName(rest.substr(0, dot));
+        }
+    }
+    return false;
+}
+
+int RemovePendingLeftovers(const std::string& folder) {
+    const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+    if (!dir) {
+        return 0;
+    }
+    const int dirFd = ::dirfd(dir.get());
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (!IsPendingFileName(entry->d_name)) {
+            continue;
+        }
+        struct stat info {};
+        if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && ::unlinkat(dirFd, entry->d_name, 0) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+}  // namespace quorvane
