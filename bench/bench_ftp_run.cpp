@@ -40,7 +40,7 @@ void WholeFtpRun(benchmark::State& state) {
         RunOptions options;
         options.OpenReport = [](const std::string&) {};
         SynchronizationRun run(store.Paths(), std::move(options));
-        run.Executer();
+        run.Run();
         if (run.State().Erreurs.Count() != 0) {
             state.SkipWithError(run.State().Erreurs.Entries().front().Texte.c_str());
             break;

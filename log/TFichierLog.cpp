@@ -31,8 +31,8 @@ bool IsOwnFile(int fd) {
 
 void TFichierLog::Creer() const {
     UniqueFd fd(::open(path_.c_str(), kOwnFile | O_CREAT, 0666));
-    int error = fd.valid() ? 0 : errno;
-    if (error == ELOOP || error == ENXIO || (fd.valid() && !IsOwnFile(fd.get()))) {
+    int error = fd.Valid() ? 0 : errno;
+    if (error == ELOOP || error == ENXIO || (fd.Valid() && !IsOwnFile(fd.Get()))) {
         // A link, a pipe or another file's second name stands where the file goes: it is
         // replaced by a new file of our own rather than written through.
         fd = UniqueFd();
@@ -40,8 +40,8 @@ void TFichierLog::Creer() const {
             Fail("Impossible de créer le fichier", path_, errno);
         }
         fd = UniqueFd(::open(path_.c_str(), kOwnFile | O_CREAT | O_EXCL, 0666));
-        error = fd.valid() ? 0 : errno;
-    } else if (fd.valid() && ::ftruncate(fd.get(), 0) != 0) {
+        error = fd.Valid() ? 0 : errno;
+    } else if (fd.Valid() && ::ftruncate(fd.Get(), 0) != 0) {
         error = errno;
     }
     if (error != 0) {
@@ -55,17 +55,17 @@ void TFichierLog::Creer() const {
 void TFichierLog::AjouterLigne(const std::string& line) const {
     const std::string bytes = Utf8ToCp1252(line) + "\r\n";
     UniqueFd fd(::open(path_.c_str(), kOwnFile));
-    if (fd.get() < 0) {
+    if (fd.Get() < 0) {
         Fail("Impossible d'ouvrir le fichier", path_, errno);
     }
-    if (!IsOwnFile(fd.get())) {
+    if (!IsOwnFile(fd.Get())) {
         // Swapped for something else since it was created: refused, not written through.
         Fail("Impossible d'ouvrir le fichier", path_, EPERM);
     }
-    if (::lseek(fd.get(), 0, SEEK_END) < 0) {
+    if (::lseek(fd.Get(), 0, SEEK_END) < 0) {
         Fail("Impossible d'écrire dans le fichier", path_, errno);
     }
-    if (!WriteAll(fd.get(), bytes.data(), bytes.size())) {
+    if (!WriteAll(fd.Get(), bytes.data(), bytes.size())) {
         Fail("Impossible d'écrire dans le fichier", path_, errno);
     }
     if (fd.Close() != 0) {

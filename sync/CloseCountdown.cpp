@@ -4,7 +4,7 @@ namespace quorvane {
 
 CloseCountdown::Tick CloseCountdown::OnTick() {
     Tick tick;
-    tick.Fermer = secondes_ <= 1;
+    tick.Close = secondes_ <= 1;
     --secondes_;
     if (barPosition_ < kDuree) {
         ++barPosition_;

@@ -11,7 +11,7 @@ class CloseCountdown {
     static constexpr int kDuree = 30;
 
     struct Tick {
-        bool Fermer = false;
+        bool Close = false;
         std::string Caption;
         int BarPosition = 0;
     };

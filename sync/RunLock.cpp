@@ -9,10 +9,10 @@ namespace quorvane {
 
 RunLock RunLock::Take(const std::string& programFolder) {
     UniqueFd fd(::open(programFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.valid()) {
+    if (!fd.Valid()) {
         return RunLock(UniqueFd(), Result::Unavailable);
     }
-    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) {
             continue;
         }

@@ -29,13 +29,13 @@ SynchronizationRun::SynchronizationRun(ProgramPaths paths, RunOptions options)
 
 SynchronizationRun::~SynchronizationRun() = default;
 
-void SynchronizationRun::Executer() {
+void SynchronizationRun::Run() {
     debut_ = std::time(nullptr);
     state_.EnErreur = false;
     state_.Erreurs = ListeErreurs{};
-    SupprimerRapportPrecedent();
-    LireParametres();
-    AnnoncerDebut();
+    DeletePreviousReport();
+    ReadSettings();
+    AnnounceStart();
 
     if (!state_.EnErreur) {
         std::error_code ec;
@@ -49,14 +49,14 @@ void SynchronizationRun::Executer() {
     // are there once it holds the lock.
     RemovePendingLeftovers(state_.Paths.RepertoireAuto);
     if (!state_.EnErreur) {
-        Recuperer();
+        Retrieve();
     }
     MarquerCategoriesEnEchec();
-    Rapporter();
-    Conclure();
+    Report();
+    Conclude();
 }
 
-void SynchronizationRun::SupprimerRapportPrecedent() {
+void SynchronizationRun::DeletePreviousReport() {
     const std::string& rapport = state_.Paths.CheminRapport;
     std::error_code ec;
     if (!std::filesystem::exists(std::filesystem::symlink_status(rapport, ec))) {
@@ -67,7 +67,7 @@ void SynchronizationRun::SupprimerRapportPrecedent() {
     }
 }
 
-void SynchronizationRun::LireParametres() {
+void SynchronizationRun::ReadSettings() {
     const auto stored = settings::ReadMainSettings(state_.Paths.CheminIni);
     if (!stored) {
         state_.Erreur(kPrefixe + "Erreur le fichier " + state_.Paths.CheminIni +
@@ -87,7 +87,7 @@ void SynchronizationRun::LireParametres() {
     state_.OmbrelinUri = stored->OmbrelinUri;
 }
 
-void SynchronizationRun::Recuperer() {
+void SynchronizationRun::Retrieve() {
     if (!state_.UneCategorieActive()) {
         return;
     }
@@ -131,7 +131,7 @@ void SynchronizationRun::MarquerCategoriesEnEchec() {
     }
 }
 
-void SynchronizationRun::Rapporter() {
+void SynchronizationRun::Report() {
     if (state_.Erreurs.Empty()) {
         return;
     }
@@ -147,11 +147,11 @@ void SynchronizationRun::Rapporter() {
     }
 }
 
-void SynchronizationRun::AnnoncerDebut() {
+void SynchronizationRun::AnnounceStart() {
     RunJournal(options_.Journal).Debut(ResumerRun(state_, display_, debut_, debut_, std::nullopt));
 }
 
-void SynchronizationRun::Conclure() {
+void SynchronizationRun::Conclude() {
     std::optional<std::string> rapport;
     std::error_code ec;
     if (!state_.Erreurs.Empty() &&

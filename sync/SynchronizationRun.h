@@ -43,23 +43,23 @@ class SynchronizationRun {
     RunDisplay& Display() { return display_; }
 
     // The whole run, from clearing the error flag to opening the report.
-    void Executer();
+    void Run();
 
     void LancerTransfertFtp(const std::string& section);
     void CopierRepertoire(const std::string& repertoireSource);
     void MarquerCategoriesEnEchec();
 
     // The error list lives until the last countdown tick.
-    void LibererErreurs() { state_.Erreurs = ListeErreurs{}; }
+    void ReleaseErrors() { state_.Erreurs = ListeErreurs{}; }
 
   private:
-    void SupprimerRapportPrecedent();
-    void LireParametres();
-    void Recuperer();
-    void Rapporter();
+    void DeletePreviousReport();
+    void ReadSettings();
+    void Retrieve();
+    void Report();
     // What the run tells the system besides its report: the journal lines and the status file.
-    void AnnoncerDebut();
-    void Conclure();
+    void AnnounceStart();
+    void Conclude();
     CategoryIntegration& Integration();
 
     RunState state_;

@@ -165,7 +165,7 @@ void TFicheQuorvaneClientAuto::TimerLancementTimer() {
     // Off before anything else: the run lets the window process messages, and a second tick
     // must not start a second run.
     TimerLancement->stop();
-    run_->Executer();
+    run_->Run();
 
     countdown_.Start();
     pgbFermeture->setRange(0, CloseCountdown::kDuree);
@@ -176,9 +176,9 @@ void TFicheQuorvaneClientAuto::TimerLancementTimer() {
 
 void TFicheQuorvaneClientAuto::TimerCloseTimer() {
     const CloseCountdown::Tick tick = countdown_.OnTick();
-    if (tick.Fermer) {
+    if (tick.Close) {
         TimerClose->stop();
-        run_->LibererErreurs();
+        run_->ReleaseErrors();
         close();
     }
     lblFermeture->setText(QString::fromStdString(tick.Caption));

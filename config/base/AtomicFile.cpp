@@ -37,7 +37,7 @@ AtomicFile::AtomicFile(std::filesystem::path target, mode_t mode) : target_(std:
         // O_EXCL: a name someone planted, link or not, is never opened.
         fd_ = UniqueFd(
             ::open(attempted.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-        error = fd_.valid() ? 0 : errno;
+        error = fd_.Valid() ? 0 : errno;
     }
     if (error != 0) {
         done_ = true;
@@ -67,7 +67,7 @@ void AtomicFile::Fail(AtomicFileError::Step step, int error, const std::filesyst
 }
 
 void AtomicFile::Write(std::string_view bytes) {
-    if (!WriteAll(fd_.get(), bytes.data(), bytes.size())) {
+    if (!WriteAll(fd_.Get(), bytes.data(), bytes.size())) {
         const int error = errno;
         Fail(AtomicFileError::Step::Write, error, path_,
              "Écriture de " + target_.string() + " impossible");
@@ -75,7 +75,7 @@ void AtomicFile::Write(std::string_view bytes) {
 }
 
 void AtomicFile::SetMode(mode_t mode) {
-    if (::fchmod(fd_.get(), mode) != 0) {
+    if (::fchmod(fd_.Get(), mode) != 0) {
         const int error = errno;
         Fail(AtomicFileError::Step::Write, error, path_,
              "Écriture de " + target_.string() + " impossible");
@@ -84,7 +84,7 @@ void AtomicFile::SetMode(mode_t mode) {
 
 void AtomicFile::Commit() {
     // Closing is where a full disk may finally show: both are checked before the rename.
-    if (::fsync(fd_.get()) != 0 || fd_.Close() != 0) {
+    if (::fsync(fd_.Get()) != 0 || fd_.Close() != 0) {
         const int error = errno;
         Fail(AtomicFileError::Step::Write, error, path_,
              "Écriture de " + target_.string() + " impossible");
@@ -97,8 +97,8 @@ void AtomicFile::Commit() {
     done_ = true;
     // The rename itself reaches the disk with its folder.
     UniqueFd folder(::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.valid()) {
-        ::fsync(folder.get());
+    if (folder.Valid()) {
+        ::fsync(folder.Get());
     }
 }
 

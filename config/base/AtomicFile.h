@@ -46,7 +46,7 @@ class AtomicFile {
     AtomicFile& operator=(const AtomicFile&) = delete;
     ~AtomicFile();
 
-    int Fd() const { return fd_.get(); }
+    int Fd() const { return fd_.Get(); }
     const std::filesystem::path& Path() const { return path_; }
     const std::filesystem::path& Target() const { return target_; }
 

@@ -30,8 +30,8 @@ class UniqueFd {
             ::close(fd_);
         }
     }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
     // 0, or -1 with errno set.
     int Close() {
         const int rc = ::close(fd_);

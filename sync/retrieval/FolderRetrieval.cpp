@@ -16,7 +16,7 @@ namespace quorvane {
 int CopyFileAtomically(const std::string& source, const std::string& destination) {
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
-    if (!in.valid() || ::fstat(in.get(), &info) != 0) {
+    if (!in.Valid() || ::fstat(in.Get(), &info) != 0) {
         return errno;
     }
     try {
@@ -24,7 +24,7 @@ int CopyFileAtomically(const std::string& source, const std::string& destination
         PendingFile out(destination, info.st_mode & 0666);
         std::vector<char> buffer(1 << 16);
         for (;;) {
-            const auto n = ::read(in.get(), buffer.data(), buffer.size());
+            const auto n = ::read(in.Get(), buffer.data(), buffer.size());
             if (n < 0) {
                 if (errno == EINTR) {
                     continue;

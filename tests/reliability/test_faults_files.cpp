@@ -47,7 +47,7 @@ class FileFaultTest : public ::testing::Test {
         RunOptions options;
         options.OpenReport = [this](const std::string& p) { opened.push_back(p); };
         auto run = std::make_unique<SynchronizationRun>(store.Paths(), std::move(options));
-        run->Executer();
+        run->Run();
         std::vector<std::string> texts;
         for (const auto& e : run->State().Erreurs.Entries()) {
             texts.push_back(e.Texte);

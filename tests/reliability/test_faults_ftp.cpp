@@ -97,7 +97,7 @@ class FtpFaultTest : public ::testing::Test {
         result.run = std::make_unique<SynchronizationRun>(store.Paths(), std::move(options));
         result.run->Display().SetView(view);
         const auto start = std::chrono::steady_clock::now();
-        result.run->Executer();
+        result.run->Run();
         result.elapsed = std::chrono::steady_clock::now() - start;
         for (const auto& e : result.run->State().Erreurs.Entries()) {
             result.texts.push_back(e.Texte);

@@ -65,7 +65,7 @@ class FtpRetrievalTest : public ::testing::Test {
         options.FtpResponseTimeoutMs = 5000;
         options.FtpConnectTimeoutMs = 5000;
         auto run = std::make_unique<SynchronizationRun>(store.Paths(), std::move(options));
-        run->Executer();
+        run->Run();
         return run;
     }
     static std::vector<std::string> Texts(const SynchronizationRun& run) {

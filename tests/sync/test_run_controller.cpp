@@ -22,7 +22,7 @@ class RunControllerTest : public ::testing::Test {
         RunOptions options;
         options.OpenReport = [this](const std::string& p) { opened.push_back(p); };
         auto run = std::make_unique<SynchronizationRun>(paths, std::move(options));
-        run->Executer();
+        run->Run();
         return run;
     }
 
@@ -161,7 +161,7 @@ TEST(CloseCountdownTest, CountsTwentyNineDownToZeroAndClosesOnTheThirtiethTick) 
         const auto t = countdown.OnTick();
         EXPECT_EQ(t.Caption, "Fermeture dans " + std::to_string(30 - tick) + " secondes.");
         EXPECT_EQ(t.BarPosition, tick);
-        EXPECT_EQ(t.Fermer, tick == 30) << tick;
+        EXPECT_EQ(t.Close, tick == 30) << tick;
     }
 }
 

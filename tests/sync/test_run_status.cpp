@@ -53,7 +53,7 @@ class RunStatusTest : public ::testing::Test {
         options.OpenReport = [](const std::string&) {};
         options.Journal = journal.get();
         SynchronizationRun run(paths, std::move(options));
-        run.Executer();
+        run.Run();
         journal.reset();
         return Lines(ReadFile(journalPath));
     }
