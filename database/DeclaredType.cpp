@@ -106,7 +106,7 @@ std::string ShortestText(double value) {
 [[noreturn]] void NotKept(const TColumnType& column, std::string_view given,
                           const std::string& fieldName, const std::string& why) {
     const std::string type =
-        column.declared.empty() ? "la table" : "son type déclaré " + column.declared;
+        column.Declared.empty() ? "la table" : "son type déclaré " + column.Declared;
     throw EDBEngineError("La valeur '" + std::string(given) + "' du champ " + fieldName +
                          " ne peut pas être gardée telle quelle : " + type + " " + why);
 }
@@ -174,9 +174,9 @@ TAffinity AffinityFromDeclaredType(std::string_view declaredType) {
 
 TColumnType ColumnTypeFromDeclared(std::string declaredType) {
     TColumnType type;
-    type.kind = FieldKindFromDeclaredType(declaredType);
-    type.affinity = AffinityFromDeclaredType(declaredType);
-    type.declared = std::move(declaredType);
+    type.Kind = FieldKindFromDeclaredType(declaredType);
+    type.Affinity = AffinityFromDeclaredType(declaredType);
+    type.Declared = std::move(declaredType);
     return type;
 }
 
@@ -258,21 +258,21 @@ void RequireKeptExactly(const TColumnType& column, const TStoredValue& value,
         NotKept(column, given, fieldName,
                 "n'en garde que " + std::to_string(kExactDigits) + " chiffres significatifs");
     };
-    switch (column.kind.type) {
+    switch (column.Kind.Type) {
         case TFieldType::Text:
         case TFieldType::Memo:
         case TFieldType::Date:
         case TFieldType::Time:
         case TFieldType::DateTime:
             if (std::holds_alternative<std::string>(value) &&
-                StorageClassFor(column.affinity, value) != TStorageClass::Text) {
+                StorageClassFor(column.Affinity, value) != TStorageClass::Text) {
                 NotKept(column, given, fieldName, "la changerait en nombre");
             }
             return;
         case TFieldType::Integer:
         case TFieldType::Boolean:
             if (const auto* whole = std::get_if<std::int64_t>(&value)) {
-                if (StorageClassFor(column.affinity, value) == TStorageClass::Real &&
+                if (StorageClassFor(column.Affinity, value) == TStorageClass::Real &&
                     SignificantDigits(std::to_string(*whole)) > kExactDigits) {
                     tooManyDigits();
                 }
@@ -289,7 +289,7 @@ void RequireKeptExactly(const TColumnType& column, const TStoredValue& value,
             return;
         case TFieldType::Bcd:
             if (const auto* decimal = std::get_if<std::string>(&value)) {
-                const TStorageClass stored = StorageClassFor(column.affinity, value);
+                const TStorageClass stored = StorageClassFor(column.Affinity, value);
                 const bool keptAsInteger =
                     stored == TStorageClass::Integer && HasIntegerSyntax(*decimal);
                 if (stored != TStorageClass::Text && !keptAsInteger &&

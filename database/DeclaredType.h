@@ -16,9 +16,9 @@ enum class TAffinity { Text, Numeric, Integer, Real, Blob };
 enum class TStorageClass { Null, Integer, Real, Text, Blob };
 
 struct TColumnType {
-    std::string declared;
-    TFieldKind kind;
-    TAffinity affinity = TAffinity::Blob;
+    std::string Declared;
+    TFieldKind Kind;
+    TAffinity Affinity = TAffinity::Blob;
 };
 
 // The kind of a column from its declared type: its first word, case ignored.

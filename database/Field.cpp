@@ -58,8 +58,8 @@ void TField::SetAsString(std::string_view text) {
     if (!table_->inserting_) {
         throw EDBEngineError("La table " + table_->fileName_ + " n'est pas en mode insertion");
     }
-    TStoredValue value = ConvertTextForField(column_->type.kind, text, FieldName());
-    RequireKeptExactly(column_->type, value, text, FieldName());
+    TStoredValue value = ConvertTextForField(column_->Type.Kind, text, FieldName());
+    RequireKeptExactly(column_->Type, value, text, FieldName());
     table_->newValues_[index_] = std::move(value);
     table_->assigned_[index_] = true;
 }
@@ -68,15 +68,15 @@ void TField::SetAsMoney(std::int64_t tenThousandths) {
     if (!table_->inserting_) {
         throw EDBEngineError("La table " + table_->fileName_ + " n'est pas en mode insertion");
     }
-    TStoredValue value = ConvertMoneyForField(column_->type.kind, tenThousandths, FieldName());
+    TStoredValue value = ConvertMoneyForField(column_->Type.Kind, tenThousandths, FieldName());
     // An amount of fewer than 16 digits, its four decimals included, is kept as it is by any
     // floating-point column: only larger ones need the check (and their text for its message).
     constexpr std::int64_t kFifteenDigits = 1'000'000'000'000'000;
-    const TFieldType type = column_->type.kind.type;
+    const TFieldType type = column_->Type.Kind.Type;
     const bool surelyKept = (type == TFieldType::Float || type == TFieldType::Money) &&
                             tenThousandths > -kFifteenDigits && tenThousandths < kFifteenDigits;
     if (!surelyKept) {
-        RequireKeptExactly(column_->type, value, MoneyToDecimalText(tenThousandths), FieldName());
+        RequireKeptExactly(column_->Type, value, MoneyToDecimalText(tenThousandths), FieldName());
     }
     table_->newValues_[index_] = std::move(value);
     table_->assigned_[index_] = true;
@@ -92,24 +92,24 @@ void TField::Clear() {
 
 FieldCondition FieldCondition::Equal(std::string field, std::string text) {
     FieldCondition c;
-    c.field = std::move(field);
-    c.kind = Kind::EqualText;
-    c.text = std::move(text);
+    c.Field = std::move(field);
+    c.Test = Kind::EqualText;
+    c.Text = std::move(text);
     return c;
 }
 
 FieldCondition FieldCondition::Equal(std::string field, std::int64_t number) {
     FieldCondition c;
-    c.field = std::move(field);
-    c.kind = Kind::EqualInteger;
-    c.number = number;
+    c.Field = std::move(field);
+    c.Test = Kind::EqualInteger;
+    c.Number = number;
     return c;
 }
 
 FieldCondition FieldCondition::Empty(std::string field) {
     FieldCondition c;
-    c.field = std::move(field);
-    c.kind = Kind::Empty;
+    c.Field = std::move(field);
+    c.Test = Kind::Empty;
     return c;
 }
 

@@ -175,13 +175,13 @@ std::optional<std::int64_t> ParseWholeNumber(std::string_view text) {
 
 TStoredValue ConvertTextForField(const TFieldKind& kind, std::string_view text,
                                  const std::string& fieldName) {
-    if (kind.type == TFieldType::Text || kind.type == TFieldType::Memo) {
+    if (kind.Type == TFieldType::Text || kind.Type == TFieldType::Memo) {
         return std::string(text);
     }
     if (text.empty()) {
         return std::monostate{};
     }
-    switch (kind.type) {
+    switch (kind.Type) {
         case TFieldType::Integer: {
             const auto value = TryStrToInt64(text);
             if (!value) {
@@ -191,7 +191,7 @@ TStoredValue ConvertTextForField(const TFieldKind& kind, std::string_view text,
                 }
                 Refuse(text, "un entier valide", fieldName);
             }
-            if (!FitsBits(*value, kind.integerBits)) {
+            if (!FitsBits(*value, kind.IntegerBits)) {
                 OutOfRange(text, fieldName);
             }
             return *value;
@@ -257,7 +257,7 @@ TStoredValue ConvertTextForField(const TFieldKind& kind, std::string_view text,
 
 TStoredValue ConvertMoneyForField(const TFieldKind& kind, std::int64_t tenThousandths,
                                   const std::string& fieldName) {
-    switch (kind.type) {
+    switch (kind.Type) {
         case TFieldType::Float:
         case TFieldType::Money: {
             // Below 2^53 both operands are exact, so the quotient is the nearest double; above,
@@ -276,7 +276,7 @@ TStoredValue ConvertMoneyForField(const TFieldKind& kind, std::int64_t tenThousa
             if (tenThousandths % 10000 != 0) {
                 Refuse(MoneyToDecimalText(tenThousandths), "un entier valide", fieldName);
             }
-            if (!FitsBits(whole, kind.integerBits)) {
+            if (!FitsBits(whole, kind.IntegerBits)) {
                 OutOfRange(MoneyToDecimalText(tenThousandths), fieldName);
             }
             return whole;
@@ -308,7 +308,7 @@ std::string StoredValueToText(const TStoredValue& value) {
         return *s;
     }
     if (const auto* b = std::get_if<TBlob>(&value)) {
-        return b->bytes;
+        return b->Bytes;
     }
     return std::string();
 }

@@ -26,13 +26,13 @@ enum class TFieldType {
 
 // A whole-number column also carries the width its declared type gives it.
 struct TFieldKind {
-    TFieldType type = TFieldType::Text;
-    int integerBits = 64;  // 16, 32 or 64, meaningful for TFieldType::Integer only
+    TFieldType Type = TFieldType::Text;
+    int IntegerBits = 64;  // 16, 32 or 64, meaningful for TFieldType::Integer only
 };
 
 // Bytes that go to a BLOB column as they are.
 struct TBlob {
-    std::string bytes;
+    std::string Bytes;
     bool operator==(const TBlob&) const = default;
 };
 

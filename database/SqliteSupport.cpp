@@ -125,7 +125,7 @@ void Bind(sqlite3_stmt* stmt, int index, const TStoredValue& value, sqlite3_dest
     } else if (const auto* s = std::get_if<std::string>(&value)) {
         sqlite3_bind_text(stmt, index, s->data(), static_cast<int>(s->size()), keep);
     } else if (const auto* b = std::get_if<TBlob>(&value)) {
-        sqlite3_bind_blob(stmt, index, b->bytes.data(), static_cast<int>(b->bytes.size()), keep);
+        sqlite3_bind_blob(stmt, index, b->Bytes.data(), static_cast<int>(b->Bytes.size()), keep);
     } else {
         sqlite3_bind_null(stmt, index);
     }

@@ -111,7 +111,7 @@ void TTable::Open(TOpenMode mode) {
         fieldIndex_.clear();
         for (std::size_t i = 0; i < columns.size(); ++i) {
             fields_.push_back(TField(*this, i, columns[i]));
-            fieldIndex_.emplace(columns[i].name, i);
+            fieldIndex_.emplace(columns[i].Name, i);
         }
         spanLost_.clear();
         First();

@@ -25,11 +25,11 @@ std::string MaskKey(const std::vector<bool>& mask);
 // and is assigned on the new record only.
 class TField {
   public:
-    const std::string& FieldName() const { return column_->name; }
-    TFieldType DataType() const { return column_->type.kind.type; }
-    const TFieldKind& Kind() const { return column_->type.kind; }
-    const std::string& DeclaredType() const { return column_->type.declared; }
-    TAffinity Affinity() const { return column_->type.affinity; }
+    const std::string& FieldName() const { return column_->Name; }
+    TFieldType DataType() const { return column_->Type.Kind.Type; }
+    const TFieldKind& Kind() const { return column_->Type.Kind; }
+    const std::string& DeclaredType() const { return column_->Type.Declared; }
+    TAffinity Affinity() const { return column_->Type.Affinity; }
 
     bool IsNull() const;
     // NULL reads as the empty text, numbers in plain decimal form.
@@ -62,10 +62,10 @@ class TField {
 // equals 5); NULL reads as the empty text and as the number 0.
 struct FieldCondition {
     enum class Kind { EqualText, EqualInteger, Empty };
-    std::string field;
-    Kind kind = Kind::Empty;
-    std::string text;
-    std::int64_t number = 0;
+    std::string Field;
+    Kind Test = Kind::Empty;
+    std::string Text;
+    std::int64_t Number = 0;
 
     static FieldCondition Equal(std::string field, std::string text);
     static FieldCondition Equal(std::string field, std::int64_t number);

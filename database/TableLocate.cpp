@@ -23,7 +23,7 @@ bool ReadsEmpty(const TStoredValue& value) {
         return text->empty();
     }
     if (const auto* blob = std::get_if<TBlob>(&value)) {
-        return blob->bytes.empty();
+        return blob->Bytes.empty();
     }
     return false;
 }
@@ -81,15 +81,15 @@ std::vector<TTable::Condition> TTable::Normalise(const std::vector<FieldConditio
     std::vector<Condition> normalised;
     normalised.reserve(conditions.size());
     for (const auto& c : conditions) {
-        const auto found = fieldIndex_.find(c.field);
+        const auto found = fieldIndex_.find(c.Field);
         if (found == fieldIndex_.end()) {
-            FieldByName(c.field);  // raises, naming the field the table does not have
+            FieldByName(c.Field);  // raises, naming the field the table does not have
         }
         Condition n;
         n.column = found->second;
-        n.kind = c.kind == Kind::EqualText && c.text.empty() ? Kind::Empty : c.kind;
-        n.text = c.text;
-        n.number = c.number;
+        n.kind = c.Test == Kind::EqualText && c.Text.empty() ? Kind::Empty : c.Test;
+        n.text = c.Text;
+        n.number = c.Number;
         normalised.push_back(n);
     }
     return normalised;
@@ -266,8 +266,8 @@ const TTable::LocatePlan& TTable::PlanFor(const std::vector<Condition>& conditio
     bool needsLookup = false;
     for (std::size_t i = 0; i < conditions.size(); ++i) {
         const Condition& c = conditions[i];
-        const std::string column = QuoteIdentifier(columns[c.column].name);
-        const TAffinity affinity = columns[c.column].type.affinity;
+        const std::string column = QuoteIdentifier(columns[c.column].Name);
+        const TAffinity affinity = columns[c.column].Type.Affinity;
         const bool numericAffinity = affinity == TAffinity::Integer ||
                                      affinity == TAffinity::Numeric || affinity == TAffinity::Real;
         LocatePlan::Term term;

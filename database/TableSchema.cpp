@@ -26,9 +26,9 @@ TTableSchema TTableSchema::Load(sqlite3* db, const std::string& sqlName,
     int rc = SQLITE_ROW;
     while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
         TColumnInfo column;
-        column.name = std::get<std::string>(ColumnValue(info.get(), 1));
+        column.Name = std::get<std::string>(ColumnValue(info.get(), 1));
         const auto type = ColumnValue(info.get(), 2);
-        column.type = ColumnTypeFromDeclared(StoredValueToText(type));
+        column.Type = ColumnTypeFromDeclared(StoredValueToText(type));
         const int pk = sqlite3_column_int(info.get(), 5);
         if (pk > 0) {
             primaryKey.emplace_back(pk, schema.columns_.size());
@@ -44,7 +44,7 @@ TTableSchema TTableSchema::Load(sqlite3* db, const std::string& sqlName,
     std::sort(primaryKey.begin(), primaryKey.end());
 
     for (const auto& column : schema.columns_) {
-        schema.selected_.push_back(QuoteIdentifier(column.name));
+        schema.selected_.push_back(QuoteIdentifier(column.Name));
     }
     // A table WITHOUT ROWID has no rowid to select; a rowid table answers to the first of the
     // rowid's names that no column has taken.
@@ -52,7 +52,7 @@ TTableSchema TTableSchema::Load(sqlite3* db, const std::string& sqlName,
     for (const char* candidate : {"rowid", "_rowid_", "oid"}) {
         const bool taken = std::any_of(
             schema.columns_.begin(), schema.columns_.end(),
-            [&](const TColumnInfo& c) { return EqualsIgnoreAsciiCase(c.name, candidate); });
+            [&](const TColumnInfo& c) { return EqualsIgnoreAsciiCase(c.Name, candidate); });
         if (!taken) {
             rowidName = candidate;
             break;
@@ -72,7 +72,7 @@ TTableSchema TTableSchema::Load(sqlite3* db, const std::string& sqlName,
         schema.keyPositions_.push_back(column);
     }
     bool rowidAlias = primaryKey.size() == 1 && hasRowid &&
-                      AsciiUpper(schema.columns_[primaryKey[0].second].type.declared) == "INTEGER";
+                      AsciiUpper(schema.columns_[primaryKey[0].second].Type.Declared) == "INTEGER";
     if (rowidAlias) {
         // "INTEGER PRIMARY KEY DESC" is no name for the rowid: SQLite keeps such a key in an
         // index of its own, which a true rowid never needs.
@@ -192,7 +192,7 @@ std::string TTableSchema::InsertSql(const std::vector<bool>& assigned) const {
         if (!assigned[i]) {
             continue;
         }
-        names += (count == 0 ? "" : ", ") + QuoteIdentifier(columns_[i].name);
+        names += (count == 0 ? "" : ", ") + QuoteIdentifier(columns_[i].Name);
         values += (count == 0 ? "" : ", ") + Param(i);
         ++count;
     }

@@ -11,8 +11,8 @@
 namespace quorvane {
 
 struct TColumnInfo {
-    std::string name;
-    TColumnType type;
+    std::string Name;
+    TColumnType Type;
 };
 
 // What the layer knows of one table inside its file, and the SQL it speaks to it. Records are

@@ -262,9 +262,9 @@ TEST_F(DeclaredTypes, EachSpellingGivesItsKindAndSqlitesOwnAffinity) {
     const auto db = OpenSqlite(dir.Path() / "probe.db");
     for (const auto& s : kSpellings) {
         const TColumnType type = ColumnTypeFromDeclared(s.declared);
-        EXPECT_EQ(type.kind.type, s.kind) << s.declared;
-        EXPECT_EQ(type.affinity, s.affinity) << s.declared;
-        EXPECT_EQ(type.declared, s.declared);
+        EXPECT_EQ(type.Kind.Type, s.kind) << s.declared;
+        EXPECT_EQ(type.Affinity, s.affinity) << s.declared;
+        EXPECT_EQ(type.Declared, s.declared);
         // SQLite's own answer: a number-looking text and a number written to the column.
         ExecSql(db.get(), std::string("DROP TABLE IF EXISTS P; CREATE TABLE P (A ") + s.declared +
                               ", B " + s.declared + "); INSERT INTO P VALUES ('12', 12)");
@@ -297,7 +297,7 @@ TEST_F(DeclaredTypes, EveryValueReadsBackAsItsKindGivesItOrIsRefusedWhereSqliteW
             const std::string& value = kAwkward[i];
             TStoredValue converted;
             try {
-                converted = ConvertTextForField(type.kind, value, "V");
+                converted = ConvertTextForField(type.Kind, value, "V");
             } catch (const EDBEngineError&) {
                 continue;  // not a value of this kind at all: nothing to keep
             }
@@ -310,7 +310,7 @@ TEST_F(DeclaredTypes, EveryValueReadsBackAsItsKindGivesItOrIsRefusedWhereSqliteW
             } catch (const EDBEngineError& e) {
                 t.Cancel();
                 const std::string typePart =
-                    type.declared.empty() ? "la table" : "son type déclaré " + type.declared;
+                    type.Declared.empty() ? "la table" : "son type déclaré " + type.Declared;
                 EXPECT_EQ(std::string(e.what()).rfind("La valeur '" + value +
                                                           "' du champ V ne "
                                                           "peut pas être gardée telle quelle : " +

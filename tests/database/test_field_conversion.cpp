@@ -71,9 +71,9 @@ TEST(FieldKind, ComesFromTheFirstWordOfTheDeclaredTypeWhateverTheCase) {
     };
     for (const auto& c : cases) {
         const TFieldKind kind = FieldKindFromDeclaredType(c.declared);
-        EXPECT_EQ(kind.type, c.type) << c.declared;
+        EXPECT_EQ(kind.Type, c.type) << c.declared;
         if (c.type == TFieldType::Integer) {
-            EXPECT_EQ(kind.integerBits, c.bits) << c.declared;
+            EXPECT_EQ(kind.IntegerBits, c.bits) << c.declared;
         }
     }
 }

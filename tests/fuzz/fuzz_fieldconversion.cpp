@@ -45,7 +45,7 @@ void CheckKept(const TFieldKind& kind, std::string_view text,
         }
         const bool textLooksNumeric = affinity != TAffinity::Text && affinity != TAffinity::Blob &&
                                       quorvane::SqliteReadsAsNumber(text);
-        if (kind.type == TFieldType::Text && kept == textLooksNumeric) {
+        if (kind.Type == TFieldType::Text && kept == textLooksNumeric) {
             __builtin_trap();
         }
     }
@@ -63,7 +63,7 @@ void CheckText(const TFieldKind& kind, std::string_view text) {
         }
         return;
     }
-    if (text.empty() && kind.type != TFieldType::Text && kind.type != TFieldType::Memo &&
+    if (text.empty() && kind.Type != TFieldType::Text && kind.Type != TFieldType::Memo &&
         !std::holds_alternative<std::monostate>(stored)) {
         __builtin_trap();
     }
@@ -81,7 +81,7 @@ void CheckText(const TFieldKind& kind, std::string_view text) {
     if (!(again == stored)) {
         __builtin_trap();
     }
-    if (kind.type == TFieldType::Integer &&
+    if (kind.Type == TFieldType::Integer &&
         quorvane::ParseWholeNumber(text) != std::get<std::int64_t>(stored)) {
         __builtin_trap();
     }
