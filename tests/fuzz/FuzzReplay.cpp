@@ -1,6 +1,6 @@
 // Replays a fuzz target's saved inputs in the ordinary build, so that an input that once failed
-// (a committed seed, or a finding copied into the corpus) keeps being checked by every test run,
-// under the sanitizers too, without clang's fuzzer runtime.
+// (a committed starting input, or a finding copied into the corpus) keeps being checked by
+// every test run, under the sanitizers too, without clang's fuzzer runtime.
 // QUORVANE_FUZZ_CORPUS lists the folders to replay, separated by "|"; QUORVANE_FUZZ_SUITE names
 // the test suite after the target.
 

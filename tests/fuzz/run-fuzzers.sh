@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for the given number of seconds
-# (default 30; the long runs use 180 or more), starting from the committed seed corpus
+# (default 30; the long runs use 180 or more), starting from the committed inputs
 # (tests/fuzz/corpus, plus the sample and demo XML files). Any crash, leak, time-out or
 # undefined behaviour fails the script; the failing inputs are copied to FUZZ_FINDINGS_DIR
 # (default build-fuzz/findings, which outlives the run) and printed in hexadecimal, so that a
@@ -15,7 +15,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPI
     -DQUORVANE_FUZZ=ON -DQUORVANE_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target fuzz_xml fuzz_inifile fuzz_currency fuzz_fieldconversion
 
-# The fuzzers add what they learn to their corpus: work on copies, never on the committed seeds.
+# The fuzzers add what they learn to their corpus: work on copies, never on the committed ones.
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/xml" "$findings"

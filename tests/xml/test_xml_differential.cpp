@@ -243,7 +243,7 @@ void Compare(const std::string& label, const std::string& bytes, Tally& tally) {
 
 class Generator {
   public:
-    explicit Generator(unsigned seed) : random_(seed) {}
+    explicit Generator(unsigned variant) : random_(variant) {}
 
     std::string Document() {
         const int encoding = Pick(3);
@@ -490,9 +490,9 @@ TEST(XmlDifferential, HostileAndHandMadeFiles) {
 
 TEST(XmlDifferential, GeneratedFilesReadTheSameAsTheTree) {
     Tally tally;
-    for (unsigned seed = 1; seed <= 400; ++seed) {
-        Generator generator(seed);
-        Compare("seed " + std::to_string(seed), generator.Document(), tally);
+    for (unsigned variant = 1; variant <= 400; ++variant) {
+        Generator generator(variant);
+        Compare("generated " + std::to_string(variant), generator.Document(), tally);
         if (HasFatalFailure()) {
             return;
         }
