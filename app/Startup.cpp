@@ -43,11 +43,6 @@ std::unique_ptr<QWidget> CreateConfigurationWindow(const ProgramPaths& paths) {
 
 }  // namespace
 
-bool WantsConfiguration(const QStringList& arguments) {
-    // arguments[0] is the program itself.
-    return arguments.size() == 2 && AsciiUpper(arguments[1].toStdString()) == "CONFIG";
-}
-
 void ChoosePlatformWhenHeadless() {
     const auto unset = [](const char* name) {
         const char* value = std::getenv(name);
@@ -64,11 +59,11 @@ void ApplyApplicationLook() {
     StyleManager::TrySetStyle(QStringLiteral("Smokey Quartz Kamri"), true);
 }
 
-int RunProgram(const QStringList& arguments, const ProgramPaths& paths) {
+int RunProgram(StartMode mode, const ProgramPaths& paths) {
     try {
         // The refusal box of the database set-up is French too.
         InstallQtTranslations();
-        const bool configuration = WantsConfiguration(arguments);
+        const bool configuration = mode == StartMode::Configuration;
         // Before anything else of a run, the previous report's deletion included; held until
         // the process ends. Editing the settings needs no lock.
         std::optional<RunLock> runLock;

@@ -3,7 +3,11 @@
 #include <QApplication>
 
 #include <clocale>
+#include <cstdio>
+#include <string>
+#include <vector>
 
+#include "app/CommandLine.h"
 #include "app/StandardErrorPriorities.h"
 #include "app/Startup.h"
 
@@ -15,14 +19,19 @@ int main(int argc, char* argv[]) {
     // Large head-office documents free millions of small blocks at once; without fast bins the
     // allocator does not pay for merging them on the next large allocation.
     mallopt(M_MXFAST, 0);
-    quorvane::InstallQtMessagePriorities();
-    quorvane::ChoosePlatformWhenHeadless();
     // Taken before Qt removes the options it knows (-platform, -style, ...): "CONFIG -style x"
     // is two arguments, and opens the synchronization window.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) {
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const std::vector<std::string> arguments(argv, argv + argc);
+    const quorvane::StartMode mode = quorvane::ReadCommandLine(arguments);
+    if (quorvane::AnsweredWithoutWindow(mode)) {
+        // Answered before any display, settings or folder is looked at.
+        const std::string text =
+            mode == quorvane::StartMode::Help ? quorvane::UsageText() : quorvane::VersionText();
+        std::fputs(text.c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
     }
+    quorvane::InstallQtMessagePriorities();
+    quorvane::ChoosePlatformWhenHeadless();
     QApplication application(argc, argv);
     std::setlocale(LC_ALL, "");
 #ifdef QUORVANE_PROGRAM_FOLDER
@@ -31,5 +40,5 @@ int main(int argc, char* argv[]) {
 #else
     const auto paths = quorvane::ProgramPaths::OfRunningProgram();
 #endif
-    return quorvane::RunProgram(arguments, paths);
+    return quorvane::RunProgram(mode, paths);
 }

@@ -11,14 +11,24 @@ namespace quorvane::testing {
 namespace {
 
 TEST(Startup, OnlyTheSingleWordConfigInAnyCaseOpensTheConfiguration) {
-    EXPECT_TRUE(WantsConfiguration({"QuorvaneClient", "CONFIG"}));
-    EXPECT_TRUE(WantsConfiguration({"QuorvaneClient", "config"}));
-    EXPECT_TRUE(WantsConfiguration({"QuorvaneClient", "CoNfIg"}));
-    EXPECT_FALSE(WantsConfiguration({"QuorvaneClient"}));
-    EXPECT_FALSE(WantsConfiguration({"QuorvaneClient", "CONFIG", "x"}));
-    EXPECT_FALSE(WantsConfiguration({"QuorvaneClient", "/CONFIG"}));
-    EXPECT_FALSE(WantsConfiguration({"QuorvaneClient", "-config"}));
-    EXPECT_FALSE(WantsConfiguration({"QuorvaneClient", "CONFIGURATION"}));
+    const auto mode = [](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "QuorvaneClient");
+        return ReadCommandLine(arguments);
+    };
+    EXPECT_EQ(mode({"CONFIG"}), StartMode::Configuration);
+    EXPECT_EQ(mode({"config"}), StartMode::Configuration);
+    EXPECT_EQ(mode({"CoNfIg"}), StartMode::Configuration);
+    EXPECT_EQ(mode({}), StartMode::Synchronization);
+    EXPECT_EQ(mode({"CONFIG", "x"}), StartMode::Synchronization);
+    EXPECT_EQ(mode({"/CONFIG"}), StartMode::Synchronization);
+    EXPECT_EQ(mode({"-config"}), StartMode::Synchronization);
+    EXPECT_EQ(mode({"CONFIGURATION"}), StartMode::Synchronization);
+    // The options count alone and exactly, as the word does.
+    EXPECT_EQ(mode({"--help"}), StartMode::Help);
+    EXPECT_EQ(mode({"--version"}), StartMode::Version);
+    EXPECT_EQ(mode({"--help", "x"}), StartMode::Synchronization);
+    EXPECT_EQ(mode({"--HELP"}), StartMode::Synchronization);
+    EXPECT_EQ(mode({"-h"}), StartMode::Synchronization);
 }
 
 // Qt's own options count as arguments: with one after it, CONFIG opens the synchronization
