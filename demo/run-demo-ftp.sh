@@ -3,6 +3,7 @@
 # password "demo") and runs one synchronization of a fresh demo store in FTP mode against it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/demo/install-packages.sh" python3 python3-pyftpdlib
 "$root/demo/run-demo.sh" --prepare-only
 run="$root/demo/run"
 /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p 2121 -d "$root/demo/headoffice" -u demo -P demo \

@@ -6,7 +6,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-build}"
 cd "$root"
-"$root/demo/install-packages.sh"
+"$root/tests/install-test-packages.sh"
 # shellcheck disable=SC2086
 cmake -S . -B "$build" -G Ninja -DQUORVANE_TESTS=ON ${CMAKE_FLAGS:-}
 cmake --build "$build" -j"$(nproc)"

@@ -141,7 +141,7 @@ if command -v lintian >/dev/null 2>&1; then
     cat "$tmp/lintian.log"
     [ "$status" -eq 0 ] || fail "lintian reports errors or warnings"
 else
-    fail "lintian is not installed (demo/install-packages.sh installs it)"
+    fail "lintian is not installed (tests/install-test-packages.sh installs it)"
 fi
 
 # --- Manual page ------------------------------------------------------------------------

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what the build and the demo need (demo/install-packages.sh), and what the tests add,
+# when any is missing.
+set -euo pipefail
+test_packages=(libgtest-dev libbenchmark-dev python3 python3-pyftpdlib
+    # The protected retrieval's test servers: TLS for pyftpdlib, an SFTP server.
+    python3-openssl python3-cryptography python3-paramiko
+    # The package test: lintian, the manual page, the desktop files, the status file.
+    desktop-file-utils lintian man-db jq
+    # The leftover test slows a rename down to kill a run in the middle of a copy.
+    strace)
+exec "$(dirname "$0")/../demo/install-packages.sh" "${test_packages[@]}"
