@@ -8,17 +8,17 @@
 #include <memory>
 #include <optional>
 
-#include "app/Dialogs.h"
-#include "app/FormFont.h"
-#include "app/StyleManager.h"
-#include "app/Translations.h"
-#include "config/base/IniFile.h"
-#include "config/base/ProgramPaths.h"
-#include "config/base/TextConversion.h"
+#include "base/IniFile.h"
+#include "base/ProgramPaths.h"
+#include "base/TextConversion.h"
 #include "config/windows/TFicheQuorvaneClientConfig.h"
 #include "database/Fonctionsbde.h"
 #include "sync/RunLock.h"
 #include "sync/TFicheQuorvaneClientAuto.h"
+#include "ui/Dialogs.h"
+#include "ui/FormFont.h"
+#include "ui/StyleManager.h"
+#include "ui/Translations.h"
 
 namespace quorvane {
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/CommandLine.h"
-#include "config/base/ProgramPaths.h"
+#include "base/ProgramPaths.h"
 
 namespace quorvane {
 

@@ -1,6 +1,6 @@
 #include "database/DateTimeText.h"
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 
 namespace quorvane {
 

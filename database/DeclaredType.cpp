@@ -5,7 +5,7 @@
 #include <system_error>
 #include <utility>
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 #include "database/DbError.h"
 
 namespace quorvane {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <system_error>
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 #include "database/DateTimeText.h"
 #include "database/DbError.h"
 

@@ -3,8 +3,8 @@
 #include <functional>
 #include <string>
 
-#include "config/base/IniFile.h"
-#include "config/base/ProgramPaths.h"
+#include "base/IniFile.h"
+#include "base/ProgramPaths.h"
 
 // The store application's database environment, read from its ombbde.ini: the aliases
 // OmbrelinAdministration, OmbrelinTarifs and OmbrelinMaj and the network control directory, set

@@ -1,6 +1,6 @@
 #include "database/Session.h"
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 #include "database/DbError.h"
 #include "database/NetDirLock.h"
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <utility>
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 #include "database/DbError.h"
 #include "database/NetDirLock.h"
 #include "database/Session.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 #include "database/DbError.h"
 #include "database/SqliteSupport.h"
 

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "config/base/PosixFile.h"
-#include "config/base/TextConversion.h"
+#include "base/PosixFile.h"
+#include "base/TextConversion.h"
 
 namespace quorvane {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "config/base/PosixFile.h"
+#include "base/PosixFile.h"
 
 namespace quorvane {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "config/base/ProgramPaths.h"
+#include "base/ProgramPaths.h"
 #include "sync/Categories.h"
 #include "sync/RunErrors.h"
 

@@ -4,7 +4,7 @@
 #include <iostream>
 #include <system_error>
 
-#include "config/base/IniFile.h"
+#include "base/IniFile.h"
 #include "config/settings/Settings.h"
 #include "sync/integration/CategoryIntegration.h"
 #include "sync/integration/IntegrationDriver.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "config/base/ProgramPaths.h"
+#include "base/ProgramPaths.h"
 #include "sync/RunDisplay.h"
 #include "sync/RunState.h"
 #include "sync/report/RunReport.h"

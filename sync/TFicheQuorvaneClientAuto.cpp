@@ -7,7 +7,7 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "app/FormFont.h"
+#include "ui/FormFont.h"
 
 namespace quorvane {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <libxml/tree.h>
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 
 namespace quorvane {
 

@@ -7,7 +7,7 @@
 
 #include <libxml/encoding.h>
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 
 namespace quorvane {
 namespace {

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "config/base/IniFile.h"
-#include "config/base/TextConversion.h"
+#include "base/IniFile.h"
+#include "base/TextConversion.h"
 
 namespace quorvane::settings {
 namespace {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "config/base/ProgramPaths.h"
+#include "base/ProgramPaths.h"
 
 // The settings file, its sections, keys and defaults, and the rules of those who read and write
 // it. Every section and key name of the program is spelled in Settings.cpp and nowhere else;

@@ -10,13 +10,13 @@
 #include <exception>
 #include <utility>
 
-#include "app/Dialogs.h"
-#include "app/FormFont.h"
-#include "app/RunHandler.h"
-#include "config/base/IniFile.h"
-#include "config/base/TextConversion.h"
+#include "base/IniFile.h"
+#include "base/TextConversion.h"
 #include "config/settings/Settings.h"
 #include "sync/retrieval/FtpSecuritySettings.h"
+#include "ui/Dialogs.h"
+#include "ui/FormFont.h"
+#include "ui/RunHandler.h"
 
 namespace quorvane {
 namespace {

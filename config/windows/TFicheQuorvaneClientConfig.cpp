@@ -1,5 +1,5 @@
 #include "config/windows/TFicheQuorvaneClientConfig.h"
-#include "app/FormFont.h"
+#include "ui/FormFont.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -9,10 +9,10 @@
 
 #include <utility>
 
-#include "app/Dialogs.h"
-#include "app/RunHandler.h"
 #include "config/settings/Settings.h"
 #include "config/windows/TFicheFtpParam.h"
+#include "ui/Dialogs.h"
+#include "ui/RunHandler.h"
 
 namespace quorvane {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "config/base/ProgramPaths.h"
+#include "base/ProgramPaths.h"
 
 class QCheckBox;
 class QGroupBox;

@@ -4,7 +4,7 @@
 #include <array>
 #include <filesystem>
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 #include "sync/integration/MessagesDocuments.h"
 #include "sync/integration/Personalisation.h"
 #include "sync/integration/PurchaseConditions.h"

@@ -1,6 +1,6 @@
 #include "sync/integration/Personalisation.h"
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 #include "database/Table.h"
 #include "sync/integration/LigneToRecord.h"
 #include "xml/Tnativexml.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 #include "database/Table.h"
 #include "xml/Tnativexml.h"
 

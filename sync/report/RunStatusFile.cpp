@@ -3,8 +3,8 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
-#include "config/base/AtomicFile.h"
-#include "config/base/PosixFile.h"
+#include "base/AtomicFile.h"
+#include "base/PosixFile.h"
 
 namespace quorvane {
 namespace {

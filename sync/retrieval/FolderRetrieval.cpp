@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "config/base/PosixFile.h"
+#include "base/PosixFile.h"
 #include "sync/retrieval/PendingFile.h"
 
 namespace quorvane {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "config/base/IniFile.h"
+#include "base/IniFile.h"
 #include "config/settings/Settings.h"
 #include "sync/retrieval/FtpSecuritySettings.h"
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "config/base/IniFile.h"
+#include "base/IniFile.h"
 #include "config/settings/Settings.h"
 #include "sync/retrieval/FtpClient.h"
 

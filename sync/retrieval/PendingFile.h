@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "config/base/AtomicFile.h"
-#include "config/base/PosixFile.h"
+#include "base/AtomicFile.h"
+#include "base/PosixFile.h"
 
 namespace quorvane {
 

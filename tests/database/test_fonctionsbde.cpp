@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 #include "database/DbError.h"
 #include "database/Fonctionsbde.h"
 #include "database/Session.h"

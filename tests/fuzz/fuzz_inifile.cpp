@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "config/base/IniFile.h"
-#include "config/base/TextConversion.h"
+#include "base/IniFile.h"
+#include "base/TextConversion.h"
 
 namespace {
 

@@ -21,12 +21,12 @@
 #include <vector>
 
 #include "GuiTestSupport.h"
-#include "app/Dialogs.h"
 #include "config/windows/TFicheFtpParam.h"
 #include "config/windows/TFicheQuorvaneClientConfig.h"
 #include "support/FtpServers.h"
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
+#include "ui/Dialogs.h"
 
 namespace quorvane::testing {
 namespace {

@@ -16,12 +16,12 @@
 
 #include "GuiTestSupport.h"
 #include "app/Startup.h"
-#include "app/Translations.h"
 #include "config/windows/TFicheFtpParam.h"
 #include "config/windows/TFicheQuorvaneClientConfig.h"
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
 #include "sync/TFicheQuorvaneClientAuto.h"
+#include "ui/Translations.h"
 
 namespace quorvane::testing {
 namespace {

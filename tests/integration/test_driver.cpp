@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 #include "support/StoreFixture.h"
 
 namespace quorvane::testing {

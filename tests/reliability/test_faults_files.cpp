@@ -12,8 +12,8 @@
 #include <chrono>
 #include <set>
 
-#include "config/base/IniFile.h"
-#include "config/base/TextConversion.h"
+#include "base/IniFile.h"
+#include "base/TextConversion.h"
 #include "support/StoreFixture.h"
 #include "sync/SynchronizationRun.h"
 

@@ -11,7 +11,7 @@
 #include <set>
 #include <thread>
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 #include "support/FtpServers.h"
 #include "support/StoreFixture.h"
 #include "sync/SynchronizationRun.h"

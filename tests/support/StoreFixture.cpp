@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 #include "database/Session.h"
 
 namespace quorvane::testing {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "config/base/PosixFile.h"
+#include "base/PosixFile.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "config/base/ProgramPaths.h"
+#include "base/ProgramPaths.h"
 
 #include <filesystem>
 #include <system_error>

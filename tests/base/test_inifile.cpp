@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "config/base/IniFile.h"
-#include "config/base/TextConversion.h"
+#include "base/IniFile.h"
+#include "base/TextConversion.h"
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
 

@@ -1,4 +1,4 @@
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 
 #include <array>
 #include <limits>

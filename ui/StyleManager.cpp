@@ -1,9 +1,9 @@
-#include "app/StyleManager.h"
+#include "ui/StyleManager.h"
 
 #include <QApplication>
 #include <QFile>
 
-#include "app/Dialogs.h"
+#include "ui/Dialogs.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "config/base/IniFile.h"
+#include "base/IniFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "config/base/AtomicFile.h"
-#include "config/base/PosixFile.h"
-#include "config/base/TextConversion.h"
+#include "base/AtomicFile.h"
+#include "base/PosixFile.h"
+#include "base/TextConversion.h"
 
 namespace quorvane {
 namespace {

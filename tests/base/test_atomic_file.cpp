@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "config/base/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
 

@@ -1,10 +1,10 @@
-#include "app/RunHandler.h"
+#include "ui/RunHandler.h"
 
 #include <QString>
 
 #include <exception>
 
-#include "app/Dialogs.h"
+#include "ui/Dialogs.h"
 
 namespace quorvane {
 
