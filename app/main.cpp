@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/CommandLine.h"
-#include "app/StandardErrorPriorities.h"
 #include "app/Startup.h"
+#include "ui/StandardErrorPriorities.h"
 
 // The version record, readable with `strings QuorvaneClient` on a store machine; the package
 // carries the same number.

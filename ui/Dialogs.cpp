@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "app/StandardErrorPriorities.h"
+#include "ui/StandardErrorPriorities.h"
 
 namespace quorvane::dialogs {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/StandardErrorPriorities.h"
+#include "ui/StandardErrorPriorities.h"
 
 #include <unistd.h>
 
