@@ -106,12 +106,7 @@ void TTable::Post() {
     // The stored record becomes current, found again by its rowid or, without one, its key.
     inserting_ = false;
     beforeInsert_.reset();
-    deletedAt_.reset();
-    followDeleted_ = false;
-    ahead_.clear();
-    aheadPos_ = 0;
-    exhausted_ = false;
-    batch_ = 1;
+    StartReadingAgain();
     beforeInsertRowid_.reset();
     current_.reset();
     if (!schema_->RowidExpression().empty()) {
