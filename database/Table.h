@@ -204,6 +204,9 @@ class TTable {
     int AddToLookups(std::int64_t rowid);
     int RemoveFromLookups(const Row& row);
     void BeginRecord();
+    // Opens the record's savepoint and runs `stmt` (already bound) inside it; the record's own
+    // work on the lookups, then EndRecord, follow.
+    void WriteRecord(sqlite3_stmt* stmt);
     void EndRecord();
     void FailRecord(int rc);
     void CheckSpan() const;
