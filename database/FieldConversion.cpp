@@ -23,6 +23,16 @@ bool IsDigit(char c) {
                          " pour le champ " + field);
 }
 
+// What a text read as, or the refusal of a text that reads as nothing of `what`.
+template <typename T>
+T ReadOrRefuse(std::optional<T> value, std::string_view text, const char* what,
+               const std::string& field) {
+    if (!value) {
+        Refuse(text, what, field);
+    }
+    return std::move(*value);
+}
+
 bool IsSignAndDigits(std::string_view text) {
     const std::size_t start = text.find_first_not_of(' ');
     if (start == text.npos) {
@@ -196,56 +206,26 @@ TStoredValue ConvertTextForField(const TFieldKind& kind, std::string_view text,
             }
             return *value;
         }
-        case TFieldType::Float: {
-            const auto value = ParseFloat(text);
-            if (!value) {
-                Refuse(text, "un nombre valide", fieldName);
-            }
-            return *value;
-        }
+        case TFieldType::Float:
+            return ReadOrRefuse(ParseFloat(text), text, "un nombre valide", fieldName);
         case TFieldType::Money: {
             const auto value = ParseFloat(text);
-            const auto rounded = value ? RoundMoney(*value) : std::nullopt;
-            if (!rounded) {
-                Refuse(text, "un montant valide", fieldName);
-            }
-            return *rounded;
+            return ReadOrRefuse(value ? RoundMoney(*value) : std::nullopt, text,
+                                "un montant valide", fieldName);
         }
-        case TFieldType::Bcd: {
-            auto value = ParseBcd(text);
-            if (!value) {
-                Refuse(text, "un nombre décimal valide", fieldName);
-            }
-            return std::move(*value);
-        }
+        case TFieldType::Bcd:
+            return ReadOrRefuse(ParseBcd(text), text, "un nombre décimal valide", fieldName);
         case TFieldType::Boolean: {
-            const auto value = ParseBoolean(text);
-            if (!value) {
-                Refuse(text, "une valeur logique valide", fieldName);
-            }
-            return std::int64_t{*value ? 1 : 0};
+            const bool value =
+                ReadOrRefuse(ParseBoolean(text), text, "une valeur logique valide", fieldName);
+            return std::int64_t{value ? 1 : 0};
         }
-        case TFieldType::Date: {
-            auto value = ParseDate(text);
-            if (!value) {
-                Refuse(text, "une date valide", fieldName);
-            }
-            return std::move(*value);
-        }
-        case TFieldType::Time: {
-            auto value = ParseTime(text);
-            if (!value) {
-                Refuse(text, "une heure valide", fieldName);
-            }
-            return std::move(*value);
-        }
-        case TFieldType::DateTime: {
-            auto value = ParseDateTime(text);
-            if (!value) {
-                Refuse(text, "une date et heure valide", fieldName);
-            }
-            return std::move(*value);
-        }
+        case TFieldType::Date:
+            return ReadOrRefuse(ParseDate(text), text, "une date valide", fieldName);
+        case TFieldType::Time:
+            return ReadOrRefuse(ParseTime(text), text, "une heure valide", fieldName);
+        case TFieldType::DateTime:
+            return ReadOrRefuse(ParseDateTime(text), text, "une date et heure valide", fieldName);
         case TFieldType::Binary:
             return TBlob{std::string(text)};
         case TFieldType::Text:

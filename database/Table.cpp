@@ -218,18 +218,22 @@ void TTable::BindKey(sqlite3_stmt* stmt, const Row& row, std::size_t parts) cons
     }
 }
 
+TTable::Row TTable::ReadRow(sqlite3_stmt* stmt) const {
+    const std::size_t count = schema_->SelectedCount();
+    Row row;
+    row.values.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        row.values.push_back(ColumnValue(stmt, static_cast<int>(i)));
+    }
+    return row;
+}
+
 void TTable::FillBuffer(sqlite3_stmt* stmt) {
     ahead_.clear();
     aheadPos_ = 0;
-    const std::size_t count = schema_->SelectedCount();
     int rc = SQLITE_ROW;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        Row row;
-        row.values.reserve(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            row.values.push_back(ColumnValue(stmt, static_cast<int>(i)));
-        }
-        ahead_.push_back(std::move(row));
+        ahead_.push_back(ReadRow(stmt));
     }
     sqlite3_reset(stmt);
     if (rc != SQLITE_DONE) {
@@ -264,6 +268,15 @@ std::optional<TTable::Row> TTable::QueryOne(sqlite3_stmt* stmt) {
     ahead_.clear();
     exhausted_ = false;
     return row;
+}
+
+void TTable::StartReadingAgain() noexcept {
+    deletedAt_.reset();
+    followDeleted_ = false;
+    ahead_.clear();
+    aheadPos_ = 0;
+    exhausted_ = false;
+    batch_ = 1;
 }
 
 void TTable::Materialize() {

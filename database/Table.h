@@ -146,10 +146,15 @@ class TTable {
     }
     std::vector<bool> NullMask(const std::vector<TStoredValue>& values, std::size_t parts) const;
     void BindKey(sqlite3_stmt* stmt, const Row& row, std::size_t parts) const;
+    // The row `stmt` stands on, every selected column read as stored.
+    Row ReadRow(sqlite3_stmt* stmt) const;
     // Fetches up to `limit` rows of `stmt` (already bound) into the read-ahead buffer.
     void FillBuffer(sqlite3_stmt* stmt);
     void FetchAfter(const Row& row);
     std::optional<Row> QueryOne(sqlite3_stmt* stmt);
+    // After a record was made current by other means than moving: nothing read ahead stands,
+    // no deleted record is followed, and reading starts again from one record.
+    void StartReadingAgain() noexcept;
     // A condition as the locate works with it: its column, and an empty text asked for as Empty.
     struct Condition {
         std::size_t column = 0;
@@ -199,6 +204,9 @@ class TTable {
     int AddToLookups(std::int64_t rowid);
     int RemoveFromLookups(const Row& row);
     void BeginRecord();
+    // Opens the record's savepoint and runs `stmt` (already bound) inside it; the record's own
+    // work on the lookups, then EndRecord, follow.
+    void WriteRecord(sqlite3_stmt* stmt);
     void EndRecord();
     void FailRecord(int rc);
     void CheckSpan() const;

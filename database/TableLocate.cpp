@@ -159,15 +159,10 @@ void TTable::FillLookup(const Lookup& lookup) {
     const SqliteStmt add =
         Prepare(db_.get(), "INSERT INTO temp." + quoted + " (rid, k) VALUES (?1, ?2)", fileName_);
     const SqliteStmt all = Prepare(db_.get(), schema_->SelectSql("", ""), fileName_);
-    const std::size_t count = schema_->SelectedCount();
     const std::size_t rowidPosition = schema_->KeyPositions().back();
     int rc = SQLITE_ROW;
     while ((rc = sqlite3_step(all.get())) == SQLITE_ROW) {
-        Row row;
-        row.values.reserve(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            row.values.push_back(ColumnValue(all.get(), static_cast<int>(i)));
-        }
+        const Row row = ReadRow(all.get());
         const std::string key = LookupKey(lookup, row);
         sqlite3_bind_int64(add.get(), 1, std::get<std::int64_t>(row.values[rowidPosition]));
         sqlite3_bind_blob(add.get(), 2, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
@@ -204,10 +199,7 @@ int TTable::AddToLookups(std::int64_t rowid) {
         sqlite3_reset(find);
         return rc == SQLITE_DONE ? SQLITE_ERROR : rc;
     }
-    Row row;
-    for (std::size_t i = 0; i < schema_->SelectedCount(); ++i) {
-        row.values.push_back(ColumnValue(find, static_cast<int>(i)));
-    }
+    const Row row = ReadRow(find);
     sqlite3_reset(find);
     for (const auto& lookup : lookups_) {
         if (lookup.stale) {
@@ -462,14 +454,9 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
         return true;
     };
     std::optional<Row> found;
-    const std::size_t count = schema_->SelectedCount();
     int rc = SQLITE_ROW;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        Row row;
-        row.values.reserve(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            row.values.push_back(ColumnValue(stmt, static_cast<int>(i)));
-        }
+        Row row = ReadRow(stmt);
         if (allExact || readsAsAsked(row)) {
             found = std::move(row);
             break;
@@ -484,12 +471,7 @@ bool TTable::LocateFrom(const std::vector<FieldCondition>& given, const Row* aft
     }
     current_ = std::move(found);
     postedRowid_.reset();
-    deletedAt_.reset();
-    followDeleted_ = false;
-    ahead_.clear();
-    aheadPos_ = 0;
-    exhausted_ = false;
-    batch_ = 1;
+    StartReadingAgain();
     return true;
 }
 

@@ -23,6 +23,17 @@ void TTable::BeginRecord() {
     }
 }
 
+void TTable::WriteRecord(sqlite3_stmt* stmt) {
+    BeginRecord();
+    const std::uint64_t changesBefore = rowsChanged_;
+    const int rc = sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+    if (rc != SQLITE_DONE) {
+        FailRecord(rc);
+    }
+    CheckOwnChangesOnly(changesBefore);
+}
+
 void TTable::EndRecord() {
     const int rc = sqlite3_step(Cached("R", [] { return std::string("RELEASE quorvane_record"); }));
     if (rc != SQLITE_DONE) {
@@ -89,14 +100,7 @@ void TTable::Post() {
             BindValueInPlace(insert, static_cast<int>(i + 1), newValues_[i]);
         }
     }
-    BeginRecord();
-    const std::uint64_t changesBefore = rowsChanged_;
-    const int rc = sqlite3_step(insert);
-    sqlite3_reset(insert);
-    if (rc != SQLITE_DONE) {
-        FailRecord(rc);
-    }
-    CheckOwnChangesOnly(changesBefore);
+    WriteRecord(insert);
     if (const int added = AddToLookups(sqlite3_last_insert_rowid(db_.get()));
         added != SQLITE_DONE) {
         FailRecord(added);
@@ -106,12 +110,7 @@ void TTable::Post() {
     // The stored record becomes current, found again by its rowid or, without one, its key.
     inserting_ = false;
     beforeInsert_.reset();
-    deletedAt_.reset();
-    followDeleted_ = false;
-    ahead_.clear();
-    aheadPos_ = 0;
-    exhausted_ = false;
-    batch_ = 1;
+    StartReadingAgain();
     beforeInsertRowid_.reset();
     current_.reset();
     if (!schema_->RowidExpression().empty()) {
@@ -141,14 +140,7 @@ void TTable::Delete() {
         return "DELETE FROM " + schema_->QuotedTable() + " WHERE " + schema_->KeyEqualsSql(mask);
     });
     BindKey(remove, *current_, parts);
-    BeginRecord();
-    const std::uint64_t changesBefore = rowsChanged_;
-    const int rc = sqlite3_step(remove);
-    sqlite3_reset(remove);
-    if (rc != SQLITE_DONE) {
-        FailRecord(rc);
-    }
-    CheckOwnChangesOnly(changesBefore);
+    WriteRecord(remove);
     if (const int removed = RemoveFromLookups(*current_); removed != SQLITE_DONE) {
         FailRecord(removed);
     }

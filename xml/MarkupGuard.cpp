@@ -19,6 +19,37 @@ bool IsQuote(char c) noexcept {
 
 }  // namespace
 
+void MarkupGuard::Enter(State section, State resume) noexcept {
+    state_ = section;
+    resume_ = resume;
+    run_ = 0;
+}
+
+void MarkupGuard::EnterQuoted(char quote) noexcept {
+    quote_ = quote;
+    resume_ = state_;
+    state_ = State::Quoted;
+}
+
+bool MarkupGuard::AfterBangDash(char c, State resume, State declaration) noexcept {
+    if (c == '-') {
+        Enter(State::Comment, resume);
+        return true;
+    }
+    state_ = declaration;
+    return false;
+}
+
+void MarkupGuard::SectionByte(char c, char closer) noexcept {
+    if (c == closer) {
+        run_ = run_ < 2 ? static_cast<std::uint8_t>(run_ + 1) : run_;
+    } else if (c == '>' && run_ >= 2) {
+        state_ = resume_;
+    } else {
+        run_ = 0;
+    }
+}
+
 bool MarkupGuard::Scan(std::string_view bytes) noexcept {
     std::size_t i = 0;
     while (!exceeded_ && i < bytes.size()) {
@@ -36,9 +67,7 @@ bool MarkupGuard::Scan(std::string_view bytes) noexcept {
                 if (c == '!') {
                     state_ = State::Bang;
                 } else if (c == '?') {
-                    state_ = State::Pi;
-                    resume_ = State::Text;
-                    run_ = 0;
+                    Enter(State::Pi, State::Text);
                 } else if (c == '/') {
                     state_ = State::EndTag;
                 } else {
@@ -51,20 +80,14 @@ bool MarkupGuard::Scan(std::string_view bytes) noexcept {
                 if (c == '-') {
                     state_ = State::BangDash;
                 } else if (c == '[') {
-                    state_ = State::Cdata;
-                    run_ = 0;
+                    Enter(State::Cdata, State::Text);
                 } else {
                     state_ = State::Declaration;
                     continue;
                 }
                 break;
             case State::BangDash:
-                if (c == '-') {
-                    state_ = State::Comment;
-                    resume_ = State::Text;
-                    run_ = 0;
-                } else {
-                    state_ = State::Declaration;
+                if (!AfterBangDash(c, State::Text, State::Declaration)) {
                     continue;
                 }
                 break;
@@ -74,9 +97,7 @@ bool MarkupGuard::Scan(std::string_view bytes) noexcept {
                         exceeded_ = true;
                     }
                 } else if (IsQuote(c)) {
-                    quote_ = c;
-                    resume_ = State::StartTag;
-                    state_ = State::Quoted;
+                    EnterQuoted(c);
                 } else if (c == '>') {
                     state_ = State::Text;
                 }
@@ -96,22 +117,10 @@ bool MarkupGuard::Scan(std::string_view bytes) noexcept {
                 }
                 continue;
             case State::Comment:
-                if (c == '-') {
-                    run_ = run_ < 2 ? static_cast<std::uint8_t>(run_ + 1) : run_;
-                } else if (c == '>' && run_ >= 2) {
-                    state_ = resume_;
-                } else {
-                    run_ = 0;
-                }
+                SectionByte(c, '-');
                 break;
             case State::Cdata:
-                if (c == ']') {
-                    run_ = run_ < 2 ? static_cast<std::uint8_t>(run_ + 1) : run_;
-                } else if (c == '>' && run_ >= 2) {
-                    state_ = State::Text;
-                } else {
-                    run_ = 0;
-                }
+                SectionByte(c, ']');
                 break;
             case State::Pi:
                 if (c == '>' && run_ != 0) {
@@ -122,9 +131,7 @@ bool MarkupGuard::Scan(std::string_view bytes) noexcept {
                 break;
             case State::Declaration:
                 if (IsQuote(c)) {
-                    quote_ = c;
-                    resume_ = State::Declaration;
-                    state_ = State::Quoted;
+                    EnterQuoted(c);
                 } else if (c == '[') {
                     state_ = State::Subset;
                 } else if (c == '>') {
@@ -133,9 +140,7 @@ bool MarkupGuard::Scan(std::string_view bytes) noexcept {
                 break;
             case State::Subset:
                 if (IsQuote(c)) {
-                    quote_ = c;
-                    resume_ = State::Subset;
-                    state_ = State::Quoted;
+                    EnterQuoted(c);
                 } else if (c == '<') {
                     state_ = State::SubsetOpen;
                 } else if (c == ']') {
@@ -146,9 +151,7 @@ bool MarkupGuard::Scan(std::string_view bytes) noexcept {
                 if (c == '!') {
                     state_ = State::SubsetBang;
                 } else if (c == '?') {
-                    state_ = State::Pi;
-                    resume_ = State::Subset;
-                    run_ = 0;
+                    Enter(State::Pi, State::Subset);
                 } else {
                     state_ = State::SubsetDeclaration;
                     continue;
@@ -163,20 +166,13 @@ bool MarkupGuard::Scan(std::string_view bytes) noexcept {
                 }
                 break;
             case State::SubsetBangDash:
-                if (c == '-') {
-                    state_ = State::Comment;
-                    resume_ = State::Subset;
-                    run_ = 0;
-                } else {
-                    state_ = State::SubsetDeclaration;
+                if (!AfterBangDash(c, State::Subset, State::SubsetDeclaration)) {
                     continue;
                 }
                 break;
             case State::SubsetDeclaration:
                 if (IsQuote(c)) {
-                    quote_ = c;
-                    resume_ = State::SubsetDeclaration;
-                    state_ = State::Quoted;
+                    EnterQuoted(c);
                 } else if (c == '>') {
                     state_ = State::Subset;
                 }

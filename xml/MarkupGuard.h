@@ -35,7 +35,7 @@ class MarkupGuard {
         EndTag,
         Quoted,       // inside a quoted value; goes back to resume_
         Comment,      // until "-->"; goes back to resume_
-        Cdata,        // until "]]>"
+        Cdata,        // until "]]>"; goes back to resume_
         Pi,           // until "?>"; goes back to resume_
         Declaration,  // <!DOCTYPE ...> outside its internal subset
         Subset,       // inside [ ... ] of the DOCTYPE
@@ -44,6 +44,16 @@ class MarkupGuard {
         SubsetBangDash,
         SubsetDeclaration,
     };
+
+    // Into a comment, CDATA section or processing instruction, which goes back to `resume`.
+    void Enter(State section, State resume) noexcept;
+    // Into a quoted value, which goes back to the state it was opened in.
+    void EnterQuoted(char quote) noexcept;
+    // After "<!-": a second '-' opens a comment that goes back to `resume`; any other byte is
+    // read again as part of `declaration`. False when the byte is to be read again.
+    bool AfterBangDash(char c, State resume, State declaration) noexcept;
+    // One byte of a comment or CDATA section, which ends at two `closer` bytes and '>'.
+    void SectionByte(char c, char closer) noexcept;
 
     State state_ = State::Text;
     State resume_ = State::Text;
