@@ -41,6 +41,7 @@ std::string UsageText() {
            "  QuorvaneClientAutoLog.html     rapport des erreurs de la dernière "
            "synchronisation\n"
            "  QuorvaneClientStatus.json      état de la dernière synchronisation\n"
+           "  QuorvaneClient.lock            verrou : une synchronisation à la fois\n"
            "Les tables du magasin sont celles que nomme ombbde.ini.\n"
            "\n"
            "Documentation : man QuorvaneClient\n";

@@ -41,14 +41,19 @@ std::unique_ptr<QWidget> CreateConfigurationWindow(const ProgramPaths& paths) {
     return std::make_unique<TFicheQuorvaneClientConfig>(paths);
 }
 
+bool Unset(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr || *value == '\0';
+}
+
+bool HasDisplay() {
+    return !Unset("DISPLAY") || !Unset("WAYLAND_DISPLAY");
+}
+
 }  // namespace
 
 void ChoosePlatformWhenHeadless() {
-    const auto unset = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value == nullptr || *value == '\0';
-    };
-    if (unset("DISPLAY") && unset("WAYLAND_DISPLAY") && unset("QT_QPA_PLATFORM")) {
+    if (!HasDisplay() && Unset("QT_QPA_PLATFORM")) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
 }
@@ -87,9 +92,13 @@ int RunProgram(StartMode mode, const ProgramPaths& paths) {
             mainWindow = CreateConfigurationWindow(paths);
         } else {
             RunOptions options;
-            options.OpenReport = [](const std::string& path) {
-                dialogs::OpenWithDesktop(QString::fromStdString(path));
-            };
+            // Without a display there is no desktop to hand the report to; the journal's
+            // closing line names it.
+            if (HasDisplay()) {
+                options.OpenReport = [](const std::string& path) {
+                    dialogs::OpenWithDesktop(QString::fromStdString(path));
+                };
+            }
             mainWindow = std::make_unique<TFicheQuorvaneClientAuto>(paths, std::move(options));
         }
         mainWindow->show();

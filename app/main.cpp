@@ -1,4 +1,5 @@
 #include <malloc.h>
+#include <unistd.h>
 
 #include <QApplication>
 
@@ -30,6 +31,17 @@ int main(int argc, char* argv[]) {
         std::fputs(text.c_str(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
+#ifdef QUORVANE_PROGRAM_FOLDER
+    if (::geteuid() == 0) {
+        // Files root made in the shared folder would be out of the store users' reach, and a
+        // root run would follow whatever one of them put there.
+        std::fputs(
+            "QuorvaneClient ne s'exécute pas en tant que root : lancez-le sous un utilisateur du "
+            "groupe quorvane (par exemple avec l'unité quorvane-client@<utilisateur>).\n",
+            stderr);
+        return 1;
+    }
+#endif
     quorvane::InstallQtMessagePriorities();
     quorvane::ChoosePlatformWhenHeadless();
     QApplication application(argc, argv);

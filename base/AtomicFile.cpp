@@ -8,6 +8,8 @@
 #include <random>
 #include <string>
 
+#include "base/SharedFolder.h"
+
 namespace quorvane {
 namespace {
 
@@ -24,6 +26,15 @@ std::filesystem::path FolderOf(const std::filesystem::path& target) {
 
 AtomicFile::AtomicFile(std::filesystem::path target, mode_t mode) : target_(std::move(target)) {
     const std::filesystem::path folder = FolderOf(target_);
+    // Everything happens by name inside this one folder: a folder swapped for a link while the
+    // file is written cannot send the file elsewhere.
+    folder_ = OpenFolderOf(target_);
+    if (!folder_.Valid()) {
+        const int error = errno;
+        done_ = true;
+        throw AtomicFileError(AtomicFileError::Step::Create, error, folder / target_.filename(),
+                              "Création du fichier temporaire impossible dans " + folder.string());
+    }
     std::random_device random;
     std::uniform_int_distribution<std::size_t> pick(0, kAlphabet.size() - 1);
     std::filesystem::path attempted;
@@ -35,8 +46,8 @@ AtomicFile::AtomicFile(std::filesystem::path target, mode_t mode) : target_(std:
         }
         attempted = folder / name;
         // O_EXCL: a name someone planted, link or not, is never opened.
-        fd_ = UniqueFd(
-            ::open(attempted.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        fd_ = UniqueFd(::openat(folder_.Get(), name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
         error = fd_.Valid() ? 0 : errno;
     }
     if (error != 0) {
@@ -57,7 +68,7 @@ void AtomicFile::Abandon() noexcept {
     }
     done_ = true;
     fd_ = UniqueFd();
-    ::unlink(path_.c_str());
+    ::unlinkat(folder_.Get(), path_.filename().c_str(), 0);
 }
 
 void AtomicFile::Fail(AtomicFileError::Step step, int error, const std::filesystem::path& path,
@@ -89,17 +100,17 @@ void AtomicFile::Commit() {
         Fail(AtomicFileError::Step::Write, error, path_,
              "Écriture de " + target_.string() + " impossible");
     }
-    if (::rename(path_.c_str(), target_.c_str()) != 0) {
+    // The rename replaces whatever stands at the final name, a link included, without
+    // following it.
+    if (::renameat(folder_.Get(), path_.filename().c_str(), folder_.Get(),
+                   target_.filename().c_str()) != 0) {
         const int error = errno;
         Fail(AtomicFileError::Step::Replace, error, target_,
              "Remplacement de " + target_.string() + " impossible");
     }
     done_ = true;
     // The rename itself reaches the disk with its folder.
-    UniqueFd folder(::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.Valid()) {
-        ::fsync(folder.Get());
-    }
+    ::fsync(folder_.Get());
 }
 
 std::optional<std::string_view> AtomicFileFinalName(std::string_view name) {

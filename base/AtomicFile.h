@@ -69,6 +69,7 @@ class AtomicFile {
 
     std::filesystem::path target_;
     std::filesystem::path path_;
+    UniqueFd folder_;
     UniqueFd fd_;
     bool done_ = false;
 };

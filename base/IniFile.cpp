@@ -14,6 +14,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/PosixFile.h"
+#include "base/SharedFolder.h"
 #include "base/TextConversion.h"
 
 namespace quorvane {
@@ -86,13 +87,25 @@ std::optional<KeyValue> SplitKeyValue(std::string_view line) {
 }
 
 std::optional<std::string> ReadFileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const UniqueFd fd = OpenFileToRead(path);
+    if (!fd.Valid()) {
         return std::nullopt;
     }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    return std::move(buffer).str();
+    std::string bytes;
+    char buffer[1 << 14];
+    for (;;) {
+        const auto n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            return bytes;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
 }
 
 // Finds the value of section/key in the raw (Windows-1252) bytes.
@@ -123,12 +136,20 @@ std::optional<std::string> Lookup(const std::string& bytes, std::string_view sec
                         std::strerror(err));
 }
 
-// A new file is readable by its owner only: it carries the FTP password in clear. An existing
-// file keeps its permissions.
+// A new file is readable by its owner only: it carries the FTP password in clear. In a folder
+// shared with a group (set-group-ID and group-writable, as the package lays out the program's
+// folder), the group's other members run the program too and must read it: it is theirs as
+// well, and still no one else's. An existing file keeps its permissions.
 void ReplaceFileAtomically(const std::filesystem::path& path, const std::string& bytes) {
     mode_t mode = S_IRUSR | S_IWUSR;
+    struct stat folder {};
+    if (::stat(path.has_parent_path() ? path.parent_path().c_str() : ".", &folder) == 0 &&
+        (folder.st_mode & S_ISGID) != 0 && (folder.st_mode & S_IWGRP) != 0) {
+        mode |= S_IRGRP | S_IWGRP;
+    }
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
+    // Not a link's target's: a link put at the name would hand its permissions on.
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         mode = st.st_mode & 07777;
     }
     try {
@@ -146,10 +167,10 @@ void ReplaceFileAtomically(const std::filesystem::path& path, const std::string&
 TIniFile::TIniFile(std::filesystem::path path) : path_(std::move(path)) {}
 
 bool TIniFile::Exists() const {
-    std::error_code ec;
     // A file that cannot be read is "inaccessible" to the run, not one whose every key is at
-    // its default: the run would otherwise do nothing and report nothing.
-    return std::filesystem::is_regular_file(path_, ec) && ::access(path_.c_str(), R_OK) == 0;
+    // its default: the run would otherwise do nothing and report nothing. So is a link another
+    // user put in a shared folder.
+    return OpenFileToRead(path_).Valid();
 }
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,

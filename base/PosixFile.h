@@ -31,6 +31,12 @@ class UniqueFd {
         }
     }
     int Get() const { return fd_; }
+    // Gives the descriptor up to a new owner.
+    [[nodiscard]] int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     bool Valid() const { return fd_ >= 0; }
     // 0, or -1 with errno set.
     int Close() {

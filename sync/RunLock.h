@@ -9,16 +9,21 @@ namespace quorvane {
 // The warning a second run shows before it ends without touching anything.
 inline constexpr const char* kSynchronisationEnCours = "Une synchronisation est déjà en cours.";
 
-// One synchronization run at a time per program folder. The lock is the kernel's flock on the
-// program folder itself: it adds no file anyone must care about, and the kernel frees it when
-// the process holding it ends, however it ends. Descriptors are close-on-exec, so the viewer
-// the run starts for its report does not carry the lock beyond the run.
+// The file in the program folder whose flock is the run lock.
+inline constexpr const char* kFichierVerrou = "QuorvaneClient.lock";
+
+// One synchronization run at a time per program folder. The lock is the kernel's flock on a
+// file of the program folder that only the program's users may open (mode 0660 in a shared
+// folder, whose group is the program's; 0600 in a private one): an account that may merely
+// read the folder cannot hold it. The kernel frees it when the process holding it ends, however
+// it ends. Descriptors are close-on-exec, so the viewer the run starts for its report does not
+// carry the lock beyond the run.
 class RunLock {
   public:
     enum class Result {
         Held,              // this process holds the lock until the object goes
         HeldByAnotherRun,  // another process holds it: this run must not start
-        Unavailable,       // no lock could be asked for (folder unreadable, no lock support)
+        Unavailable,       // no lock could be asked for (folder unwritable, no lock support)
     };
 
     // Asks for the lock without waiting.

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "base/IniFile.h"
+#include "base/SharedFolder.h"
 #include "config/settings/Settings.h"
 #include "sync/integration/CategoryIntegration.h"
 #include "sync/integration/IntegrationDriver.h"
@@ -19,6 +20,19 @@ namespace quorvane {
 namespace {
 
 const std::string kPrefixe = "[Fonction FormCreate()] ";
+
+// In a program folder others may write, Auto/ that is a link could send this user's files
+// anywhere the link's author chose: it counts as missing.
+bool DownloadFolderUsable(const ProgramPaths& paths) {
+    std::error_code ec;
+    if (WritableByOthers(paths.RepertoireProgramme)) {
+        // Without its trailing "/", which would have the link followed.
+        const std::filesystem::path auto_ = std::filesystem::path(paths.RepertoireAuto);
+        return std::filesystem::is_directory(std::filesystem::symlink_status(
+            auto_.has_filename() ? auto_ : auto_.parent_path(), ec));
+    }
+    return std::filesystem::is_directory(paths.RepertoireAuto, ec);
+}
 
 }  // namespace
 
@@ -38,8 +52,7 @@ void SynchronizationRun::Run() {
     AnnounceStart();
 
     if (!state_.EnErreur) {
-        std::error_code ec;
-        if (!std::filesystem::is_directory(state_.Paths.RepertoireAuto, ec)) {
+        if (!DownloadFolderUsable(state_.Paths)) {
             state_.Erreur(kPrefixe + "Erreur le repertoire " + state_.Paths.RepertoireAuto +
                               " est introuvable ou est inaccessible.",
                           0);

@@ -8,5 +8,7 @@ test_packages=(libgtest-dev libbenchmark-dev python3 python3-pyftpdlib
     # The package test: lintian, the manual page, the desktop files, the status file.
     desktop-file-utils lintian man-db jq
     # The leftover test slows a rename down to kill a run in the middle of a copy.
-    strace)
+    strace
+    # A real X server: with a display the report is handed to the desktop.
+    xvfb)
 exec "$(dirname "$0")/../demo/install-packages.sh" "${test_packages[@]}"

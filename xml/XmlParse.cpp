@@ -1,6 +1,9 @@
 #include "xml/XmlParse.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +24,7 @@
 #include <libxml/valid.h>
 #include <libxml/xmlerror.h>
 
+#include "base/SharedFolder.h"
 #include "xml/MarkupGuard.h"
 #include "xml/XmlEncoding.h"
 
@@ -452,34 +456,33 @@ void PrepareXmlParser() {
 
 CompactDocument LoadXmlFile(const std::string& path) {
     std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
+    const auto status = std::filesystem::symlink_status(path, ec);
     if (ec || !std::filesystem::exists(status)) {
         Fail(path, "fichier introuvable");
     }
-    if (!std::filesystem::is_regular_file(status)) {
-        Fail(path, "ce n'est pas un fichier");
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        Fail(path, "fichier illisible");
+    // The download folder may be shared: a link or a pipe put there is not read.
+    const UniqueFd in = OpenFileToRead(path);
+    if (!in.Valid()) {
+        Fail(path, errno == ENOENT   ? "fichier introuvable"
+                   : errno == EACCES ? "fichier illisible"
+                                     : "ce n'est pas un fichier");
     }
     PrepareXmlParser();
     auto loader = std::make_unique<Loader>(path);
     const ThreadErrorRedirect redirect(loader->Sink());
     std::vector<char> piece(kPieceSize);
     while (true) {
-        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-        const auto got = static_cast<std::size_t>(in.gcount());
-        if (in.bad()) {
+        const auto got = ::read(in.Get(), piece.data(), piece.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
             Fail(path, "erreur de lecture");
         }
         if (got == 0) {
             break;
         }
-        loader->Feed(std::string_view(piece.data(), got));
-        if (got < piece.size()) {
-            break;
-        }
+        loader->Feed(std::string_view(piece.data(), static_cast<std::size_t>(got)));
     }
     return loader->Finish();
 }

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "base/IniFile.h"
+#include "base/SharedFolder.h"
 #include "base/TextConversion.h"
 
 namespace quorvane::settings {
@@ -75,12 +76,20 @@ std::optional<std::string> CheckMainSettings(const MainSettings& settings) {
 std::optional<std::string> PrepareDownloadFolder(const std::string& repertoireAuto) {
     const std::filesystem::path folder(repertoireAuto);
     std::error_code ec;
-    if (std::filesystem::is_directory(folder, ec)) {
+    // In a shared program folder a link at Auto/'s name is no download folder: the run would
+    // refuse it, so saving says so rather than take it for one.
+    const std::filesystem::path plain = folder.has_filename() ? folder : folder.parent_path();
+    const bool noLink = WritableByOthers(plain.parent_path());
+    const auto usable = [&] {
+        return std::filesystem::is_directory(noLink ? std::filesystem::symlink_status(plain, ec)
+                                                    : std::filesystem::status(plain, ec));
+    };
+    if (usable()) {
         return std::nullopt;
     }
     // One level only: the program's folder itself is not made here.
     std::filesystem::create_directory(folder, ec);
-    if (std::filesystem::is_directory(folder, ec)) {
+    if (usable()) {
         return std::nullopt;
     }
     return "Erreur à la création du répertoire " + repertoireAuto;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <system_error>
 
+#include "base/SharedFolder.h"
 #include "sync/Categories.h"
 
 namespace quorvane {
@@ -67,10 +68,17 @@ bool IsPendingFileName(std::string_view name) {
 }
 
 int RemovePendingLeftovers(const std::string& folder) {
-    const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+    // Not through a link put at the folder's name: it would be another folder's files.
+    UniqueFd folderFd = OpenFolder(folder);
+    if (!folderFd.Valid()) {
+        return 0;
+    }
+    const std::unique_ptr<DIR, DirCloser> dir(::fdopendir(folderFd.Get()));
     if (!dir) {
         return 0;
     }
+    // The stream owns the descriptor now.
+    static_cast<void>(folderFd.Release());
     const int dirFd = ::dirfd(dir.get());
     int removed = 0;
     while (const dirent* entry = ::readdir(dir.get())) {

@@ -94,6 +94,23 @@ TEST_F(IniFileTest, WriteKeepsLfFilesLfAndCreatesPrivateFile) {
               1);
 }
 
+// In a folder the store's users share through its group, the settings are the group's too; a
+// link put at the name is replaced, and hands its target's permissions on to nobody.
+TEST_F(IniFileTest, InAFolderSharedWithItsGroupANewFileIsTheGroupsAndALinkIsReplaced) {
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 02775), 0);
+    WriteFile(dir.Path() / "ailleurs", "intact");
+    ASSERT_EQ(::chmod((dir.Path() / "ailleurs").c_str(), 0666), 0);
+    std::filesystem::create_symlink(dir.Path() / "ailleurs", path);
+    EXPECT_FALSE(TIniFile(path).Exists());
+    TIniFile(path).WriteString("Quorvane_FTP", "Mdp", "secret");
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0660u);
+    EXPECT_EQ(ReadFile(dir.Path() / "ailleurs"), "intact");
+    EXPECT_EQ(TIniFile(path).ReadString("Quorvane_FTP", "Mdp", ""), "secret");
+}
+
 TEST_F(IniFileTest, RefusedWriteRaisesAndLeavesTheFile) {
     WriteFile(path, "[A]\nx=1\n");
     // A folder in place of the temporary's parent makes the write fail even for root.

@@ -20,10 +20,15 @@ struct ProgramRun {
     double seconds = 0;
 };
 
+// A display announced to the program while it still draws offscreen: what a desktop session
+// looks like to it, without a server.
+const std::string kAnnouncedDisplay = "DISPLAY=:quorvane-essai QT_QPA_PLATFORM=offscreen";
+
 // With asJournal, the program's standard error (out.txt) is announced as the journal stream,
-// as systemd announces the stream it hands a service.
+// as systemd announces the stream it hands a service. `display` is put into the environment,
+// which has none otherwise.
 ProgramRun RunProgramIn(const TempDir& dir, const std::string& arguments = "",
-                        bool asJournal = false) {
+                        bool asJournal = false, const std::string& display = "") {
     const auto program = dir.Path() / "QuorvaneClient";
     std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient", program,
                                std::filesystem::copy_options::overwrite_existing);
@@ -37,9 +42,9 @@ ProgramRun RunProgramIn(const TempDir& dir, const std::string& arguments = "",
             "JOURNAL_STREAM=" + std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
     }
     const std::string command = "cd '" + dir.Folder() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
-                                "-u QT_QPA_PLATFORM " + journal + " PATH='" + dir.Folder() +
-                                "bin':\"$PATH\" " + "timeout 120 ./QuorvaneClient " + arguments +
-                                " >> out.txt 2>&1";
+                                "-u QT_QPA_PLATFORM " + journal + " " + display + " PATH='" +
+                                dir.Folder() + "bin':\"$PATH\" " + "timeout 120 ./QuorvaneClient " +
+                                arguments + " >> out.txt 2>&1";
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command.c_str());
     ProgramRun run;
@@ -50,7 +55,7 @@ ProgramRun RunProgramIn(const TempDir& dir, const std::string& arguments = "",
 
 TEST(Executable, RunWithoutSettingsReportsOpensAndEndsByItself) {
     TempDir dir;
-    const ProgramRun run = RunProgramIn(dir, "", true);
+    const ProgramRun run = RunProgramIn(dir, "", true, kAnnouncedDisplay);
     EXPECT_EQ(run.exitCode, 0);
     // One second before the run, thirty of countdown.
     EXPECT_GE(run.seconds, 30.0);
@@ -97,6 +102,71 @@ TEST(Executable, RunWithoutSettingsReportsOpensAndEndsByItself) {
     for (const char* key : {"Remise_Achat", "Personnalisation", "Message", "Document"}) {
         EXPECT_EQ(status["categories"][key]["enabled"], false) << key;
     }
+}
+
+// Waits for the detached stand-in viewer, then says what it was asked to open.
+std::string OpenedAfterRun(const TempDir& dir) {
+    for (int i = 0; i < 50 && !std::filesystem::exists(dir.Path() / "opened.txt"); ++i) {
+        ::usleep(100000);
+    }
+    return std::filesystem::exists(dir.Path() / "opened.txt") ? ReadFile(dir.Path() / "opened.txt")
+                                                              : std::string();
+}
+
+TEST(Executable, HelpAndVersionAnswerAloneAndTouchNothing) {
+    TempDir dir;
+    EXPECT_EQ(RunProgramIn(dir, "--help").exitCode, 0);
+    const std::string usage = ReadFile(dir.Path() / "out.txt");
+    EXPECT_NE(usage.find("CONFIG"), std::string::npos) << usage;
+    EXPECT_NE(usage.find("QuorvaneClient.ini"), std::string::npos) << usage;
+    EXPECT_EQ(RunProgramIn(dir, "--version").exitCode, 0);
+    EXPECT_EQ(ReadFile(dir.Path() / "out.txt"), "QuorvaneClient " QUORVANE_VERSION "\n");
+    // Neither a run nor a window: no status, no report, no viewer.
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "QuorvaneClientStatus.json"));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "QuorvaneClientAutoLog.html"));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "opened.txt"));
+}
+
+// "--help x" is two arguments, so a synchronization; without a display its report stays where
+// the journal's closing line says.
+TEST(Executable, HelpWithAnotherArgumentSynchronizesAndHeadlessHandsNothingToTheDesktop) {
+    TempDir dir;
+    EXPECT_EQ(RunProgramIn(dir, "--help x").exitCode, 0);
+    const std::string output = ReadFile(dir.Path() / "out.txt");
+    EXPECT_NE(output.find("Début de la synchronisation"), std::string::npos) << output;
+    EXPECT_NE(output.find("rapport " + dir.Folder() + "QuorvaneClientAutoLog.html"),
+              std::string::npos)
+        << output;
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "QuorvaneClientStatus.json"));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "QuorvaneClientAutoLog.html"));
+    EXPECT_EQ(OpenedAfterRun(dir), "");
+}
+
+// A real X server: the window is drawn on it and the report handed to the desktop once.
+TEST(Executable, UnderADisplayTheReportIsHandedToTheDesktopOnce) {
+    if (std::system("command -v Xvfb > /dev/null") != 0) {
+        GTEST_SKIP() << "Xvfb is not installed";
+    }
+    TempDir dir;
+    // -displayfd: the server picks a free display and says which once it accepts clients.
+    const std::string start = "Xvfb -displayfd 3 -nolisten tcp 3> '" + dir.Folder() +
+                              "display.txt' > /dev/null 2>&1 & echo $! > '" + dir.Folder() +
+                              "xvfb.pid'";
+    ASSERT_EQ(std::system(start.c_str()), 0);
+    std::string display;
+    for (int i = 0; i < 300 && display.empty(); ++i) {
+        ::usleep(100000);
+        if (std::filesystem::exists(dir.Path() / "display.txt")) {
+            std::istringstream(ReadFile(dir.Path() / "display.txt")) >> display;
+        }
+    }
+    const ProgramRun run =
+        display.empty() ? ProgramRun{} : RunProgramIn(dir, "", false, "DISPLAY=:" + display);
+    const std::string stop = "kill $(cat '" + dir.Folder() + "xvfb.pid')";
+    EXPECT_EQ(std::system(stop.c_str()), 0);
+    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+    EXPECT_EQ(run.exitCode, 0) << ReadFile(dir.Path() / "out.txt");
+    EXPECT_EQ(OpenedAfterRun(dir), dir.Folder() + "QuorvaneClientAutoLog.html\n");
 }
 
 }  // namespace

@@ -44,6 +44,7 @@ def start(folder, log_name, arguments=()):
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
     env["PATH"] = str(folder.root / "bin") + ":" + env.get("PATH", "/usr/bin:/bin")
+    env.update(rs.ANNOUNCED_DISPLAY)
     with open(folder.root / log_name, "wb") as out:
         return subprocess.Popen([str(folder.root / "QuorvaneClient")] + list(arguments),
                                 cwd=folder.root, env=env, stdout=out, stderr=out,
