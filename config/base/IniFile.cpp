@@ -79,15 +79,6 @@ std::string_view Unquote(std::string_view value) {
     return value;
 }
 
-// The bytes that read back as `value`: quoted when the reader would otherwise take something
-// off it (blanks at either end, or a pair of quotes of its own).
-std::string Quoted(const std::string& value) {
-    if (value.empty() || (TrimBlanks(value) == value && Unquote(value) == value)) {
-        return value;
-    }
-    return "\"" + value + "\"";
-}
-
 std::optional<std::string_view> SectionName(std::string_view line) {
     const auto t = TrimBlanks(line);
     if (t.size() >= 2 && t.front() == '[') {
@@ -232,7 +223,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
     };
     const std::string sectionBytes = encode(section);
     const std::string keyBytes = encode(key);
-    const std::string valueBytes = Quoted(encode(value));
+    const std::string valueBytes = encode(value);
     auto lines = SplitLines(content.text);
 
     // The line ending the file already uses is kept for lines this write adds.

@@ -24,8 +24,8 @@ class IniWriteError : public std::runtime_error {
 //
 // A write rewrites the file through a temporary file and a rename, so a crash leaves either the
 // old or the new file, never half of one, and every other line keeps its bytes. It writes in the
-// file's own encoding and line ending, and quotes a value only when the reader would otherwise
-// take something off it (blanks at its ends, a pair of quotes of its own).
+// file's own encoding and line ending, and writes a value as it stands, without quoting, as the
+// profile writer does: blanks at its ends, or a pair of quotes of its own, do not read back.
 class TIniFile {
   public:
     explicit TIniFile(std::filesystem::path path);
