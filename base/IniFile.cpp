@@ -20,42 +20,64 @@
 namespace quorvane {
 namespace {
 
-// One physical line of the file, split at LF; the CR of a CR LF line stays in `ending`.
+// One line of the file and the bytes that ended it: CR LF, a lone LF or a lone CR, as the
+// profile reader of the store world ends lines; empty for a last line without an ending.
 struct Line {
     std::string text;
     std::string ending;
 };
 
-std::vector<Line> SplitLines(const std::string& bytes) {
+std::vector<Line> SplitLines(std::string_view bytes) {
     std::vector<Line> lines;
     std::size_t start = 0;
     while (start < bytes.size()) {
-        const auto lf = bytes.find('\n', start);
-        std::string text =
-            bytes.substr(start, lf == std::string::npos ? std::string::npos : lf - start);
-        std::string ending = lf == std::string::npos ? "" : "\n";
-        if (!text.empty() && text.back() == '\r') {
-            text.pop_back();
-            ending.insert(0, "\r");
-        }
-        lines.push_back({std::move(text), std::move(ending)});
-        if (lf == std::string::npos) {
+        const auto end = bytes.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            lines.push_back({std::string(bytes.substr(start)), ""});
             break;
         }
-        start = lf + 1;
+        const std::size_t length = bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+        lines.push_back({std::string(bytes.substr(start, end - start)),
+                         std::string(bytes.substr(end, length))});
+        start = end + length;
     }
     return lines;
 }
 
-// A last line without its LF (or cut after the CR of its CR LF) is ended before a line is added
-// after it; otherwise the new line would be glued to it and the write lost on reading. A lone CR
-// is completed to CR LF so that the line's text stays as it read.
+// A file saved as UTF-8 by an editor that marks it so: its text is UTF-8, not Windows-1252.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+struct Content {
+    bool utf8 = false;
+    std::string_view text;  // without the mark
+};
+
+Content Decode(std::string_view bytes) {
+    if (bytes.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
+        return {true, bytes.substr(kUtf8Mark.size())};
+    }
+    return {false, bytes};
+}
+
+// A last line without an ending is ended before a line is added after it; otherwise the new line
+// would be glued to it and the write lost on reading. In a file of CR LF or LF lines, a last
+// line ending with a lone CR most likely lost its LF: it is completed to CR LF, which reads the
+// same.
 void EndLastLine(Line& line, const std::string& eol) {
     if (line.ending.empty()) {
         line.ending = eol;
-    } else if (line.ending == "\r") {
+    } else if (line.ending == "\r" && eol != "\r") {
         line.ending = "\r\n";
     }
+}
+
+// One pair of matching quotes around a value is not part of it.
+std::string_view Unquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
 }
 
 std::optional<std::string_view> SectionName(std::string_view line) {
@@ -108,11 +130,11 @@ std::optional<std::string> ReadFileBytes(const std::filesystem::path& path) {
     }
 }
 
-// Finds the value of section/key in the raw (Windows-1252) bytes.
-std::optional<std::string> Lookup(const std::string& bytes, std::string_view section,
+// Finds the value of section/key in the file's text; names and value in the file's own encoding.
+std::optional<std::string> Lookup(std::string_view text, std::string_view section,
                                   std::string_view key) {
     bool inSection = false;
-    for (const auto& line : SplitLines(bytes)) {
+    for (const auto& line : SplitLines(text)) {
         if (const auto name = SectionName(line.text)) {
             if (inSection) {
                 // Only the first section of that name counts.
@@ -125,10 +147,24 @@ std::optional<std::string> Lookup(const std::string& bytes, std::string_view sec
             continue;
         }
         if (const auto kv = SplitKeyValue(line.text); kv && EqualsIgnoreAsciiCase(kv->key, key)) {
-            return std::string(kv->value);
+            return std::string(Unquote(kv->value));
         }
     }
     return std::nullopt;
+}
+
+// The value of section/key as UTF-8, names given as UTF-8.
+std::optional<std::string> LookupUtf8(const std::string& bytes, const std::string& section,
+                                      const std::string& key) {
+    const Content content = Decode(bytes);
+    if (content.utf8) {
+        return Lookup(content.text, section, key);
+    }
+    const auto value = Lookup(content.text, Utf8ToCp1252(section), Utf8ToCp1252(key));
+    if (!value) {
+        return std::nullopt;
+    }
+    return Cp1252ToUtf8(*value);
 }
 
 [[noreturn]] void ThrowWriteError(const std::filesystem::path& path, int err) {
@@ -179,8 +215,8 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
     if (!bytes) {
         return defaultValue;
     }
-    const auto value = Lookup(*bytes, Utf8ToCp1252(section), Utf8ToCp1252(key));
-    return value ? Cp1252ToUtf8(*value) : defaultValue;
+    const auto value = LookupUtf8(*bytes, section, key);
+    return value ? *value : defaultValue;
 }
 
 std::int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key,
@@ -189,7 +225,7 @@ std::int32_t TIniFile::ReadInteger(const std::string& section, const std::string
     if (!bytes) {
         return defaultValue;
     }
-    const auto value = Lookup(*bytes, Utf8ToCp1252(section), Utf8ToCp1252(key));
+    const auto value = LookupUtf8(*bytes, section, key);
     return value ? StrToIntDef(*value, defaultValue) : defaultValue;
 }
 
@@ -200,16 +236,21 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key,
 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
-    const std::string sectionBytes = Utf8ToCp1252(section);
-    const std::string keyBytes = Utf8ToCp1252(key);
-    const std::string valueBytes = Utf8ToCp1252(value);
     const std::string bytes = ReadFileBytes(path_).value_or("");
-    auto lines = SplitLines(bytes);
+    const Content content = Decode(bytes);
+    // A file marked as UTF-8 is written in UTF-8, so that its other lines keep their meaning.
+    const auto encode = [&](const std::string& text) {
+        return content.utf8 ? text : Utf8ToCp1252(text);
+    };
+    const std::string sectionBytes = encode(section);
+    const std::string keyBytes = encode(key);
+    const std::string valueBytes = encode(value);
+    auto lines = SplitLines(content.text);
 
     // The line ending the file already uses is kept for lines this write adds.
     std::string eol = "\r\n";
-    if (!lines.empty() && lines.front().ending == "\n") {
-        eol = "\n";
+    if (!lines.empty() && (lines.front().ending == "\n" || lines.front().ending == "\r")) {
+        eol = lines.front().ending;
     }
 
     std::optional<std::size_t> sectionLine;
@@ -255,7 +296,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
         lines.push_back({keyBytes + "=" + valueBytes, eol});
     }
 
-    std::string out;
+    std::string out(content.utf8 ? kUtf8Mark : std::string_view());
     out.reserve(bytes.size() + 64);
     for (const auto& line : lines) {
         out += line.text;

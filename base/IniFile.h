@@ -17,9 +17,15 @@ class IniWriteError : public std::runtime_error {
 // key names match without regard to case, the first occurrence counts, a missing file, section
 // or key reads as the default, and each write is on disk when it returns.
 //
-// Values cross this interface as UTF-8; the file holds Windows-1252 bytes. Lines may end with LF
-// or CR LF. A write rewrites the file through a temporary file and a rename, so a crash leaves
-// either the old or the new file, never half of one, and every other line keeps its bytes.
+// The file is read as the Windows profile reader reads it: Windows-1252 bytes, or UTF-8 when the
+// file starts with the UTF-8 byte-order mark; CR LF, a lone LF and a lone CR all end a line;
+// blanks around a name or a value are not part of it, nor is one pair of matching quotes (double
+// or single) around a value. Values cross this interface as UTF-8.
+//
+// A write rewrites the file through a temporary file and a rename, so a crash leaves either the
+// old or the new file, never half of one, and every other line keeps its bytes. It writes in the
+// file's own encoding and line ending, and writes a value as it stands, without quoting, as the
+// profile writer does: blanks at its ends, or a pair of quotes of its own, do not read back.
 class TIniFile {
   public:
     explicit TIniFile(std::filesystem::path path);

@@ -1,5 +1,7 @@
 #include "database/Table.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -80,6 +82,18 @@ void TTable::Open(TOpenMode mode) {
         if (rc != SQLITE_OK) {
             ThrowSqliteError(db_.get(), rc, fileName_);
         }
+        // The file's identity, to tell at commit that the path still names it. The stat may meet
+        // a file that replaced the one just opened; CheckSameFile then asks SQLite, which knows
+        // the inode it holds.
+        path_ = path;
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) {
+            throw EDBStorageError("La table " + fileName_ +
+                                  " a été supprimée par une autre application à son ouverture");
+        }
+        fileDevice_ = static_cast<std::uint64_t>(info.st_dev);
+        fileInode_ = static_cast<std::uint64_t>(info.st_ino);
+        CheckSameFile();
         sqlite3_extended_result_codes(db_.get(), 1);
         sqlite3_busy_timeout(db_.get(), static_cast<int>(session_->BusyTimeout().count()));
         if (mode == TOpenMode::ReadWrite && sqlite3_db_readonly(db_.get(), "main") == 1) {
@@ -102,6 +116,8 @@ void TTable::Open(TOpenMode mode) {
             this);
         if (mode == TOpenMode::ReadWrite) {
             Execute(db_.get(), "BEGIN IMMEDIATE", fileName_);
+            // Waiting for the write lock is when a replacement is most likely to slip in.
+            CheckSameFile();
         } else {
             Execute(db_.get(), "PRAGMA query_only = ON", fileName_);
         }
@@ -134,10 +150,21 @@ void TTable::Close() {
             for (auto& [key, stmt] : statements_) {
                 sqlite3_reset(stmt.get());
             }
-            const int rc = sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
-            if (rc != SQLITE_OK) {
-                failure = "L'enregistrement des modifications de la table " + fileName_ +
-                          " a échoué : " + DescribeSqliteError(db_.get(), rc, fileName_);
+            try {
+                // Committed into a file the path no longer names, the work would be lost
+                // without a word: the transaction is rolled back instead.
+                CheckSameFile();
+                const int rc = sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
+                if (rc != SQLITE_OK) {
+                    failure = "L'enregistrement des modifications de la table " + fileName_ +
+                              " a échoué : " + DescribeSqliteError(db_.get(), rc, fileName_);
+                } else {
+                    // Replaced between the check and the commit: the table at the path did not
+                    // receive the changes either.
+                    CheckSameFile();
+                }
+            } catch (const EDBStorageError& e) {
+                failure = e.what();
             }
         }
     }
@@ -171,6 +198,23 @@ void TTable::CloseConnection() noexcept {
 }
 
 // ---- TTable: checks and helpers --------------------------------------------------------------
+
+void TTable::CheckSameFile() const {
+    RequireOpen();
+    // SQLite compares the inode it holds with the path's; the device is compared here.
+    int moved = 0;
+    if (sqlite3_file_control(db_.get(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK) {
+        moved = 0;
+    }
+    struct stat info {};
+    if (moved != 0 || ::stat(path_.c_str(), &info) != 0 ||
+        static_cast<std::uint64_t>(info.st_dev) != fileDevice_ ||
+        static_cast<std::uint64_t>(info.st_ino) != fileInode_) {
+        throw EDBStorageError("La table " + fileName_ +
+                              " a été remplacée, déplacée ou supprimée par une autre application "
+                              "depuis son ouverture");
+    }
+}
 
 void TTable::RequireOpen() const {
     if (!Active()) {

@@ -91,7 +91,14 @@ class TTable {
     bool Exists() const;
 
     void Open(TOpenMode mode = TOpenMode::ReadWrite);
+    // In ReadWrite mode, commits; the commit is refused (everything undone) when the table's
+    // path no longer names the file that was written (see CheckSameFile).
     void Close();
+    // Raises EDBStorageError when the table's path no longer names the file this open table
+    // reads and writes: another application replaced it by a rename, moved or removed it since
+    // Open. What was read came from a file nobody else will read, and what is written would go
+    // nowhere anyone looks.
+    void CheckSameFile() const;
     // Closes without committing: every write since Open is undone.
     void Abandon() noexcept { CloseConnection(); }
     bool Active() const { return db_ != nullptr; }
@@ -215,6 +222,10 @@ class TTable {
 
     std::string alias_;
     std::string fileName_;
+    std::string path_;  // of the open file, as it was opened
+    // The device and inode of the file the connection opened.
+    std::uint64_t fileDevice_ = 0;
+    std::uint64_t fileInode_ = 0;
     std::string sqlName_;
     TSession* session_;
 

@@ -61,6 +61,12 @@ void SynchronizationRun::Run() {
     // What a stopped run left half-written is of no use to anyone; only this run's own files
     // are there once it holds the lock.
     RemovePendingLeftovers(state_.Paths.RepertoireAuto);
+    // The report's and the status file's temporaries: only a run writes them, and this run
+    // holds the lock. The settings file's are left alone: a configuration window may be
+    // writing it right now.
+    RemoveTemporariesOf(state_.Paths.RepertoireProgramme,
+                        {std::filesystem::path(state_.Paths.CheminRapport).filename().string(),
+                         std::filesystem::path(state_.Paths.CheminStatut).filename().string()});
     if (!state_.EnErreur) {
         Retrieve();
     }

@@ -187,13 +187,15 @@ bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, Categ
     // The whole file is one span of the table: a run stopped part way leaves the table as it
     // was before the file, never half of it.
     TableSpan span(table);
+    // Opened by the purchase conditions when they first look a supplier up, and kept open until
+    // their commit, so that the commit can tell the suppliers were read from the live table.
+    TTable suppliers("OmbrelinMaj", "FOURNIS.db");
     const char* step = "XmlToTable()";
     bool result = true;
     try {
         switch (categorie) {
             case Categorie::RemiseAchat: {
                 step = "RemisesUpdateRecords()";
-                TTable suppliers("OmbrelinMaj", "FOURNIS.db");
                 PurchaseConditions conditions(context_, suppliers);
                 result = conditions.RemisesUpdateRecords(span, true, *xml);
                 break;
@@ -227,6 +229,10 @@ bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, Categ
                 break;
         }
         step = "XmlToTable()";
+        if (suppliers.Active()) {
+            // Conditions chosen by a supplier table that was replaced meanwhile are not kept.
+            suppliers.CheckSameFile();
+        }
         span.Commit();
     } catch (...) {
         span.Abandon();

@@ -1,7 +1,9 @@
 #include "sync/report/RunReport.h"
 
 #include <cstdio>
+#include <optional>
 
+#include "base/AtomicFile.h"
 #include "log/TFichierLog.h"
 
 namespace quorvane {
@@ -55,7 +57,16 @@ std::string LigneRapport(const std::string& texte, int code, const std::tm& mome
 }
 
 void EcrireRapport(const std::string& path, const ListeErreurs& erreurs, const ReportClock& clock) {
-    const TFichierLog log(path);
+    // Written line by line beside its final name, which it takes once complete: a run stopped
+    // part way leaves no half report for the viewer or the status file to point at.
+    std::optional<AtomicFile> file;
+    try {
+        file.emplace(path);
+    } catch (const AtomicFileError& e) {
+        throw FileWriteError("Impossible de créer le fichier " + e.path().string() + " : " +
+                             e.code().message());
+    }
+    const TFichierLog log(file->Path().string());
     log.Creer();
     log.AjouterLigne(kSeparateur);
     log.AjouterLigne("<div class=\"messages\">");
@@ -66,6 +77,12 @@ void EcrireRapport(const std::string& path, const ListeErreurs& erreurs, const R
     }
     log.AjouterLigne("</div>");
     log.AjouterLigne(kSeparateur);
+    try {
+        file->Commit();
+    } catch (const AtomicFileError& e) {
+        throw FileWriteError("Impossible d'écrire le fichier " + e.path().string() + " : " +
+                             e.code().message());
+    }
 }
 
 }  // namespace quorvane

@@ -67,7 +67,10 @@ bool IsPendingFileName(std::string_view name) {
     return false;
 }
 
-int RemovePendingLeftovers(const std::string& folder) {
+namespace {
+
+template <typename IsLeftover>
+int RemoveLeftovers(const std::string& folder, IsLeftover isLeftover) {
     // Not through a link put at the folder's name: it would be another folder's files.
     UniqueFd folderFd = OpenFolder(folder);
     if (!folderFd.Valid()) {
@@ -82,7 +85,7 @@ int RemovePendingLeftovers(const std::string& folder) {
     const int dirFd = ::dirfd(dir.get());
     int removed = 0;
     while (const dirent* entry = ::readdir(dir.get())) {
-        if (!IsPendingFileName(entry->d_name)) {
+        if (!isLeftover(std::string_view(entry->d_name))) {
             continue;
         }
         struct stat info {};
@@ -92,6 +95,20 @@ int RemovePendingLeftovers(const std::string& folder) {
         }
     }
     return removed;
+}
+
+}  // namespace
+
+int RemovePendingLeftovers(const std::string& folder) {
+    return RemoveLeftovers(folder, IsPendingFileName);
+}
+
+int RemoveTemporariesOf(const std::string& folder, const std::vector<std::string>& finalNames) {
+    return RemoveLeftovers(folder, [&](std::string_view name) {
+        const auto finalName = AtomicFileFinalName(name);
+        return finalName &&
+               std::find(finalNames.begin(), finalNames.end(), *finalName) != finalNames.end();
+    });
 }
 
 }  // namespace quorvane

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/AtomicFile.h"
 #include "base/PosixFile.h"
@@ -41,5 +42,9 @@ bool IsPendingFileName(std::string_view name);
 // Removes from `folder` the regular files named by IsPendingFileName, left there by a run that
 // was stopped before it could remove them. Nothing else is looked at. Returns how many went.
 int RemovePendingLeftovers(const std::string& folder);
+
+// The same for the regular files of `folder` that are temporaries of AtomicFile for one of
+// `finalNames` (the run's own files of the program folder).
+int RemoveTemporariesOf(const std::string& folder, const std::vector<std::string>& finalNames);
 
 }  // namespace quorvane

@@ -119,6 +119,50 @@ TEST_F(IniFileTest, RefusedWriteRaisesAndLeavesTheFile) {
     EXPECT_EQ(ReadFile(path), "[A]\nx=1\n");
 }
 
+TEST_F(IniFileTest, ReadAsTheProfileReaderReadsIt) {
+    // Saved as UTF-8 with its mark: the first section is found, the accents are UTF-8.
+    WriteFile(
+        path,
+        "\xEF\xBB\xBF[Quorvane]\r\nMessage=1\r\n[Quorvane_URI]\r\nURI=/srv/donn\xC3\xA9\x65s\r\n");
+    TIniFile ini(path);
+    EXPECT_TRUE(ini.ReadBool("Quorvane", "Message", false));
+    EXPECT_EQ(ini.ReadString("Quorvane_URI", "URI", ""), "/srv/données");
+    // A write keeps the mark and writes UTF-8.
+    ini.WriteString("Quorvane_FTP", "Mdp", "clé");
+    EXPECT_EQ(ReadFile(path).substr(0, 15), "\xEF\xBB\xBF[Quorvane]\r\n");
+    EXPECT_NE(ReadFile(path).find("Mdp=cl\xC3\xA9\r\n"), std::string::npos);
+    EXPECT_EQ(ini.ReadString("Quorvane_URI", "URI", ""), "/srv/données");
+
+    // CR alone ends a line, and CR CR LF ends one line and an empty one.
+    WriteFile(path, "[Quorvane]\rRemise_Achat=1\rTypeEnvoi=URI\r\r\nDocument=1\r\r\nPort=21 \r");
+    EXPECT_TRUE(ini.ReadBool("Quorvane", "Remise_Achat", false));
+    EXPECT_EQ(ini.ReadString("Quorvane", "TypeEnvoi", ""), "URI");
+    EXPECT_TRUE(ini.ReadBool("Quorvane", "Document", false));
+    EXPECT_EQ(ini.ReadInteger("Quorvane", "Port", 0), 21);
+    ini.WriteString("Quorvane", "Message", "1");
+    EXPECT_EQ(ReadFile(path),
+              "[Quorvane]\rRemise_Achat=1\rTypeEnvoi=URI\r\r\nDocument=1\r\r\nPort=21 \r"
+              "Message=1\r");
+
+    // One pair of matching quotes around a value is not part of it.
+    WriteFile(path,
+              "[Quorvane]\nTypeEnvoi=\"URI\"\nA='FTP' \nB=\"x'\nC=\"\nD=\"\"\"\"\nE=\" a \"\n"
+              "[Quorvane_FTP]\nPort=\"2121\"\n");
+    EXPECT_EQ(ini.ReadString("Quorvane", "TypeEnvoi", ""), "URI");
+    EXPECT_EQ(ini.ReadString("Quorvane", "A", ""), "FTP");
+    EXPECT_EQ(ini.ReadString("Quorvane", "B", ""), "\"x'");
+    EXPECT_EQ(ini.ReadString("Quorvane", "C", ""), "\"");
+    EXPECT_EQ(ini.ReadString("Quorvane", "D", ""), "\"\"");
+    EXPECT_EQ(ini.ReadString("Quorvane", "E", ""), " a ");
+    EXPECT_EQ(ini.ReadInteger("Quorvane_FTP", "Port", 21), 2121);
+    // Values are written as they stand, as the profile writer writes them.
+    ini.WriteString("Quorvane_FTP", "Mdp", "simple");
+    ini.WriteString("Quorvane_FTP", "Login", "\"cité\"");
+    EXPECT_EQ(ini.ReadString("Quorvane_FTP", "Login", "?"), "cité");
+    EXPECT_NE(ReadFile(path).find("\nLogin=\"cit\xe9\"\n"), std::string::npos);
+    EXPECT_NE(ReadFile(path).find("\nMdp=simple\n"), std::string::npos);
+}
+
 TEST(TextConversion, WholeNumbersAndCodePage) {
     using quorvane::TryStrToInt;
     EXPECT_EQ(TryStrToInt("42"), 42);

@@ -1,5 +1,6 @@
 // The settings-file reader and writer over arbitrary file bytes: every read the program makes,
-// then one write whose key must read back exactly while every other line keeps its text.
+// then one write whose key must read back as the reader takes values, while every other line
+// keeps its text.
 // The input is the file; when it holds a NUL byte, what follows the last one names the
 // section, key and value of the write, separated by 0x01 bytes.
 
@@ -38,20 +39,17 @@ std::string Load() {
     return buffer.str();
 }
 
+// The lines' texts, each ended by CR LF, a lone LF or a lone CR, as the reader ends them.
 std::vector<std::string> LineTexts(const std::string& bytes) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < bytes.size()) {
-        auto lf = bytes.find('\n', start);
-        std::string text = bytes.substr(start, lf == std::string::npos ? lf : lf - start);
-        if (!text.empty() && text.back() == '\r') {
-            text.pop_back();
-        }
-        lines.push_back(std::move(text));
-        if (lf == std::string::npos) {
+        const auto end = bytes.find_first_of("\r\n", start);
+        lines.push_back(bytes.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) {
             break;
         }
-        start = lf + 1;
+        start = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     }
     return lines;
 }
@@ -110,7 +108,13 @@ void CheckWrite(quorvane::TIniFile& ini, const std::string& before, const std::s
     } catch (const quorvane::IniWriteError&) {
         __builtin_trap();  // a plain file in the temporary folder can always be written
     }
-    const std::string expected = quorvane::Cp1252ToUtf8(quorvane::Utf8ToCp1252(TrimBlanks(value)));
+    // Written as it stands; reading takes off the blanks at its ends and one pair of matching
+    // quotes around it.
+    std::string expected = TrimBlanks(quorvane::Cp1252ToUtf8(quorvane::Utf8ToCp1252(value)));
+    if (expected.size() >= 2 && (expected.front() == '"' || expected.front() == '\'') &&
+        expected.back() == expected.front()) {
+        expected = expected.substr(1, expected.size() - 2);
+    }
     if (ini.ReadString(section, key, "\x01") != expected) {
         __builtin_trap();
     }

@@ -205,10 +205,11 @@ TEST(SettingsFileCut, WriteAfterALastLineCutAfterItsCarriageReturnKeepsBothLines
               "[Quorvane]\r\nTypeEnvoi=URI\r\n[Quorvane_URI]\r\nURI=/srv/depot\r\nAutre=1\r\n"
               "[Quorvane_FTP]\r\nHost=ftp.exemple.fr\r\n");
 
-    // A file of LF lines whose last line ends with two CRs: the first stays in the value as it
-    // read before the write; the second is completed to CR LF.
+    // A file of LF lines whose last line ends with two CRs: each ends a line, so the value is
+    // whole; the last is completed to CR LF, which reads the same.
     WriteFile(path, "[Quorvane_URI]\nURI=/srv/depot\r\r");
     const std::string before = ini.ReadString("Quorvane_URI", "URI", "?");
+    EXPECT_EQ(before, "/srv/depot");
     ini.WriteString("Quorvane_FTP", "Host", "ftp.exemple.fr");
     EXPECT_EQ(ini.ReadString("Quorvane_URI", "URI", "?"), before);
     EXPECT_EQ(ReadFile(path),
