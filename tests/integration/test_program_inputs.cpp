@@ -13,8 +13,8 @@ namespace {
 std::string Lines(std::size_t count, const std::string& attributes) {
     std::string lines;
     for (std::size_t i = 1; i <= count; ++i) {
-        lines +=
-            "<x:Ligne xmlns:x=\"urn:ligne\" Code=\"" + std::to_string(i) + "\"" + attributes + "/>";
+        lines += "<Ligne xmlns:x=\"urn:ligne\" x:Lot=\"7\" Code=\"" + std::to_string(i) + "\"" +
+                 attributes + "/>";
     }
     return lines;
 }

@@ -166,10 +166,11 @@ TEST(XmlLoadLimits, OnlyEncodingsWhoseMarkupIsAscii) {
                   std::string::npos)
             << declared;
     }
-    for (const std::string mark : {std::string("\xFF\xFE"), std::string("\xFE\xFF")}) {
-        EXPECT_NE(Refusal(mark + "<?xml version=\"1.0\" encoding=\"windows-1252\"?><R/>")
-                      .find("encodage non pris en charge"),
-                  std::string::npos);
+    for (const char* mark : {"\xFF\xFE", "\xFE\xFF"}) {
+        EXPECT_NE(
+            Refusal(std::string(mark) + "<?xml version=\"1.0\" encoding=\"windows-1252\"?><R/>")
+                .find("encodage non pris en charge"),
+            std::string::npos);
     }
 
     const std::string utf16le("\xFF\xFE<\0R\0/\0>\0", 10);
