@@ -118,10 +118,11 @@ TFieldKind FieldKindFromDeclaredType(std::string_view declaredType) {
     if (word == "SMALLINT" || word == "SHORT") {
         return {TFieldType::Integer, 16};
     }
-    if (word == "INTEGER" || word == "INT" || word == "LONG") {
+    if (word == "LONG") {
         return {TFieldType::Integer, 32};
     }
-    if (word == "BIGINT" || word == "AUTOINC") {
+    // SQLite's INTEGER holds 64 bits: article codes of 13 digits are whole numbers too.
+    if (word == "INTEGER" || word == "INT" || word == "BIGINT" || word == "AUTOINC") {
         return {TFieldType::Integer, 64};
     }
     if (word == "REAL" || word == "FLOAT" || word == "DOUBLE" || word == "NUMBER") {
@@ -172,10 +173,14 @@ TAffinity AffinityFromDeclaredType(std::string_view declaredType) {
     return TAffinity::Numeric;
 }
 
-TColumnType ColumnTypeFromDeclared(std::string declaredType) {
+TColumnType ColumnTypeFromDeclared(std::string declaredType, bool strictTable) {
     TColumnType type;
     type.Kind = FieldKindFromDeclaredType(declaredType);
     type.Affinity = AffinityFromDeclaredType(declaredType);
+    // A STRICT table's ANY column stores every value as it is given, with no affinity at all.
+    if (strictTable && AsciiUpper(declaredType) == "ANY") {
+        type.Affinity = TAffinity::Blob;
+    }
     type.Declared = std::move(declaredType);
     return type;
 }

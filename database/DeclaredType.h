@@ -25,7 +25,8 @@ struct TColumnType {
 TFieldKind FieldKindFromDeclaredType(std::string_view declaredType);
 // SQLite's own rule: a substring search over the whole declared type, case ignored.
 TAffinity AffinityFromDeclaredType(std::string_view declaredType);
-TColumnType ColumnTypeFromDeclared(std::string declaredType);
+// In a STRICT table (`strictTable`) a column declared ANY converts nothing.
+TColumnType ColumnTypeFromDeclared(std::string declaredType, bool strictTable = false);
 
 // Whether SQLite takes `text` for a number when a column of NUMERIC, INTEGER or REAL affinity
 // stores it: blanks around, a sign, digits with one optional full stop, an optional exponent.

@@ -15,6 +15,21 @@ std::string Param(std::size_t i) {
     return "?" + std::to_string(i + 1);
 }
 
+// Whether the table was created STRICT. SQLite before 3.37 has no such tables and no such
+// pragma column: a failure to ask means no.
+bool IsStrictTable(sqlite3* db, const std::string& sqlName) {
+    sqlite3_stmt* raw = nullptr;
+    const char* sql = "SELECT strict FROM pragma_table_list(?1) WHERE schema = 'main'";
+    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        return false;
+    }
+    sqlite3_bind_text(raw, 1, sqlName.c_str(), static_cast<int>(sqlName.size()), SQLITE_TRANSIENT);
+    const bool strict = sqlite3_step(raw) == SQLITE_ROW && sqlite3_column_int(raw, 0) != 0;
+    sqlite3_finalize(raw);
+    return strict;
+}
+
 }  // namespace
 
 TTableSchema TTableSchema::Load(sqlite3* db, const std::string& sqlName,
@@ -22,13 +37,14 @@ TTableSchema TTableSchema::Load(sqlite3* db, const std::string& sqlName,
     TTableSchema schema;
     schema.quotedTable_ = QuoteIdentifier(sqlName);
     const SqliteStmt info = Prepare(db, "PRAGMA table_info(" + schema.quotedTable_ + ")", fileName);
+    const bool strict = IsStrictTable(db, sqlName);
     std::vector<std::pair<int, std::size_t>> primaryKey;  // (position in key, column)
     int rc = SQLITE_ROW;
     while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
         TColumnInfo column;
         column.Name = std::get<std::string>(ColumnValue(info.get(), 1));
         const auto type = ColumnValue(info.get(), 2);
-        column.Type = ColumnTypeFromDeclared(StoredValueToText(type));
+        column.Type = ColumnTypeFromDeclared(StoredValueToText(type), strict);
         const int pk = sqlite3_column_int(info.get(), 5);
         if (pk > 0) {
             primaryKey.emplace_back(pk, schema.columns_.size());

@@ -172,6 +172,15 @@ std::string RefusedEncoding(std::string_view start) {
     if (!declared->empty() && !IsAdmittedEncoding(*declared)) {
         return "encodage non pris en charge : " + *declared;
     }
+    // An editor that saved the file as UTF-8 with a byte-order mark and kept the old declaration:
+    // read either way, every accent would come out wrong without a word.
+    const auto named = [&](std::string_view exact) {
+        return declared->size() == exact.size() && StartsWithNoCase(*declared, exact);
+    };
+    const bool utf8Declared = declared->empty() || named("UTF-8") || named("UTF8");
+    if (start.starts_with("\xEF\xBB\xBF") && !utf8Declared) {
+        return "la marque d'ordre des octets UTF-8 contredit l'encodage déclaré " + *declared;
+    }
     return std::string();
 }
 

@@ -136,7 +136,7 @@ class Loader {
   public:
     explicit Loader(std::string name) : name_(std::move(name)), guard_(kMaxAttributesPerElement) {
         open_.reserve(64);
-        open_.push_back({CompactDocument::kDocumentNode, CompactDocument::kNoNode});
+        open_.push_back({CompactDocument::kDocumentNode, CompactDocument::kNoNode, 0});
     }
 
     // The next piece of the file.
@@ -301,8 +301,11 @@ class Loader {
             Refuse("plus de " + std::to_string(kMaxElementDepth) + " niveaux d'éléments");
             return;
         }
-        namespaces_ += static_cast<std::uint64_t>(std::max(nbNamespaces, 0));
-        if (namespaces_ > kMaxNamespaceDeclarations) {
+        // Declarations leave scope with their element: a generator may declare a prefix on
+        // every line of a file of any length.
+        const std::uint64_t inScope =
+            open_.back().namespacesInScope + static_cast<std::uint64_t>(std::max(nbNamespaces, 0));
+        if (inScope > kMaxNamespaceDeclarations) {
             Refuse("plus de " + std::to_string(kMaxNamespaceDeclarations) +
                    " déclarations d'espaces de noms");
             return;
@@ -328,7 +331,7 @@ class Loader {
         const CompactDocument::NodeId node =
             document_.AppendAfter(parent.node, parent.lastChild, NameOf(prefix, localname), block_);
         parent.lastChild = node;
-        open_.push_back({node, CompactDocument::kNoNode});
+        open_.push_back({node, CompactDocument::kNoNode, inScope});
     }
 
     // ---- SAX callbacks: nothing may escape them but a refusal ----
@@ -427,6 +430,7 @@ class Loader {
     struct OpenElement {
         CompactDocument::NodeId node;
         CompactDocument::NodeId lastChild;
+        std::uint64_t namespacesInScope;
     };
 
     std::string name_;
@@ -438,7 +442,6 @@ class Loader {
     std::unordered_map<NamePair, CompactDocument::NameId, NamePairHash> nameCache_;
     AttributeBlock block_;
     std::string decoded_;
-    std::uint64_t namespaces_ = 0;
     std::string head_;
     std::string refusal_;
     bool stopped_ = false;

@@ -17,8 +17,8 @@
 //   external DTD; the predefined entities and character references are decoded;
 // - elements nested at most kMaxElementDepth deep;
 // - at most kMaxAttributesPerElement attributes in one element, and at most
-//   kMaxNamespaceDeclarations namespace declarations in the file: beyond them libxml2's checks
-//   grow with the square of the count;
+//   kMaxNamespaceDeclarations namespace declarations in scope at any element (its own and its
+//   ancestors'): beyond them libxml2's checks grow with the square of the count;
 // - encodings in which markup is plain ASCII bytes only (UTF-8, US-ASCII, ISO-8859-n,
 //   Windows-125n);
 // - nothing written on stderr.

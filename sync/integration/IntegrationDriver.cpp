@@ -142,10 +142,6 @@ bool IntegrationDriver::IntegrerFichiers(Categorie categorie,
             result = false;
             continue;
         }
-        if (categorie == Categorie::RemiseAchat && !FournisseursPrets()) {
-            result = false;
-            continue;
-        }
         if (!XmlToTable(table, paths[i], categorie, std::string(file.RootElement))) {
             result = false;
         }
@@ -166,22 +162,14 @@ bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, Categ
         return true;
     }
     auto xml = std::make_unique<TNativeXmlOMB>(rootName, this);
-    try {
-        xml->LoadFromFile(path);
-    } catch (...) {
-        context_.State.Erreur(
-            kXmlPrefix + "Une erreur est survenue au chargement du fichier :\n" + path, 1);
+    const bool fileAccepted = ChargerEtVerifier(*xml, path);
+    // The supplier table is checked after the file's own verdict, so that a broken file and a
+    // missing supplier table are both reported.
+    if (categorie == Categorie::RemiseAchat && !FournisseursPrets()) {
         return false;
     }
-    if (const auto version = xml->Root().FindChild("Version")) {
-        const std::string numero = version->ReadAttribute("Numero", "");
-        if (numero != "1.0") {
-            context_.State.Erreur(kXmlPrefix + "La version " + numero + " du fichier " + path +
-                                      " est différente de la version 1.0 prise en charge par "
-                                      "l'application.",
-                                  1);
-            return false;
-        }
+    if (!fileAccepted) {
+        return false;
     }
 
     // The whole file is one span of the table: a run stopped part way leaves the table as it
@@ -242,6 +230,27 @@ bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, Categ
         return false;
     }
     return result;
+}
+
+bool IntegrationDriver::ChargerEtVerifier(TNativeXmlOMB& xml, const std::string& path) {
+    try {
+        xml.LoadFromFile(path);
+    } catch (...) {
+        context_.State.Erreur(
+            kXmlPrefix + "Une erreur est survenue au chargement du fichier :\n" + path, 1);
+        return false;
+    }
+    if (const auto version = xml.Root().FindChild("Version")) {
+        const std::string numero = version->ReadAttribute("Numero", "");
+        if (numero != "1.0") {
+            context_.State.Erreur(kXmlPrefix + "La version " + numero + " du fichier " + path +
+                                      " est différente de la version 1.0 prise en charge par "
+                                      "l'application.",
+                                  1);
+            return false;
+        }
+    }
+    return true;
 }
 
 TTable& IntegrationDriver::TableOf(const HeadOfficeFile& file) {

@@ -10,6 +10,8 @@
 
 namespace quorvane {
 
+class TNativeXmlOMB;
+
 // Integrates each fetched head-office file of the download folder into its table: loads it,
 // checks its format version, reads its purge request and hands it to its category's step.
 class IntegrationDriver : public CategoryIntegration {
@@ -42,6 +44,8 @@ class IntegrationDriver : public CategoryIntegration {
     bool IntegrerFichiers(Categorie categorie, const std::vector<std::string>& paths);
     bool IntegrerDepuisTelechargement(Categorie categorie);
     bool FournisseursPrets();
+    // Loads the file and checks its version; false, with the entry that says why, otherwise.
+    bool ChargerEtVerifier(TNativeXmlOMB& xml, const std::string& path);
     bool XmlToTable(TTable& table, const std::string& path, Categorie categorie,
                     const std::string& rootName);
     TTable& TableOf(const HeadOfficeFile& file);

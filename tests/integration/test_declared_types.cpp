@@ -190,5 +190,50 @@ TEST(DeclaredTypes, DocumentsArePurgedByExterneInANumericColumnWholeAmountsOnly)
         (std::vector<std::string>{"0007|integer|5", "D3|real|4.6", "D4|text|", "D5|text|cinq"}));
 }
 
+TEST(DeclaredTypes, WholeNumbersByTheirWidthAndStrictTablesKeepTexts) {
+    StoreFixture store;
+    store.CreateTable("MessageType.DB",
+                      "CREATE TABLE MessageType (Code INTEGER PRIMARY KEY, Article INT, "
+                      "Compteur BIGINT, Long LONG, Court SMALLINT, Libre ANY);");
+    // STRICT: the ANY column keeps "007" as it is; a plain table's ANY column (Libre) would not.
+    store.CreateTable("Message.DB",
+                      "CREATE TABLE Message (Code TEXT PRIMARY KEY, Valeur ANY, Texte TEXT, "
+                      "Nombre INTEGER) STRICT;");
+    const auto line = [](const std::string& code, const std::string& field,
+                         const std::string& value) {
+        return Ligne({{"Code", code}, {field, value}});
+    };
+    store.WriteHeadOffice(
+        "message_type.xml",
+        HeadOffice(
+            "Messages",
+            Envelope({line("1", "Article", "3000000000"), line("2", "Compteur", "-3000000000"),
+                      line("3", "Long", "3000000000"), line("4", "Long", "2147483647"),
+                      line("5", "Court", "40000"), line("6", "Libre", "007")})));
+    store.WriteHeadOffice("message.xml",
+                          HeadOffice("Messages", Envelope({Ligne({{"Code", "0042"},
+                                                                  {"Valeur", "007"},
+                                                                  {"Texte", "1e5"},
+                                                                  {"Nombre", "3000000000"}})})));
+    EXPECT_TRUE(store.driver->IntegrerMessage());
+    const auto texts = store.Texts();
+    ASSERT_EQ(texts.size(), 3U) << ::testing::PrintToString(texts);
+    EXPECT_NE(texts[0].find(": La valeur '3000000000' dépasse les limites du champ entier Long"),
+              std::string::npos);
+    EXPECT_NE(texts[1].find(": La valeur '40000' dépasse les limites du champ entier Court"),
+              std::string::npos);
+    EXPECT_NE(texts[2].find(Refused("007", "Libre", "ANY")), std::string::npos);
+    EXPECT_EQ(
+        store.Rows("MessageType.DB",
+                   "SELECT Code, typeof(Article), Article, Compteur, Long FROM MessageType "
+                   "ORDER BY Code"),
+        (std::vector<std::string>{"1|integer|3000000000|NULL|NULL", "2|null|NULL|-3000000000|NULL",
+                                  "4|null|NULL|NULL|2147483647"}));
+    EXPECT_EQ(store.Rows("Message.DB",
+                         "SELECT Code, typeof(Valeur), Valeur, typeof(Texte), Texte, Nombre "
+                         "FROM Message"),
+              std::vector<std::string>{"0042|text|007|text|1e5|3000000000"});
+}
+
 }  // namespace
 }  // namespace quorvane::testing

@@ -208,6 +208,34 @@ TEST_F(Driver, EmptySupplierTableLeavesConditionsAloneAndSaysSo) {
     EXPECT_EQ(store.Rows("REMISES.DB", all), before);
 }
 
+TEST_F(Driver, ABrokenConditionsFileAndAMissingSupplierTableAreBothReportedInThatOrder) {
+    store.CreateTable("REMISES.DB", DemoSchema("REMISES"));
+    const std::string all = "SELECT * FROM REMISES ORDER BY 1, 2, 3, 4";
+    const auto before = store.Rows("REMISES.DB", all);
+    const std::string path = store.AutoDir() + "remise_achat.xml";
+    const std::string missing =
+        "[Fonction IntegrerRemiseAchat] La table FOURNIS.db n'existe pas "
+        "dans " +
+        store.MajDir();
+    WriteFile(path, "<RemisesAchat><Lignes>");
+    EXPECT_FALSE(store.driver->IntegrerRemiseAchat());
+    store.WriteHeadOffice("remise_achat.xml",
+                          HeadOffice("RemisesAchat", "<Version Numero=\"2.0\"/>" + Envelope({})));
+    store.CreateSuppliers(DemoSchema("FOURNIS") + "DELETE FROM FOURNIS;");
+    EXPECT_FALSE(store.driver->IntegrerRemiseAchat());
+    EXPECT_EQ(
+        store.Texts(),
+        (std::vector<std::string>{
+            "[Fonction XmlToTable()] Une erreur est survenue au chargement du fichier :\n" + path,
+            missing,
+            "[Fonction XmlToTable()] La version 2.0 du fichier " + path +
+                " est différente de la version 1.0 prise en charge par l'application.",
+            "[Fonction IntegrerRemiseAchat] La table FOURNIS.db est vide dans " + store.MajDir()}));
+    store.ExpectOnlyCode1();
+    EXPECT_TRUE(store.state.EnErreur);
+    EXPECT_EQ(store.Rows("REMISES.DB", all), before);
+}
+
 TEST_F(Driver, MissingMessageTableFailsTheCategoryButTheOtherFileGoesIn) {
     std::filesystem::remove(store.AdminDir() + "/MessageType.DB");
     store.WriteHeadOffice("message.xml", HeadOffice("Messages", Envelope({OneMessage("N1")})));

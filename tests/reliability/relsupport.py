@@ -136,21 +136,26 @@ class ProgramFolder:
     def run_until_report(self, limit=300.0, commits=None):
         """Runs the program until its report is complete (every table is written before the
         report), then ends it without waiting for the countdown. Returns the seconds taken.
-        With a dict as `commits`, records when each table file was first written, and under
-        "<table>-journal" when its transaction's journal first appeared."""
+        With a dict as `commits`, records under "<table>-journal" the first poll that saw the
+        table's journal, and under "<table>" the first later poll that saw it gone (its commit):
+        both from the same clock and the second strictly after the first, so their difference
+        is a span, never negative. A transaction that begins and ends between two polls is not
+        recorded."""
         if self.report.exists():
             self.report.unlink()
-        mtimes = {t: os.stat(self.table_path(t)).st_mtime_ns for t in TABLES}
         start = time.monotonic()
         proc = self.start()
         try:
             while time.monotonic() - start < limit:
                 if commits is not None:
                     for t in TABLES:
-                        if t not in commits and os.stat(self.table_path(t)).st_mtime_ns != mtimes[t]:
-                            commits[t] = time.monotonic() - start
-                        if (t + "-journal") not in commits and self.journal(t).exists():
-                            commits[t + "-journal"] = time.monotonic() - start
+                        journal = self.journal(t).exists()
+                        now = time.monotonic() - start
+                        if (t + "-journal") not in commits:
+                            if journal:
+                                commits[t + "-journal"] = now
+                        elif t not in commits and not journal:
+                            commits[t] = now
                 if self.report_complete():
                     return time.monotonic() - start
                 if proc.poll() is not None:

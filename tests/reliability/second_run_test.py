@@ -2,7 +2,8 @@
 """A second run on the same program folder, and what a killed run leaves behind.
 
 1. Run A is kept in progress (other processes hold write transactions on the message and
-   document tables, so A waits on them). Run B, started meanwhile, must show the warning
+   document tables, so A waits on them, and A is stopped with SIGSTOP once it reaches them, so
+   that it is still in progress however long B takes). Run B, started meanwhile, must show the warning
    "Une synchronisation est déjà en cours." on standard error, end with exit code 0 quickly,
    and touch nothing: not the report A's folder holds at that moment, not Auto/ (temporary
    files of a stopped run included), not the tables.
@@ -106,11 +107,13 @@ def second_run_and_killed_first(binary, failures):
             failures.append("run A did not start (the old report is still there)")
             return
         # message_type.xml is copied right before the messages are integrated: from then on A
-        # waits on the held tables, 5 s each, and changes nothing meanwhile.
+        # waits on the held tables, 5 s each. A is stopped there, so that however slow B is, A
+        # is still in progress when B is checked and changes nothing meanwhile; a stopped
+        # process keeps its locks.
         if not wait_for(lambda: (folder.root / "Auto" / "message_type.xml").exists(), 30):
             failures.append("run A did not reach the messages")
             return
-        time.sleep(0.3)
+        os.killpg(run_a.pid, signal.SIGSTOP)
         auto = folder.root / "Auto"
         for name in OWN_LEFTOVERS + FOREIGN:
             (auto / name).write_bytes(b"reste " + name.encode())
@@ -162,6 +165,7 @@ def second_run_and_killed_first(binary, failures):
                             "output %r)" % (config.returncode, output_config))
         rs.kill(config)
 
+        os.killpg(run_a.pid, signal.SIGCONT)
         for holder in holders:
             holder.execute("ROLLBACK")
             holder.close()
@@ -205,6 +209,8 @@ def second_run_and_killed_first(binary, failures):
         for holder in holders:
             holder.close()
         for proc in procs:
+            if proc.poll() is None:
+                os.killpg(proc.pid, signal.SIGCONT)
             rs.kill(proc)
         for pid_file in (folder.root / "viewer.pid",):
             try:

@@ -120,17 +120,32 @@ TEST(XmlLoadLimits, NestingDeeperThanTheLimitIsRefused) {
     EXPECT_NE(Refusal(endless).find("niveaux"), std::string::npos);
 }
 
-TEST(XmlLoadLimits, NamespaceDeclarationsAreCountedOverTheWholeFile) {
-    const auto make = [](std::uint32_t count) {
-        std::string text = "<R>";
+TEST(XmlLoadLimits, NamespaceDeclarationsAreCountedInScope) {
+    // `count` declarations on the root, then `nested` on one child: `count` + `nested` in scope.
+    const auto make = [](std::uint32_t count, std::uint32_t nested) {
+        std::string text = "<R";
         for (std::uint32_t i = 0; i < count; ++i) {
-            text += "<p" + std::to_string(i) + ":E xmlns:p" + std::to_string(i) + "=\"u\"/>";
+            text += " xmlns:p" + std::to_string(i) + "=\"u\"";
         }
-        return text + "</R>";
+        text += "><E";
+        for (std::uint32_t i = 0; i < nested; ++i) {
+            text += " xmlns:q" + std::to_string(i) + "=\"u\"";
+        }
+        return text + "/></R>";
     };
-    EXPECT_EQ(Refusal(make(kMaxNamespaceDeclarations)), "");
-    EXPECT_NE(Refusal(make(kMaxNamespaceDeclarations + 1)).find("espaces de noms"),
-              std::string::npos);
+    EXPECT_EQ(Refusal(make(kMaxNamespaceDeclarations, 0)), "");
+    EXPECT_EQ(Refusal(make(60, 40)), "");
+    for (const auto& [count, nested] :
+         {std::pair{kMaxNamespaceDeclarations + 1, 0U}, std::pair{60U, 41U}, std::pair{0U, 101U}}) {
+        EXPECT_NE(Refusal(make(count, nested)).find("espaces de noms"), std::string::npos)
+            << count << "+" << nested;
+    }
+    // Siblings each declaring their own prefix never have more than one in scope.
+    std::string siblings = "<R>";
+    for (int i = 0; i < 5000; ++i) {
+        siblings += "<x:L xmlns:x=\"urn:l\" n=\"" + std::to_string(i) + "\"/>";
+    }
+    EXPECT_EQ(Refusal(siblings + "</R>"), "");
 }
 
 TEST(XmlLoadLimits, OnlyEncodingsWhoseMarkupIsAscii) {
@@ -139,6 +154,24 @@ TEST(XmlLoadLimits, OnlyEncodingsWhoseMarkupIsAscii) {
     EXPECT_EQ(xml.Root().ReadAttribute("a", ""), "€");
     xml.LoadFromMemory("\xEF\xBB\xBF<R a=\"\xC3\xA9\"/>", "bom");
     EXPECT_EQ(xml.Root().ReadAttribute("a", ""), "é");
+
+    xml.LoadFromMemory("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><R a=\"\xC3\xA9\"/>",
+                       "bom+utf8");
+    EXPECT_EQ(xml.Root().ReadAttribute("a", ""), "é");
+    // A mark that says otherwise than the declaration: read either way, accents would change.
+    for (const char* declared : {"windows-1252", "ISO-8859-1", "US-ASCII"}) {
+        EXPECT_NE(Refusal(std::string("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"") + declared +
+                          "\"?><R a=\"\xC3\xA9\"/>")
+                      .find(std::string("contredit l'encodage déclaré ") + declared),
+                  std::string::npos)
+            << declared;
+    }
+    for (const char* mark : {"\xFF\xFE", "\xFE\xFF"}) {
+        EXPECT_NE(
+            Refusal(std::string(mark) + "<?xml version=\"1.0\" encoding=\"windows-1252\"?><R/>")
+                .find("encodage non pris en charge"),
+            std::string::npos);
+    }
 
     const std::string utf16le("\xFF\xFE<\0R\0/\0>\0", 10);
     EXPECT_NE(Refusal(utf16le).find("encodage non pris en charge"), std::string::npos);
