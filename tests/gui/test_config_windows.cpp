@@ -366,6 +366,7 @@ TEST_F(ConfigWindowsTest, DownloadFolderThatCannotBeMadeKeepsTheWindowAndWritesN
     WriteFile(paths.CheminIni, before);
     TFicheQuorvaneClientConfig w(paths);
     w.show();
+    Click(w.cbDocument);
     Click(w.rbFtp);
     Click(w.btnEnregistrer);
     ASSERT_EQ(boxes.size(), 1u);
@@ -410,8 +411,9 @@ TEST_F(ConfigWindowsTest, ReadOnlySettingsFileOrFolderIsNotReplacedByEitherWindo
     // The file marked read-only, then a writable file in a read-only folder: refused for root
     // too, as a write into them would be, and the folder holds nothing new.
     for (const bool readOnlyFolder : {false, true}) {
-        std::filesystem::permissions(readOnlyFolder ? dir.Path() : paths.CheminIni,
-                                     std::filesystem::perms(readOnlyFolder ? 0555 : 0444));
+        std::filesystem::permissions(
+            readOnlyFolder ? dir.Path() : std::filesystem::path(paths.CheminIni),
+            std::filesystem::perms(readOnlyFolder ? 0555 : 0444));
         {
             TFicheQuorvaneClientConfig w(paths);
             w.show();
@@ -429,8 +431,9 @@ TEST_F(ConfigWindowsTest, ReadOnlySettingsFileOrFolderIsNotReplacedByEitherWindo
             expectRefused("FTP window");
             EXPECT_TRUE(w.isVisible());
         }
-        std::filesystem::permissions(readOnlyFolder ? dir.Path() : paths.CheminIni,
-                                     std::filesystem::perms(readOnlyFolder ? 0755 : 0644));
+        std::filesystem::permissions(
+            readOnlyFolder ? dir.Path() : std::filesystem::path(paths.CheminIni),
+            std::filesystem::perms(readOnlyFolder ? 0755 : 0644));
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
                                 std::filesystem::directory_iterator()),
                   2)
