@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -315,17 +316,30 @@ const SystemAccount& TestSystemAccount() {
             throw std::runtime_error("the system servers' tests run as root (they add an account)");
         }
         SystemAccount made{"quorvane-essai", ""};
-        std::random_device random;
-        for (int i = 0; i < 24; ++i) {
-            made.Password += "abcdefghijkmnpqrstuvwxyz23456789"[random() % 32];
+        // Test processes running side by side share one password, kept readable by root only
+        // and chosen afresh once per boot: whoever comes first makes it, under the lock.
+        const std::string secret = "/run/quorvane-essai.mdp";
+        const int lock = ::open((secret + ".verrou").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
+            throw std::runtime_error("cannot lock " + secret);
         }
-        // A shell of /etc/shells and a home that exists, which the FTP server's login asks
-        // for; sshd only offers SFTP, each server starts in its own folder.
-        if (Output("id -u " + made.User + " 2>/dev/null").empty()) {
-            Run("useradd --no-create-home --home-dir / --shell /bin/sh " + made.User);
+        made.Password = Output("cat " + secret + " 2>/dev/null");
+        if (made.Password.empty() || Output("id -u " + made.User + " 2>/dev/null").empty()) {
+            std::random_device random;
+            made.Password.clear();
+            for (int i = 0; i < 24; ++i) {
+                made.Password += "abcdefghijkmnpqrstuvwxyz23456789"[random() % 32];
+            }
+            // A shell of /etc/shells and a home that exists, which the FTP server's login asks
+            // for; sshd only offers SFTP, each server starts in its own folder.
+            if (Output("id -u " + made.User + " 2>/dev/null").empty()) {
+                Run("useradd --no-create-home --home-dir / --shell /bin/sh " + made.User);
+            }
+            Run("usermod --home / --shell /bin/sh " + made.User);
+            Run("echo '" + made.User + ":" + made.Password + "' | chpasswd");
+            Run("umask 077 && printf %s '" + made.Password + "' > " + secret);
         }
-        Run("usermod --home / --shell /bin/sh " + made.User);
-        Run("echo '" + made.User + ":" + made.Password + "' | chpasswd");
+        ::close(lock);
         return made;
     }();
     return account;

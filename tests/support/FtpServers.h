@@ -147,8 +147,8 @@ class SftpTestServer {
 namespace quorvane::testing {
 
 // The local account the system's own servers below log in (they check a real account's
-// password): created when missing, without a home, and given a new random password for each
-// test process, so no known password stays on the machine. Needs root.
+// password): created when missing, with no home of its own, and given a random password once
+// per boot, kept for the tests in a file only root reads. Needs root.
 struct SystemAccount {
     std::string User;
     std::string Password;
