@@ -636,6 +636,8 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
     const bool sftp = sftp_ != nullptr;
     if (sftp) {
         LiveSftp();
+    } else {
+        LiveSession();
     }
     const bool ascii = transferType_ == FtpTransferType::Ascii && !sftp;
     if (resume && ascii) {
