@@ -2,8 +2,9 @@
 
 // Real servers on 127.0.0.1 for tests, each a child process on a free port serving a temporary
 // root folder, stopped by the destructor: tests/ftp/ftp_server.py (pyftpdlib; plain or TLS-only,
-// with fault modes that make it misbehave) and tests/ftp/sftp_server.py (paramiko). Their logs
-// show what they received.
+// with fault modes that make it misbehave) and tests/ftp/sftp_server.py (paramiko); and the
+// system's own OpenSSH sshd and vsftpd, run in the foreground on a free port with a
+// configuration of the test's own. Their logs show what they received.
 
 #include <sys/types.h>
 
