@@ -22,6 +22,18 @@ std::filesystem::path FolderOf(const std::filesystem::path& target) {
     return target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
 }
 
+// A rename ignores the permissions of the file it replaces, and root passes every permission
+// check: a file (or folder) marked read-only, with no write permission for anyone, or one we may
+// not write, is refused as a write into it would be.
+bool WritableByUs(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return true;
+    }
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
+           ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
 }  // namespace
 
 AtomicFile::AtomicFile(std::filesystem::path target, mode_t mode) : target_(std::move(target)) {
@@ -99,6 +111,14 @@ void AtomicFile::Commit() {
         const int error = errno;
         Fail(AtomicFileError::Step::Write, error, path_,
              "Écriture de " + target_.string() + " impossible");
+    }
+    struct stat existing {};
+    const bool replacesFile =
+        ::fstatat(folder_.Get(), target_.filename().c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(existing.st_mode);
+    if ((replacesFile && !WritableByUs(target_)) || !WritableByUs(FolderOf(target_))) {
+        Fail(AtomicFileError::Step::Replace, EACCES, target_,
+             "Remplacement de " + target_.string() + " impossible");
     }
     // The rename replaces whatever stands at the final name, a link included, without
     // following it.

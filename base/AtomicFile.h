@@ -36,7 +36,9 @@ class AtomicFileError : public std::system_error {
 // is abandoned by the destructor, so no early return leaves a temporary behind.
 //
 // The temporary is created exclusively and never through a symbolic link; the rename replaces
-// whatever stands at the final name, a link included, without following it.
+// whatever stands at the final name, a link included, without following it. A regular file or a
+// folder that is read-only (no write permission for anyone, or none for us) is never replaced
+// through the rename, for root either: Commit refuses it with EACCES.
 class AtomicFile {
   public:
     // Creates the temporary file with `mode`, which the process's umask narrows as for any new

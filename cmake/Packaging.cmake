@@ -57,7 +57,7 @@ if(QUORVANE_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
     string(APPEND quorvane_depends
-        ", libqt6widgets6, libqt6gui6, libqt6core6, libxml2, libsqlite3-0, libcurl4")
+        ", libqt6widgets6, libqt6gui6, libqt6core6, libxml2, libsqlite3-0, libcurl4, libssh-4")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${quorvane_depends}")
 # xdg-open shows the report; sqlite3 lets people read the tables.

@@ -5,6 +5,8 @@ set -euo pipefail
 test_packages=(libgtest-dev libbenchmark-dev python3 python3-pyftpdlib
     # The protected retrieval's test servers: TLS for pyftpdlib, an SFTP server.
     python3-openssl python3-cryptography python3-paramiko
+    # The system's own servers the tests start on loopback: OpenSSH's sshd and vsftpd.
+    openssh-server vsftpd
     # The package test: lintian, the manual page, the desktop files, the status file.
     desktop-file-utils lintian man-db jq
     # The leftover test slows a rename down to kill a run in the middle of a copy.

@@ -164,6 +164,14 @@ std::optional<int> ParsePortFtp(const std::string& text) {
     return *value;
 }
 
+int ConnectionTestPort(const std::string& text) {
+    const auto value = TryStrToInt(text);
+    if (!value) {
+        throw ConversionError("'" + text + "' n'est pas une valeur entière valide");
+    }
+    return *value;
+}
+
 std::optional<std::string> SaveFtpAccount(const std::string& iniPath, const std::string& section,
                                           const FtpAccountInput& input) {
     for (const std::string* field : {&input.Login, &input.Mdp, &input.Host, &input.Port}) {

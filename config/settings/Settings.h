@@ -2,6 +2,7 @@
 
 #include <array>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "base/ProgramPaths.h"
@@ -86,6 +87,16 @@ std::optional<FtpAccount> ReadFtpAccount(const std::string& iniPath, const std::
 // The port as the windows accept it: a whole number from 1 to 65535.
 std::optional<int> ParsePortFtp(const std::string& text);
 extern const char* const kInvalidPortMessage;
+
+// A text that was to be a whole number and is not one; what() names the text.
+class ConversionError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+// The port the connection test hands to the client: the typed text converted to a whole number,
+// ConversionError when it is not one. A whole number that is no port (outside 1..65535) is
+// returned as it is: the client refuses it before connecting, and the test says so.
+int ConnectionTestPort(const std::string& text);
 
 // The account as typed in the FTP settings window.
 struct FtpAccountInput {

@@ -126,14 +126,6 @@ void TFicheFtpParam::FormCreate() {
     edtPort->setText(ToQString(std::to_string(account->Port)));
 }
 
-std::optional<int> TFicheFtpParam::PortSaisi() {
-    const auto port = settings::ParsePortFtp(edtPort->text().toStdString());
-    if (!port) {
-        dialogs::Information(this, ToQString(settings::kInvalidPortMessage));
-    }
-    return port;
-}
-
 void TFicheFtpParam::btnEnregistrerClick() {
     const settings::FtpAccountInput typed{
         edtLogin->text().toStdString(), edtPassword->text().toStdString(),
@@ -146,15 +138,14 @@ void TFicheFtpParam::btnEnregistrerClick() {
 }
 
 void TFicheFtpParam::btnTestFtpClick() {
-    const auto port = PortSaisi();
-    if (!port) {
-        return;
-    }
+    // A port that is no whole number ends the handler with the conversion error, in the
+    // general error box, before anything is set or tried.
+    const int port = settings::ConnectionTestPort(edtPort->text().toStdString());
     // The same settings, in the same order, as a run applies before it connects.
     IdFTP1.SetHost(edtHost->text().toStdString());
     IdFTP1.SetUsername(edtLogin->text().toStdString());
     IdFTP1.SetPassword(edtPassword->text().toStdString());
-    IdFTP1.SetPort(*port);
+    IdFTP1.SetPort(port);
     IdFTP1.SetTransferTimeout(std::chrono::milliseconds(0));
 
     std::string message;

@@ -2,7 +2,6 @@
 
 #include <QDialog>
 
-#include <optional>
 #include <string>
 
 #include "sync/retrieval/FtpClient.h"
@@ -46,8 +45,6 @@ class TFicheFtpParam : public QDialog {
 
   private:
     void BuildControls();
-    // The port typed in, or nothing after telling the user it is not one.
-    std::optional<int> PortSaisi();
 
     std::string cheminIni_;
     std::string section_;

@@ -21,6 +21,7 @@
 
 #include "sync/retrieval/AsciiLineEnds.h"
 #include "sync/retrieval/PendingFile.h"
+#include "sync/retrieval/SftpSession.h"
 
 namespace quorvane {
 
@@ -100,30 +101,6 @@ bool IsRefusal(const std::string& reply) {
     return reply.size() >= 3 && (reply[0] == '4' || reply[0] == '5');
 }
 
-// The fingerprint as curl compares it: the base64 digest alone, without padding.
-std::string HostKeyDigest(const std::string& fingerprint) {
-    static constexpr std::string_view prefix = "SHA256:";
-    std::string_view digest(fingerprint);
-    if (digest.substr(0, prefix.size()) != prefix) {
-        throw FtpError(
-            "Empreinte de clé d'hôte « CleHote » non valide (attendu « SHA256:… » comme "
-            "l'affiche ssh-keygen -l -E sha256) : " +
-            fingerprint);
-    }
-    digest.remove_prefix(prefix.size());
-    while (!digest.empty() && digest.back() == '=') {
-        digest.remove_suffix(1);
-    }
-    const bool base64 =
-        digest.size() == 43 && std::all_of(digest.begin(), digest.end(), [](char c) {
-            return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '/';
-        });
-    if (!base64) {
-        throw FtpError("Empreinte de clé d'hôte « CleHote » non valide : " + fingerprint);
-    }
-    return std::string(digest);
-}
-
 long Seconds(std::chrono::milliseconds value) {
     return static_cast<long>((value.count() + 999) / 1000);
 }
@@ -193,7 +170,6 @@ struct FtpClient::Session {
     std::string baseUrl;
     FtpSecurity security = FtpSecurity::None;
     std::string caFile;
-    std::string knownHosts;
     unsigned controlPort = 0;
     bool established = false;
     bool reconnectRefused = false;
@@ -215,13 +191,7 @@ struct FtpClient::Session {
     std::string decoded;
     int writeErrno = 0;
 
-    int hostKeyMatch = -1;  // curl_khmatch of the last known_hosts check, -1 for none
-
     std::chrono::milliseconds stallLimit{0};
-    // SFTP has no response time-out of its own: a request other than a download fails when
-    // the server stays silent this long.
-    std::chrono::milliseconds responseLimit{0};
-    bool silenceCheck = false;
     bool stallCheck = false;
     bool stalled = false;
     curl_off_t lastReceived = 0;
@@ -329,13 +299,6 @@ struct FtpClient::Session {
         return 0;
     }
 
-    // Only a key that known_hosts holds for this server passes; nothing is ever added to it.
-    static int OnHostKey(CURL*, const curl_khkey*, const curl_khkey*, curl_khmatch match,
-                         void* user) {
-        static_cast<Session*>(user)->hostKeyMatch = static_cast<int>(match);
-        return match == CURLKHMATCH_OK ? CURLKHSTAT_FINE : CURLKHSTAT_REJECT;
-    }
-
     // curl opens a new control connection on its own when the old one is gone, and logs in
     // again; the session's login is the only one allowed, so a second connection to the
     // control port is refused. Data connections go to other ports.
@@ -387,7 +350,6 @@ struct FtpClient::Session {
         reconnectRefused = false;
         stalled = false;
         writeErrno = 0;
-        hostKeyMatch = -1;
         lastReceived = 0;
         lastMove = std::chrono::steady_clock::now();
         CurlList restoreBinary;
@@ -395,17 +357,7 @@ struct FtpClient::Session {
             restoreBinary = OneCommand("TYPE I");
         }
         Set(CURLOPT_QUOTE, restoreBinary.get());
-        const auto downloadStallLimit = stallLimit;
-        silenceCheck = !stallCheck && security == FtpSecurity::Sftp && responseLimit.count() > 0;
-        if (silenceCheck) {
-            stallCheck = true;
-            stallLimit = responseLimit;
-        }
         const CURLcode code = Perform();
-        if (silenceCheck) {
-            stallCheck = false;
-            stallLimit = downloadStallLimit;
-        }
         curl_easy_setopt(handle.get(), CURLOPT_QUOTE, nullptr);
         if (setsAscii) {
             serverInAscii = true;
@@ -471,26 +423,12 @@ struct FtpClient::Session {
         std::string text;
         if (reconnectRefused) {
             text = "La connexion au serveur FTP a été fermée par le serveur";
-        } else if (stalled && silenceCheck) {
-            text = "Le serveur SFTP ne répond plus depuis " +
-                   std::to_string(responseLimit.count()) + " ms";
         } else if (stalled) {
             text = "Transfert interrompu : aucune donnée reçue depuis " +
                    std::to_string(stallLimit.count()) + " ms";
         } else if (code == CURLE_WRITE_ERROR && writeErrno != 0) {
             text =
                 std::string("Écriture du fichier local impossible : ") + std::strerror(writeErrno);
-        } else if (hostKeyMatch == CURLKHMATCH_MISSING) {
-            text = "Clé d'hôte SSH du serveur inconnue : elle ne figure pas dans " + knownHosts +
-                   " (connexion refusée, rien n'a été envoyé)";
-        } else if (hostKeyMatch == CURLKHMATCH_MISMATCH) {
-            text = "La clé d'hôte SSH du serveur a changé : elle ne correspond pas à celle de " +
-                   knownHosts + " (connexion refusée, rien n'a été envoyé)";
-        } else if (security == FtpSecurity::Sftp && code == CURLE_PEER_FAILED_VERIFICATION) {
-            text =
-                "La clé d'hôte SSH du serveur ne correspond pas à « CleHote » (connexion "
-                "refusée, rien n'a été envoyé) : " +
-                curlText;
         } else if (code == CURLE_USE_SSL_FAILED) {
             text = "Le serveur FTP refuse le chiffrement TLS" +
                    (IsRefusal(reply) ? " : " + reply : std::string());
@@ -539,11 +477,8 @@ void FtpClient::Connect() {
     RefuseLineBreaks(password_, "Le mot de passe FTP");
     const bool sftp = security_ == FtpSecurity::Sftp;
     // Checked before anything is sent: no server is reached with a setting that cannot work.
-    std::string hostKeyDigest;
     std::string knownHosts;
-    if (sftp && !hostKey_.empty()) {
-        hostKeyDigest = HostKeyDigest(hostKey_);
-    } else if (sftp) {
+    if (sftp && hostKey_.empty()) {
         const char* home = std::getenv("HOME");
         if (home == nullptr || *home == '\0') {
             throw FtpError(
@@ -558,13 +493,18 @@ void FtpClient::Connect() {
             throw FtpError("Certificat d'autorité « CertificatAC » introuvable : " + caFile_);
         }
     }
+    if (sftp) {
+        SftpSession::Settings settings{host_,    port_,      username_,       password_,
+                                       hostKey_, knownHosts, limits_.Connect, limits_.Response};
+        sftp_ = std::make_unique<SftpSession>(settings);
+        return;
+    }
     InitCurlOnce();
 
     std::unique_ptr<CURLU, CurlUrlDeleter> url(curl_url());
-    // For SFTP, "/~/" is the login folder, where the files are read as over FTP.
-    if (!url || curl_url_set(url.get(), CURLUPART_SCHEME, sftp ? "sftp" : "ftp", 0) != CURLUE_OK ||
+    if (!url || curl_url_set(url.get(), CURLUPART_SCHEME, "ftp", 0) != CURLUE_OK ||
         curl_url_set(url.get(), CURLUPART_PORT, std::to_string(port_).c_str(), 0) != CURLUE_OK ||
-        curl_url_set(url.get(), CURLUPART_PATH, sftp ? "/~/" : "/", 0) != CURLUE_OK) {
+        curl_url_set(url.get(), CURLUPART_PATH, "/", 0) != CURLUE_OK) {
         throw FtpError("Préparation de l'adresse FTP impossible");
     }
     if (curl_url_set(url.get(), CURLUPART_HOST, host_.c_str(), 0) != CURLUE_OK) {
@@ -583,10 +523,8 @@ void FtpClient::Connect() {
     session->baseUrl = fullUrl.get();
     session->security = security_;
     session->caFile = caFile_;
-    session->knownHosts = knownHosts;
     session->controlPort = static_cast<unsigned>(port_);
     session->stallLimit = limits_.Stall;
-    session->responseLimit = limits_.Response;
     CURL* handle = session->handle.get();
     Session* user = session.get();
     session->Check(curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, session->errors.data()));
@@ -617,25 +555,14 @@ void FtpClient::Connect() {
             session->Set(CURLOPT_CAINFO, caFile_.c_str());
             session->Set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
         }
-    } else if (sftp) {
-        session->Set(CURLOPT_SSH_AUTH_TYPES,
-                     static_cast<long>(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
-        if (!hostKeyDigest.empty()) {
-            session->Set(CURLOPT_SSH_HOST_PUBLIC_KEY_SHA256, hostKeyDigest.c_str());
-        } else {
-            session->Set(CURLOPT_SSH_KNOWNHOSTS, session->knownHosts.c_str());
-            session->Check(curl_easy_setopt(handle, CURLOPT_SSH_KEYFUNCTION, &Session::OnHostKey));
-            session->Check(curl_easy_setopt(handle, CURLOPT_SSH_KEYDATA, user));
-        }
     }
     // An empty user name leaves curl's anonymous login in place.
     if (!username_.empty()) {
         session->Set(CURLOPT_USERNAME, username_.c_str());
         session->Set(CURLOPT_PASSWORD, password_.c_str());
     }
-    // "No body" on the login directory logs in (USER, PASS, PWD; for SFTP the SSH session and
-    // the login folder's path) and keeps the connection in the handle for the requests that
-    // follow.
+    // "No body" on the login directory logs in (USER, PASS, PWD) and keeps the connection in the
+    // handle for the requests that follow.
     session->Set(CURLOPT_URL, session->baseUrl.c_str());
     session->Set(CURLOPT_NOBODY, 1L);
     const CURLcode code = session->Run();
@@ -647,6 +574,13 @@ void FtpClient::Connect() {
 }
 
 bool FtpClient::Connected() {
+    if (sftp_) {
+        const bool alive = sftp_->Alive();
+        if (!alive) {
+            Disconnect();
+        }
+        return alive;
+    }
     if (!session_) {
         return false;
     }
@@ -682,6 +616,13 @@ bool FtpClient::Connected() {
     return alive;
 }
 
+SftpSession& FtpClient::LiveSftp() {
+    if (!Connected() || !sftp_) {
+        throw FtpError("Pas de connexion ouverte avec le serveur SFTP");
+    }
+    return *sftp_;
+}
+
 FtpClient::Session& FtpClient::LiveSession() {
     if (!Connected()) {
         throw FtpError("Pas de connexion ouverte avec le serveur FTP");
@@ -692,8 +633,12 @@ FtpClient::Session& FtpClient::LiveSession() {
 void FtpClient::Get(const std::string& remote, const std::filesystem::path& localPath,
                     bool overwrite, bool resume, std::int64_t announcedSize) {
     CheckRemoteName(remote);
-    Session& session = LiveSession();
-    const bool sftp = session.security == FtpSecurity::Sftp;
+    const bool sftp = sftp_ != nullptr;
+    if (sftp) {
+        LiveSftp();
+    } else {
+        LiveSession();
+    }
     const bool ascii = transferType_ == FtpTransferType::Ascii && !sftp;
     if (resume && ascii) {
         throw FtpError("Reprise d'un téléchargement impossible en mode ASCII : " + remote);
@@ -703,19 +648,8 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
     if (localExists && !overwrite && !resume) {
         throw FtpError("Le fichier local existe déjà : " + localPath.string());
     }
-    // curl takes an SFTP file that gives no byte on a reused connection for a dead connection
-    // and opens a new one, which the session refuses: an empty file is not transferred at all.
-    // A failed SFTP request ends curl's SSH session, so an absent file is not asked for.
-    if (sftp && announcedSize < 0) {
-        announcedSize = Size(remote);
-        if (announcedSize < 0) {
-            throw FtpError(remote + " : fichier absent du serveur");
-        }
-    }
-    const bool nothingToFetch = sftp && announcedSize == 0;
-
     TempFile temp(localPath);
-    curl_off_t offset = 0;
+    std::int64_t offset = 0;
     if (resume && localExists) {
         std::error_code error;
         std::filesystem::copy_file(localPath, temp.Path(),
@@ -724,13 +658,25 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
             throw FtpError("Reprise de " + localPath.string() +
                            " impossible : " + (error ? error.message() : std::strerror(errno)));
         }
-        offset = static_cast<curl_off_t>(std::ftell(temp.File()));
+        offset = static_cast<std::int64_t>(std::ftell(temp.File()));
     }
-    if (nothingToFetch) {
-        temp.Commit(localPath);
-        return;
+    std::int64_t received = 0;
+    if (sftp) {
+        received = LiveSftp().Download(remote, temp.File(), offset, limits_.Stall) + offset;
+    } else {
+        received = GetOverFtp(remote, localPath, ascii, offset, temp.File());
     }
+    if (announcedSize >= 0 && received >= 0 && received < announcedSize) {
+        throw FtpError(remote + " : transfert incomplet, " + std::to_string(received) +
+                       " octets reçus sur " + std::to_string(announcedSize));
+    }
+    temp.Commit(localPath);
+}
 
+std::int64_t FtpClient::GetOverFtp(const std::string& remote,
+                                   const std::filesystem::path& localPath, bool ascii,
+                                   std::int64_t offset, std::FILE* out) {
+    Session& session = LiveSession();
     CURL* handle = session.handle.get();
     const std::string url = session.FileUrl(remote);
     session.Set(CURLOPT_URL, url.c_str());
@@ -748,8 +694,9 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
     session.Set(CURLOPT_IGNORE_CONTENT_LENGTH, ascii ? 1L : 0L);
     session.Set(CURLOPT_FTPPORT, passive_ ? nullptr : "-");
     session.Set(CURLOPT_TIMEOUT_MS, static_cast<long>(limits_.Transfer.count()));
-    session.Check(curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, offset));
-    session.out = temp.File();
+    session.Check(
+        curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset)));
+    session.out = out;
     session.decoder = ascii ? &decoder : nullptr;
     session.stallLimit = limits_.Stall;
     session.stallCheck = true;
@@ -767,7 +714,7 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
     std::string heldBack;
     decoder.Finish(heldBack);
     if (!heldBack.empty() &&
-        std::fwrite(heldBack.data(), 1, heldBack.size(), temp.File()) != heldBack.size()) {
+        std::fwrite(heldBack.data(), 1, heldBack.size(), out) != heldBack.size()) {
         throw FtpError("Écriture de " + localPath.string() +
                        " impossible : " + std::strerror(errno));
     }
@@ -777,26 +724,20 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
     if (curl_easy_getinfo(handle, CURLINFO_SIZE_DOWNLOAD_T, &received) != CURLE_OK) {
         received = -1;
     }
-    received += offset;
-    if (announcedSize >= 0 && received >= 0 && received < announcedSize) {
-        throw FtpError(remote + " : transfert incomplet, " + std::to_string(received) +
-                       " octets reçus sur " + std::to_string(announcedSize));
-    }
-    temp.Commit(localPath);
+    return received < 0 ? -1 : static_cast<std::int64_t>(received) + offset;
 }
 
 std::int64_t FtpClient::Size(const std::string& remote) {
     CheckRemoteName(remote);
-    Session& session = LiveSession();
-    const bool sftp = session.security == FtpSecurity::Sftp;
-    // curl ends the SSH session after a failed SFTP request, so a file is only looked at once
-    // the folder's listing shows it.
-    if (sftp) {
+    if (sftp_) {
+        // What the login folder's listing does not show is not there, as over FTP.
         const auto names = ListNames();
         if (std::find(names.begin(), names.end(), remote) == names.end()) {
             return -1;
         }
+        return LiveSftp().Size(remote);
     }
+    Session& session = LiveSession();
     CURL* handle = session.handle.get();
     const std::string url = session.FileUrl(remote);
     session.Set(CURLOPT_URL, url.c_str());
@@ -815,14 +756,13 @@ std::int64_t FtpClient::Size(const std::string& remote) {
     if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) {
         length = -1;
     }
-    // curl gives an empty SFTP file no size at all; the file was opened, so it is there.
-    if (sftp && length < 0) {
-        return 0;
-    }
     return length >= 0 ? static_cast<std::int64_t>(length) : -1;
 }
 
 std::vector<std::string> FtpClient::ListNames() {
+    if (sftp_) {
+        return LiveSftp().ListNames();
+    }
     Session& session = LiveSession();
     std::string listing;
     session.Set(CURLOPT_URL, session.baseUrl.c_str());
@@ -863,6 +803,7 @@ std::vector<std::string> FtpClient::ListNames() {
 
 void FtpClient::Disconnect() noexcept {
     session_.reset();
+    sftp_.reset();
 }
 
 }  // namespace quorvane

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -14,6 +15,8 @@
 // download of the session goes over it, and the client never logs in a second time behind the
 // caller's back: once the server has dropped the connection, Connected() says so and requests fail.
 namespace quorvane {
+
+class SftpSession;
 
 // Any failure of the client; what() is always a non-empty text.
 class FtpError : public std::runtime_error {
@@ -122,6 +125,11 @@ class FtpClient {
 
     // The live session for a request; throws when there is none or the server has closed it.
     Session& LiveSession();
+    SftpSession& LiveSftp();
+    // The FTP download itself into out, from offset on; the bytes received plus offset, -1
+    // when curl cannot tell.
+    std::int64_t GetOverFtp(const std::string& remote, const std::filesystem::path& localPath,
+                            bool ascii, std::int64_t offset, std::FILE* out);
 
     std::string host_;
     std::string username_;
@@ -134,6 +142,7 @@ class FtpClient {
     std::string caFile_;
     std::string hostKey_;
     std::unique_ptr<Session> session_;
+    std::unique_ptr<SftpSession> sftp_;
 };
 
 }  // namespace quorvane

@@ -57,6 +57,28 @@ TEST(AtomicFileTest, AbandonedOrForgottenFileLeavesTheFinalNameAsItWas) {
     EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"remise_achat.xml"});
 }
 
+TEST(AtomicFileTest, ReadOnlyFileOrFolderIsNotReplacedEvenByRoot) {
+    TempDir dir;
+    const auto target = dir.Path() / "QuorvaneClient.ini";
+    WriteFile(target, "ancien");
+    for (const auto& [marked, mode] : {std::pair{target, 0444}, std::pair{dir.Path(), 0555}}) {
+        std::filesystem::permissions(marked, std::filesystem::perms(mode));
+        std::optional<AtomicFileError> refused;
+        try {
+            AtomicFile file(target);
+            file.Write("nouveau");
+            file.Commit();
+        } catch (const AtomicFileError& error) {
+            refused = error;
+        }
+        std::filesystem::permissions(marked, std::filesystem::perms(mode | 0200));
+        ASSERT_TRUE(refused.has_value()) << marked;
+        EXPECT_EQ(refused->code().value(), EACCES);
+        EXPECT_EQ(ReadFile(target), "ancien");
+        EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"QuorvaneClient.ini"});
+    }
+}
+
 TEST(AtomicFileTest, RefusedRenameTellsItsStepAndLeavesNoTemporary) {
     TempDir dir;
     const auto target = dir.Path() / "occupe";

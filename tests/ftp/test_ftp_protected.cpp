@@ -10,6 +10,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/FtpServers.h"
 #include "support/TestFiles.h"
@@ -268,6 +269,112 @@ TEST(Sftp, UnknownChangedOrMistypedHostKeysAreRefusedBeforeThePassword) {
     Configure(client, server, FtpSecurity::Sftp);
     ASSERT_EQ(ConnectError(client, false), std::nullopt);
     EXPECT_EQ(server.PasswordAttempts(), 1);
+}
+
+// OpenSSH's own server, with one host key type at a time: each is reached, pinned by the
+// fingerprint ssh-keygen prints or known to known_hosts, and each refusal says which key the
+// server showed, in the form CleHote takes, before any password is sent.
+TEST(OpenSsh, EveryHostKeyTypeIsReachedAndEachRefusalShowsTheServersFingerprint) {
+    if (!OpenSshTestServer::Available()) {
+        GTEST_SKIP() << "/usr/sbin/sshd is not installed (openssh-server)";
+    }
+    const std::vector<std::string> types = {"rsa", "ed25519", "ecdsa"};
+    for (const auto& type : types) {
+        SCOPED_TRACE(type);
+        OpenSshTestServer server({type});
+        OpenSshTestServer stranger({type, type == "rsa" ? "ed25519" : "rsa"});
+        const std::string fingerprint = server.Fingerprint(type);
+        ASSERT_EQ(fingerprint.rfind("SHA256:", 0), 0u) << fingerprint;
+        server.PutFile("remise_achat.xml", "ligne 1\r\nligne 2\n");
+        const auto forServer = [&](const std::string& line) {
+            return "[127.0.0.1]:" + std::to_string(server.Port()) + line.substr(line.find(' '));
+        };
+        const std::string otherType = type == "rsa" ? "ed25519" : "rsa";
+
+        struct Case {
+            const char* name;
+            std::string hostKey;
+            std::string knownHosts;
+            std::string says;  // empty: connects
+        };
+        const Case cases[] = {
+            {"pinned", fingerprint, "", ""},
+            {"known", "", server.KnownHostsLine(type) + "\n", ""},
+            {"wrong pin", stranger.Fingerprint(type), "",
+             "La clé d'hôte SSH du serveur ne correspond pas à « CleHote »"},
+            {"unknown", "", "", "Clé d'hôte SSH du serveur inconnue : elle ne figure pas dans "},
+            {"changed", "", forServer(stranger.KnownHostsLine(type)) + "\n",
+             "La clé d'hôte SSH du serveur a changé"},
+            {"known under another type", "", forServer(stranger.KnownHostsLine(otherType)) + "\n",
+             "Clé d'hôte SSH du serveur inconnue : "},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            const int attemptsBefore = server.PasswordAttempts();
+            ScopedHome home(c.knownHosts);
+            FtpClient client;
+            Configure(client, server, FtpSecurity::Sftp);
+            client.SetHostKey(c.hostKey);
+            const auto error = ConnectError(client, !c.says.empty());
+            if (c.says.empty()) {
+                ASSERT_EQ(error, std::nullopt);
+                TempDir local;
+                client.Get("remise_achat.xml", local.Path() / "r.xml", true, false, 17);
+                EXPECT_EQ(ReadFile(local.Path() / "r.xml"), "ligne 1\r\nligne 2\n");
+                EXPECT_EQ(client.ListNames(), std::vector<std::string>{"remise_achat.xml"});
+                EXPECT_EQ(client.Size("absent.xml"), -1);
+                client.Disconnect();
+                continue;
+            }
+            ASSERT_TRUE(error.has_value());
+            EXPECT_EQ(error->rfind(c.says, 0), 0u) << *error;
+            // The server's key, exactly as CleHote takes it, ends the French text.
+            EXPECT_NE(error->find(" du serveur : " + fingerprint + " ("), std::string::npos)
+                << *error;
+            EXPECT_EQ(error->back(), ')') << *error;
+            EXPECT_EQ(server.PasswordAttempts(), attemptsBefore) << "no password was sent";
+        }
+    }
+
+    // A server with every type, pinned to the key it does not show first.
+    OpenSshTestServer every(types);
+    FtpClient client;
+    Configure(client, every, FtpSecurity::Sftp);
+    client.SetHostKey(every.Fingerprint("rsa") + "=");
+    EXPECT_EQ(ConnectError(client, false), std::nullopt);
+    EXPECT_EQ(every.PasswordAttempts(), 1);
+}
+
+// vsftpd requiring TLS and, for each data connection, the control connection's TLS session.
+TEST(Vsftpd, DataConnectionsReuseTheControlSessionsTls) {
+    if (!VsftpdTestServer::Available()) {
+        GTEST_SKIP() << "/usr/sbin/vsftpd is not installed";
+    }
+    TestCertificate certificate("IP:127.0.0.1");
+    VsftpdTestServer server(certificate.ServerPem());
+    server.PutFile("message.xml", "ligne 1\r\nligne 2\r\n");
+    FtpClient client;
+    Configure(client, server, FtpSecurity::Tls);
+    client.SetCaFile(certificate.Authority().string());
+    ASSERT_EQ(ConnectError(client, false), std::nullopt);
+    EXPECT_EQ(client.Size("message.xml"), 18);
+    TempDir local;
+    for (const auto type : {FtpTransferType::Ascii, FtpTransferType::Binary}) {
+        client.SetTransferType(type);
+        client.Get("message.xml", local.Path() / "message.xml", true, false, 18);
+        EXPECT_EQ(ReadFile(local.Path() / "message.xml"),
+                  type == FtpTransferType::Ascii ? "ligne 1\nligne 2\n" : "ligne 1\r\nligne 2\r\n");
+    }
+    EXPECT_EQ(client.ListNames(), std::vector<std::string>{"message.xml"});
+    EXPECT_TRUE(client.Connected());
+    client.Disconnect();
+
+    // Plain FTP meets the server's refusal before the password.
+    FtpClient plain;
+    Configure(plain, server, FtpSecurity::None);
+    const auto error = ConnectError(plain, false);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->rfind("530 ", 0), 0u) << *error;
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <optional>
@@ -392,6 +394,53 @@ TEST_F(ConfigWindowsTest, RefusedWriteIsShownAsAnErrorAndTheWindowStays) {
     EXPECT_TRUE(std::filesystem::is_directory(paths.CheminIni));
 }
 
+TEST_F(ConfigWindowsTest, ReadOnlySettingsFileOrFolderIsNotReplacedByEitherWindow) {
+    const std::string before = "[Quorvane]\nTypeEnvoi=URI\n[Quorvane_FTP]\nLogin=ancien\n";
+    WriteFile(paths.CheminIni, before);
+    const auto expectRefused = [&](const char* what) {
+        SCOPED_TRACE(what);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].kind, dialogs::BoxKind::Critical);
+        EXPECT_EQ(boxes[0].text, QString::fromStdString("Impossible d'écrire le fichier de "
+                                                        "paramètres " +
+                                                        paths.CheminIni + " : ") +
+                                     QString::fromLocal8Bit(std::strerror(EACCES)));
+        EXPECT_EQ(Ini(), before);
+        boxes.clear();
+    };
+    // The file marked read-only, then a writable file in a read-only folder: refused for root
+    // too, as a write into them would be, and the folder holds nothing new.
+    for (const bool readOnlyFolder : {false, true}) {
+        std::filesystem::permissions(
+            readOnlyFolder ? dir.Path() : std::filesystem::path(paths.CheminIni),
+            std::filesystem::perms(readOnlyFolder ? 0555 : 0444));
+        {
+            TFicheQuorvaneClientConfig w(paths);
+            w.show();
+            Click(w.btnEnregistrer);
+            expectRefused("configuration window");
+            EXPECT_TRUE(w.isVisible());
+        }
+        {
+            TFicheFtpParam w(nullptr, paths.CheminIni, "Quorvane_FTP");
+            w.show();
+            Type(w.edtLogin, "nouveau");
+            Type(w.edtPassword, "p");
+            Type(w.edtHost, "h");
+            Click(w.btnEnregistrer);
+            expectRefused("FTP window");
+            EXPECT_TRUE(w.isVisible());
+        }
+        std::filesystem::permissions(
+            readOnlyFolder ? dir.Path() : std::filesystem::path(paths.CheminIni),
+            std::filesystem::perms(readOnlyFolder ? 0755 : 0644));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                                std::filesystem::directory_iterator()),
+                  2)
+            << "the settings file and Auto/, no temporary left";
+    }
+}
+
 TEST_F(ConfigWindowsTest, ParametrageOpensTheFtpWindowModallyOnTheFtpSection) {
     WriteFile(paths.CheminIni, "[Quorvane]\nTypeEnvoi=FTP\n[Quorvane_FTP]\nLogin=magasin\n");
     TFicheQuorvaneClientConfig w(paths);
@@ -685,13 +734,23 @@ TEST_F(FtpWindowTest, ConnectionTestFailuresGiveTheClientsText) {
     EXPECT_GT(boxes[0].text.size(), kEchecFtp.size());
     EXPECT_FALSE(w.IdFTP1.Connected());
 
-    // A port that is no port is refused before any attempt.
+    // A port that is no whole number ends the test with the conversion error in the general
+    // error box; a whole number that is no port gets the test's own failure. Neither connects.
     const int usersBefore = server.CountCommands("USER");
-    boxes.clear();
-    Type(w.edtPort, "70000");
-    Click(w.btnTestFtp);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, kPortInvalide);
+    const std::vector<std::pair<QString, Box>> ports = {
+        {"abc", {dialogs::BoxKind::Critical, "'abc' n'est pas une valeur entière valide"}},
+        {"99999999999",
+         {dialogs::BoxKind::Critical, "'99999999999' n'est pas une valeur entière valide"}},
+        {"70000", {dialogs::BoxKind::Information, kEchecFtp + "Port FTP non valide : 70000"}},
+        {"0", {dialogs::BoxKind::Information, kEchecFtp + "Port FTP non valide : 0"}}};
+    for (const auto& [port, box] : ports) {
+        boxes.clear();
+        Type(w.edtPort, port);
+        Click(w.btnTestFtp);
+        ASSERT_EQ(boxes.size(), 1u) << port.toStdString();
+        EXPECT_EQ(boxes[0].kind, box.kind) << port.toStdString();
+        EXPECT_EQ(boxes[0].text, box.text);
+    }
     EXPECT_EQ(server.CountCommands("USER"), usersBefore);
     EXPECT_TRUE(w.isVisible());
     EXPECT_FALSE(IniExists());

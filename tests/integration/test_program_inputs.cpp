@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
-#include "config/base/TextConversion.h"
+#include "base/TextConversion.h"
 #include "support/StoreFixture.h"
 
 namespace quorvane::testing {

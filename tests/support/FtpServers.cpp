@@ -1,14 +1,24 @@
 #include "support/FtpServers.h"
 
+#include "support/TestFiles.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -219,6 +229,232 @@ int SftpTestServer::PasswordAttempts() const {
         count += line.rfind("auth password ", 0) == 0 ? 1 : 0;
     }
     return count;
+}
+
+}  // namespace quorvane::testing
+
+namespace quorvane::testing {
+namespace {
+
+std::string Output(const std::string& command) {
+    std::string text;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            text += buffer;
+        }
+        ::pclose(pipe);
+    }
+    return text;
+}
+
+void Run(const std::string& command) {
+    if (std::system(command.c_str()) != 0) {
+        throw std::runtime_error("failed: " + command);
+    }
+}
+
+int FreeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool Accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::string PublicKeyFile(const std::filesystem::path& work, const std::string& type) {
+    return (work / ("host_" + type + "_key.pub")).string();
+}
+
+}  // namespace
+
+void ServerProcess::Spawn(std::vector<std::string> args, const std::filesystem::path& log) {
+    std::vector<char*> argv;
+    for (auto& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    const int spawned = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        pid_ = -1;
+        throw std::runtime_error("cannot start " + args[0]);
+    }
+}
+
+bool ServerProcess::Running() {
+    int status = 0;
+    if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+    }
+    return pid_ > 0;
+}
+
+const SystemAccount& TestSystemAccount() {
+    static const SystemAccount account = [] {
+        if (::geteuid() != 0) {
+            throw std::runtime_error("the system servers' tests run as root (they add an account)");
+        }
+        SystemAccount made{"quorvane-essai", ""};
+        // Test processes running side by side share one password, kept readable by root only
+        // and chosen afresh once per boot: whoever comes first makes it, under the lock.
+        const std::string secret = "/run/quorvane-essai.mdp";
+        const int lock = ::open((secret + ".verrou").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
+            throw std::runtime_error("cannot lock " + secret);
+        }
+        made.Password = Output("cat " + secret + " 2>/dev/null");
+        if (made.Password.empty() || Output("id -u " + made.User + " 2>/dev/null").empty()) {
+            std::random_device random;
+            made.Password.clear();
+            for (int i = 0; i < 24; ++i) {
+                made.Password += "abcdefghijkmnpqrstuvwxyz23456789"[random() % 32];
+            }
+            // A shell of /etc/shells and a home that exists, which the FTP server's login asks
+            // for; sshd only offers SFTP, each server starts in its own folder.
+            if (Output("id -u " + made.User + " 2>/dev/null").empty()) {
+                Run("useradd --no-create-home --home-dir / --shell /bin/sh " + made.User);
+            }
+            Run("usermod --home / --shell /bin/sh " + made.User);
+            Run("echo '" + made.User + ":" + made.Password + "' | chpasswd");
+            Run("umask 077 && printf %s '" + made.Password + "' > " + secret);
+        }
+        ::close(lock);
+        return made;
+    }();
+    return account;
+}
+
+int DaemonProcess::Start(const std::function<std::vector<std::string>(int)>& command,
+                         const std::filesystem::path& log) {
+    // A port found free may be taken before the daemon binds it: then another one.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const int port = FreeLoopbackPort();
+        process_.Spawn(command(port), log);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline && process_.Running()) {
+            if (Accepts(port)) {
+                return port;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        process_.Stop();
+    }
+    std::ifstream in(log);
+    std::stringstream text;
+    text << in.rdbuf();
+    throw std::runtime_error("the daemon never listened:\n" + text.str());
+}
+
+bool OpenSshTestServer::Available() {
+    return std::filesystem::exists("/usr/sbin/sshd");
+}
+
+OpenSshTestServer::OpenSshTestServer(const std::vector<std::string>& keyTypes) {
+    const SystemAccount& account = TestSystemAccount();
+    std::filesystem::permissions(root_.Path(), std::filesystem::perms(0755));
+    std::string hostKeys;
+    for (const auto& type : keyTypes) {
+        const auto key = work_.Path() / ("host_" + type + "_key");
+        Run("ssh-keygen -q -t " + type + " -N '' -C '' -f '" + key.string() + "'");
+        hostKeys += "HostKey " + key.string() + "\n";
+    }
+    // sshd insists on its privilege separation folder.
+    std::filesystem::create_directories("/run/sshd");
+    const auto config = work_.Path() / "sshd_config";
+    const auto log = work_.Path() / "sshd.log";
+    port_ = process_.Start(
+        [&](int port) {
+            std::ofstream(config, std::ios::trunc)
+                << "Port " << port << "\nListenAddress 127.0.0.1\n"
+                << hostKeys << "PidFile none\nUsePAM no\nPasswordAuthentication yes\n"
+                << "KbdInteractiveAuthentication no\nPubkeyAuthentication no\n"
+                << "AuthorizedKeysFile none\nPermitRootLogin no\nAllowUsers " << account.User
+                << "\nStrictModes no\nLogLevel VERBOSE\nSubsystem sftp internal-sftp\n"
+                << "ForceCommand internal-sftp -d " << root_.Path().string() << "\n";
+            return std::vector<std::string>{"/usr/sbin/sshd", "-D", "-e", "-f", config.string()};
+        },
+        log);
+}
+
+std::string OpenSshTestServer::Fingerprint(const std::string& keyType) const {
+    std::istringstream line(
+        Output("ssh-keygen -l -E sha256 -f '" + PublicKeyFile(work_.Path(), keyType) + "'"));
+    std::string bits, fingerprint;
+    line >> bits >> fingerprint;
+    return fingerprint;
+}
+
+std::string OpenSshTestServer::KnownHostsLine(const std::string& keyType) const {
+    std::istringstream key(ReadFile(PublicKeyFile(work_.Path(), keyType)));
+    std::string type, base64;
+    key >> type >> base64;
+    return "[127.0.0.1]:" + std::to_string(port_) + " " + type + " " + base64;
+}
+
+void OpenSshTestServer::PutFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(root_.Path() / name, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+int OpenSshTestServer::PasswordAttempts() const {
+    int count = 0;
+    for (const auto& line : LogLines(work_.Path() / "sshd.log")) {
+        count += line.find(" password for ") != std::string::npos ? 1 : 0;
+    }
+    return count;
+}
+
+bool VsftpdTestServer::Available() {
+    return std::filesystem::exists("/usr/sbin/vsftpd");
+}
+
+VsftpdTestServer::VsftpdTestServer(const std::filesystem::path& certificatePem) {
+    TestSystemAccount();
+    std::filesystem::permissions(root_.Path(), std::filesystem::perms(0755));
+    const auto empty = work_.Path() / "vide";
+    std::filesystem::create_directories(empty);
+    std::filesystem::permissions(empty, std::filesystem::perms(0555));
+    const auto config = work_.Path() / "vsftpd.conf";
+    port_ = process_.Start(
+        [&](int port) {
+            std::ofstream(config, std::ios::trunc)
+                << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << port
+                << "\nbackground=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=NO\n"
+                << "local_root=" << root_.Path().string()
+                << "\nsecure_chroot_dir=" << empty.string()
+                << "\nseccomp_sandbox=NO\npasv_enable=YES\n"
+                << "pasv_address=127.0.0.1\nssl_enable=YES\nforce_local_logins_ssl=YES\n"
+                << "force_local_data_ssl=YES\nrequire_ssl_reuse=YES\nrsa_cert_file="
+                << certificatePem.string() << "\nrsa_private_key_file=" << certificatePem.string()
+                << "\nlog_ftp_protocol=YES\nxferlog_enable=YES\nxferlog_std_format=NO\n"
+                << "vsftpd_log_file=" << (work_.Path() / "vsftpd.log").string() << "\n";
+            return std::vector<std::string>{"/usr/sbin/vsftpd", config.string()};
+        },
+        work_.Path() / "daemon.log");
+}
+
+void VsftpdTestServer::PutFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(root_.Path() / name, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 }  // namespace quorvane::testing

@@ -2,13 +2,15 @@
 
 // Real servers on 127.0.0.1 for tests, each a child process on a free port serving a temporary
 // root folder, stopped by the destructor: tests/ftp/ftp_server.py (pyftpdlib; plain or TLS-only,
-// with fault modes that make it misbehave) and tests/ftp/sftp_server.py (paramiko). Their logs
-// show what they received.
+// with fault modes that make it misbehave) and tests/ftp/sftp_server.py (paramiko); and the
+// system's own OpenSSH sshd and vsftpd, run in the foreground on a free port with a
+// configuration of the test's own. Their logs show what they received.
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +48,10 @@ class ServerProcess {
 
     // Starts argv and returns its first `lines` lines of output.
     std::vector<std::string> Start(std::vector<std::string> args, int lines);
+    // Starts argv with its standard output and error appended to log.
+    void Spawn(std::vector<std::string> args, const std::filesystem::path& log);
+    // Whether the child is still running.
+    bool Running();
 
     void Stop();
 
@@ -135,6 +141,79 @@ class SftpTestServer {
     int port_ = 0;
     std::string fingerprint_;
     std::string knownHostsLine_;
+};
+
+}  // namespace quorvane::testing
+
+namespace quorvane::testing {
+
+// The local account the system's own servers below log in (they check a real account's
+// password): created when missing, with no home of its own, and given a random password once
+// per boot, kept for the tests in a file only root reads. Needs root.
+struct SystemAccount {
+    std::string User;
+    std::string Password;
+};
+const SystemAccount& TestSystemAccount();
+
+// A system daemon run in the foreground on a free loopback port, its messages in a log file;
+// terminated by the destructor.
+class DaemonProcess {
+  public:
+    DaemonProcess() = default;
+    DaemonProcess(const DaemonProcess&) = delete;
+    DaemonProcess& operator=(const DaemonProcess&) = delete;
+    ~DaemonProcess() { process_.Stop(); }
+
+    // Starts the command that `command(port)` gives on a free port, until it accepts
+    // connections; returns the port.
+    int Start(const std::function<std::vector<std::string>(int)>& command,
+              const std::filesystem::path& log);
+
+  private:
+    ServerProcess process_;
+};
+
+// OpenSSH's own sshd on 127.0.0.1, with host keys of the given types ("rsa", "ed25519",
+// "ecdsa") made for it, serving a temporary folder over SFTP only to the test account.
+class OpenSshTestServer {
+  public:
+    static bool Available();
+    explicit OpenSshTestServer(const std::vector<std::string>& keyTypes);
+    int Port() const { return port_; }
+    const std::string& User() const { return TestSystemAccount().User; }
+    const std::string& Password() const { return TestSystemAccount().Password; }
+    // "SHA256:..." as ssh-keygen -l -E sha256 prints it, and the key as a known_hosts line.
+    std::string Fingerprint(const std::string& keyType) const;
+    std::string KnownHostsLine(const std::string& keyType) const;
+    void PutFile(const std::string& name, const std::string& bytes) const;
+    // Password logins the server saw, accepted or refused.
+    int PasswordAttempts() const;
+
+  private:
+    TempDir work_;
+    TempDir root_;
+    DaemonProcess process_;
+    int port_ = 0;
+};
+
+// vsftpd on 127.0.0.1 requiring TLS on both channels and the control connection's TLS
+// session on every data connection, serving a temporary folder to the test account.
+class VsftpdTestServer {
+  public:
+    static bool Available();
+    explicit VsftpdTestServer(const std::filesystem::path& certificatePem);
+    int Port() const { return port_; }
+    const std::string& User() const { return TestSystemAccount().User; }
+    const std::string& Password() const { return TestSystemAccount().Password; }
+    void PutFile(const std::string& name, const std::string& bytes) const;
+    std::vector<std::string> Log() const { return LogLines(work_.Path() / "vsftpd.log"); }
+
+  private:
+    TempDir work_;
+    TempDir root_;
+    DaemonProcess process_;
+    int port_ = 0;
 };
 
 }  // namespace quorvane::testing

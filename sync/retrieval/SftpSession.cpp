@@ -1,0 +1,508 @@
+#include "sync/retrieval/SftpSession.h"
+
+#include <fcntl.h>
+#include <libssh/libssh.h>
+#include <libssh/sftp.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+#include <thread>
+
+#include "sync/retrieval/FtpClient.h"
+
+namespace quorvane {
+namespace {
+
+constexpr std::string_view kRefusedTail = " (connexion refusée, rien n'a été envoyé)";
+
+// The families of host key a server may hold, each asked for on its own when a pinned
+// fingerprint has to be found among the server's keys.
+constexpr std::array<const char*, 3> kHostKeyFamilies = {
+    "ssh-ed25519", "ecdsa-sha2-nistp521,ecdsa-sha2-nistp384,ecdsa-sha2-nistp256",
+    "rsa-sha2-512,rsa-sha2-256"};
+
+struct KeyFree {
+    void operator()(ssh_key key) const { ssh_key_free(key); }
+};
+using KeyPtr = std::unique_ptr<ssh_key_struct, KeyFree>;
+
+struct SessionFree {
+    void operator()(ssh_session session) const {
+        if (ssh_is_connected(session) != 0) {
+            ssh_disconnect(session);
+        }
+        ssh_free(session);
+    }
+};
+using SessionPtr = std::unique_ptr<ssh_session_struct, SessionFree>;
+
+struct SftpFree {
+    void operator()(sftp_session sftp) const { sftp_free(sftp); }
+};
+struct SftpFileClose {
+    void operator()(sftp_file file) const { sftp_close(file); }
+};
+struct SftpDirClose {
+    void operator()(sftp_dir dir) const { sftp_closedir(dir); }
+};
+struct AttributesFree {
+    void operator()(sftp_attributes attributes) const { sftp_attributes_free(attributes); }
+};
+using AttributesPtr = std::unique_ptr<sftp_attributes_struct, AttributesFree>;
+
+std::string LibraryText(ssh_session session) {
+    const char* text = ssh_get_error(session);
+    return text != nullptr && *text != '\0' ? std::string(text) : std::string("erreur SSH");
+}
+
+bool TimedOut(ssh_session session) {
+    return std::string_view(ssh_get_error(session)).find("Timeout") != std::string_view::npos;
+}
+
+void SetLimit(ssh_session session, std::chrono::milliseconds limit) {
+    // Zero means "none": a day stands for it, as the library takes zero for "do not wait".
+    const long ms = limit.count() > 0 ? static_cast<long>(limit.count()) : 86400000L;
+    const long seconds = ms / 1000;
+    const long micros = (ms % 1000) * 1000;
+    ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &seconds);
+    ssh_options_set(session, SSH_OPTIONS_TIMEOUT_USEC, &micros);
+}
+
+// The server's key as CleHote and ssh-keygen name it, and its type.
+struct SeenKey {
+    std::string Fingerprint;
+    std::string Type;
+};
+
+SeenKey ServerKey(ssh_session session) {
+    ssh_key raw = nullptr;
+    if (ssh_get_server_publickey(session, &raw) != SSH_OK) {
+        throw FtpAuthError("Clé d'hôte SSH du serveur illisible : " + LibraryText(session));
+    }
+    const KeyPtr key(raw);
+    unsigned char* hash = nullptr;
+    size_t length = 0;
+    if (ssh_get_publickey_hash(key.get(), SSH_PUBLICKEY_HASH_SHA256, &hash, &length) != 0) {
+        throw FtpAuthError("Empreinte de la clé d'hôte SSH du serveur impossible à calculer");
+    }
+    char* text = ssh_get_fingerprint_hash(SSH_PUBLICKEY_HASH_SHA256, hash, length);
+    ssh_clean_pubkey_hash(&hash);
+    if (text == nullptr) {
+        throw FtpAuthError("Empreinte de la clé d'hôte SSH du serveur impossible à calculer");
+    }
+    SeenKey seen{text, ssh_key_type_to_char(ssh_key_type(key.get()))};
+    ssh_string_free_char(text);
+    // The library pads nothing today; what CleHote takes has no padding either way.
+    while (!seen.Fingerprint.empty() && seen.Fingerprint.back() == '=') {
+        seen.Fingerprint.pop_back();
+    }
+    return seen;
+}
+
+const char* FamilyOf(const std::string& type) {
+    if (type.find("ed25519") != std::string::npos) {
+        return kHostKeyFamilies[0];
+    }
+    return type.find("ecdsa") != std::string::npos ? kHostKeyFamilies[1] : kHostKeyFamilies[2];
+}
+
+std::string Shown(const SeenKey& key) {
+    return key.Fingerprint + " (" + key.Type + ")";
+}
+
+// The library's SFTP calls wait for a reply without end when a server stays silent: armed for a
+// request, this shuts the socket down once the request has waited its limit, which ends the
+// wait with an error the session then reports as the time-out it is.
+class Watchdog {
+  public:
+    explicit Watchdog(int fd) : fd_(fd), thread_([this] { Run(); }) {}
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+    ~Watchdog() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+    void Arm(std::chrono::milliseconds limit) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            armed_ = limit.count() > 0;
+            deadline_ = std::chrono::steady_clock::now() + limit;
+        }
+        wake_.notify_all();
+    }
+    void Disarm() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        armed_ = false;
+    }
+    bool Fired() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return fired_;
+    }
+
+  private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stop_) {
+            if (!armed_) {
+                wake_.wait(lock);
+            } else if (wake_.wait_until(lock, deadline_) == std::cv_status::timeout && armed_ &&
+                       std::chrono::steady_clock::now() >= deadline_) {
+                ::shutdown(fd_, SHUT_RDWR);
+                fired_ = true;
+                armed_ = false;
+            }
+        }
+    }
+
+    int fd_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool armed_ = false;
+    bool fired_ = false;
+    bool stop_ = false;
+    std::chrono::steady_clock::time_point deadline_;
+    std::thread thread_;
+};
+
+// Arms the watchdog for one request.
+class Armed {
+  public:
+    Armed(Watchdog& watchdog, std::chrono::milliseconds limit) : watchdog_(watchdog) {
+        watchdog_.Arm(limit);
+    }
+    Armed(const Armed&) = delete;
+    Armed& operator=(const Armed&) = delete;
+    ~Armed() { watchdog_.Disarm(); }
+
+  private:
+    Watchdog& watchdog_;
+};
+
+}  // namespace
+
+std::string NormalisedHostKey(const std::string& fingerprint) {
+    static constexpr std::string_view prefix = "SHA256:";
+    std::string_view digest(fingerprint);
+    if (digest.substr(0, prefix.size()) != prefix) {
+        throw FtpError(
+            "Empreinte de clé d'hôte « CleHote » non valide (attendu « SHA256:… » comme "
+            "l'affiche ssh-keygen -l -E sha256) : " +
+            fingerprint);
+    }
+    digest.remove_prefix(prefix.size());
+    while (!digest.empty() && digest.back() == '=') {
+        digest.remove_suffix(1);
+    }
+    const bool base64 =
+        digest.size() == 43 && std::all_of(digest.begin(), digest.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '/';
+        });
+    if (!base64) {
+        throw FtpError("Empreinte de clé d'hôte « CleHote » non valide : " + fingerprint);
+    }
+    return std::string(prefix) + std::string(digest);
+}
+
+struct SftpSession::Handles {
+    SessionPtr session;
+    std::unique_ptr<sftp_session_struct, SftpFree> sftp;
+    std::unique_ptr<Watchdog> watchdog;
+    // A reply that came too late would be taken for the answer to the next request: after a
+    // time-out the session is over.
+    bool broken = false;
+};
+
+namespace {
+
+// One handshake, up to the server's key; hostKeys limits the key types offered (nullptr: all).
+SessionPtr Handshake(const SftpSession::Settings& settings, const char* hostKeys,
+                     const std::string& knownHosts) {
+    SessionPtr session(ssh_new());
+    if (!session) {
+        throw FtpError("Initialisation de la session SFTP impossible");
+    }
+    ssh_session s = session.get();
+    const bool noConfig = false;
+    const unsigned int port = static_cast<unsigned int>(settings.Port);
+    // The user's and the system's ssh configuration would change host, port or user behind
+    // the settings' back: only what the settings say counts.
+    if (ssh_options_set(s, SSH_OPTIONS_PROCESS_CONFIG, &noConfig) != 0 ||
+        ssh_options_set(s, SSH_OPTIONS_HOST, settings.Host.c_str()) != 0 ||
+        ssh_options_set(s, SSH_OPTIONS_PORT, &port) != 0 ||
+        ssh_options_set(s, SSH_OPTIONS_KNOWNHOSTS, knownHosts.c_str()) != 0 ||
+        ssh_options_set(s, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/dev/null") != 0 ||
+        (hostKeys != nullptr && ssh_options_set(s, SSH_OPTIONS_HOSTKEYS, hostKeys) != 0) ||
+        (!settings.Username.empty() &&
+         ssh_options_set(s, SSH_OPTIONS_USER, settings.Username.c_str()) != 0)) {
+        throw FtpError("Paramètres de la session SFTP refusés : " + LibraryText(s));
+    }
+    SetLimit(s, settings.Connect);
+    if (ssh_connect(s) != SSH_OK) {
+        const std::string where = settings.Host + ":" + std::to_string(settings.Port);
+        if (TimedOut(s)) {
+            throw FtpError("Le serveur SFTP " + where + " ne répond pas depuis " +
+                           std::to_string(settings.Connect.count()) + " ms");
+        }
+        throw FtpError("Connexion au serveur SFTP " + where + " impossible : " + LibraryText(s));
+    }
+    return session;
+}
+
+void CheckKnownHosts(ssh_session session, const std::string& knownHosts) {
+    const SeenKey key = ServerKey(session);
+    const std::string server = " ; clé du serveur : " + Shown(key);
+    switch (ssh_session_is_known_server(session)) {
+        case SSH_KNOWN_HOSTS_OK:
+            return;
+        case SSH_KNOWN_HOSTS_CHANGED:
+            throw FtpAuthError(
+                "La clé d'hôte SSH du serveur a changé : elle ne correspond pas à celle de " +
+                knownHosts + std::string(kRefusedTail) + server);
+        case SSH_KNOWN_HOSTS_OTHER:
+            throw FtpAuthError("Clé d'hôte SSH du serveur inconnue : " + knownHosts +
+                               " ne connaît ce serveur que sous une clé d'un autre type que " +
+                               key.Type + std::string(kRefusedTail) + server);
+        case SSH_KNOWN_HOSTS_UNKNOWN:
+        case SSH_KNOWN_HOSTS_NOT_FOUND:
+            throw FtpAuthError("Clé d'hôte SSH du serveur inconnue : elle ne figure pas dans " +
+                               knownHosts + std::string(kRefusedTail) + server);
+        case SSH_KNOWN_HOSTS_ERROR:
+        default:
+            throw FtpAuthError("Lecture de " + knownHosts + " impossible" +
+                               std::string(kRefusedTail) + server);
+    }
+}
+
+void LogIn(ssh_session session, const SftpSession::Settings& settings) {
+    int rc = ssh_userauth_none(session, nullptr);
+    if (rc == SSH_AUTH_DENIED || rc == SSH_AUTH_PARTIAL) {
+        const auto methods = static_cast<unsigned int>(ssh_userauth_list(session, nullptr));
+        if ((methods & SSH_AUTH_METHOD_PASSWORD) != 0U) {
+            rc = ssh_userauth_password(session, nullptr, settings.Password.c_str());
+        } else if ((methods & SSH_AUTH_METHOD_INTERACTIVE) != 0U) {
+            rc = ssh_userauth_kbdint(session, nullptr, nullptr);
+            // Every prompt gets the password; a server that keeps asking is refused.
+            for (int round = 0; rc == SSH_AUTH_INFO && round < 5; ++round) {
+                const int prompts = ssh_userauth_kbdint_getnprompts(session);
+                for (int i = 0; i < prompts; ++i) {
+                    ssh_userauth_kbdint_setanswer(session, static_cast<unsigned int>(i),
+                                                  settings.Password.c_str());
+                }
+                rc = ssh_userauth_kbdint(session, nullptr, nullptr);
+            }
+        }
+    }
+    if (rc == SSH_AUTH_SUCCESS) {
+        return;
+    }
+    if (rc == SSH_AUTH_ERROR) {
+        throw FtpError("Authentification SFTP interrompue : " + LibraryText(session));
+    }
+    throw FtpError("Authentification SFTP refusée pour l'utilisateur « " + settings.Username +
+                   " » : identifiant ou mot de passe incorrect");
+}
+
+}  // namespace
+
+SftpSession::SftpSession(const Settings& settings)
+    : handles_(std::make_unique<Handles>()), response_(settings.Response) {
+    if (settings.HostKey.empty()) {
+        handles_->session = Handshake(settings, nullptr, settings.KnownHosts);
+        CheckKnownHosts(handles_->session.get(), settings.KnownHosts);
+    } else {
+        const std::string expected = NormalisedHostKey(settings.HostKey);
+        // A server shows one of its keys per handshake: when it is not the pinned one, each
+        // other family is asked for in turn, all before any password is sent.
+        SessionPtr session = Handshake(settings, nullptr, "/dev/null");
+        std::vector<SeenKey> seen{ServerKey(session.get())};
+        for (const char* family : kHostKeyFamilies) {
+            if (seen.back().Fingerprint == expected) {
+                break;
+            }
+            if (family == FamilyOf(seen.front().Type)) {
+                continue;
+            }
+            session.reset();
+            try {
+                session = Handshake(settings, family, "/dev/null");
+                seen.push_back(ServerKey(session.get()));
+            } catch (const FtpError&) {
+                // The server holds no key of this family.
+            }
+        }
+        if (!session || seen.back().Fingerprint != expected) {
+            std::string shown;
+            for (const auto& key : seen) {
+                shown += (shown.empty() ? "" : ", ") + Shown(key);
+            }
+            throw FtpAuthError("La clé d'hôte SSH du serveur ne correspond pas à « CleHote »" +
+                               std::string(kRefusedTail) + " ; clé" + (seen.size() > 1 ? "s" : "") +
+                               " du serveur : " + shown);
+        }
+        handles_->session = std::move(session);
+    }
+    ssh_session s = handles_->session.get();
+    LogIn(s, settings);
+    handles_->sftp.reset(sftp_new(s));
+    if (!handles_->sftp || sftp_init(handles_->sftp.get()) != SSH_OK) {
+        throw FtpError("Ouverture du canal SFTP impossible : " + LibraryText(s));
+    }
+    SetTimeout(response_);
+    handles_->watchdog = std::make_unique<Watchdog>(ssh_get_fd(s));
+}
+
+SftpSession::~SftpSession() {
+    if (handles_) {
+        handles_->watchdog.reset();
+        handles_->sftp.reset();
+        handles_->session.reset();
+    }
+}
+
+void SftpSession::SetTimeout(std::chrono::milliseconds limit) {
+    SetLimit(handles_->session.get(), limit);
+}
+
+void SftpSession::Fail(const std::string& context, std::chrono::milliseconds limit,
+                       bool stall) const {
+    ssh_session s = handles_->session.get();
+    std::string text;
+    if (handles_->watchdog->Fired() || TimedOut(s)) {
+        handles_->broken = true;
+        text = stall ? "Transfert interrompu : aucune donnée reçue depuis " +
+                           std::to_string(limit.count()) + " ms"
+                     : "Le serveur SFTP ne répond plus depuis " + std::to_string(limit.count()) +
+                           " ms";
+    } else {
+        switch (handles_->sftp ? sftp_get_error(handles_->sftp.get()) : SSH_FX_FAILURE) {
+            case SSH_FX_NO_SUCH_FILE:
+            case SSH_FX_NO_SUCH_PATH:
+                text = "fichier absent du serveur";
+                break;
+            case SSH_FX_PERMISSION_DENIED:
+                text = "accès refusé par le serveur";
+                break;
+            case SSH_FX_EOF:
+            case SSH_FX_CONNECTION_LOST:
+            case SSH_FX_NO_CONNECTION:
+                handles_->broken = true;
+                text = "La connexion au serveur SFTP a été fermée par le serveur";
+                break;
+            default:
+                text = LibraryText(s);
+                break;
+        }
+        if (ssh_is_connected(s) == 0) {
+            handles_->broken = true;
+        }
+    }
+    throw FtpError(context.empty() ? text : context + " : " + text);
+}
+
+bool SftpSession::Alive() {
+    if (handles_->broken || handles_->watchdog->Fired() ||
+        ssh_is_connected(handles_->session.get()) == 0) {
+        return false;
+    }
+    ssh_channel channel = handles_->sftp->channel;
+    if (ssh_channel_is_open(channel) == 0) {
+        return false;
+    }
+    const int state = ssh_channel_poll_timeout(channel, 0, 0);
+    return state != SSH_ERROR && state != SSH_EOF && ssh_is_connected(handles_->session.get()) != 0;
+}
+
+std::vector<std::string> SftpSession::ListNames() {
+    const Armed armed(*handles_->watchdog, response_);
+    std::unique_ptr<sftp_dir_struct, SftpDirClose> dir(sftp_opendir(handles_->sftp.get(), "."));
+    if (!dir) {
+        if (!handles_->watchdog->Fired() && !TimedOut(handles_->session.get()) &&
+            sftp_get_error(handles_->sftp.get()) == SSH_FX_PERMISSION_DENIED) {
+            return {};
+        }
+        Fail("Liste des fichiers", response_, false);
+    }
+    std::vector<std::string> names;
+    while (const AttributesPtr entry{sftp_readdir(handles_->sftp.get(), dir.get())}) {
+        const std::string_view name = entry->name != nullptr ? entry->name : "";
+        if (!name.empty() && name != "." && name != "..") {
+            names.emplace_back(name);
+        }
+    }
+    if (sftp_dir_eof(dir.get()) == 0) {
+        Fail("Liste des fichiers", response_, false);
+    }
+    return names;
+}
+
+std::int64_t SftpSession::Size(const std::string& remote) {
+    const Armed armed(*handles_->watchdog, response_);
+    const AttributesPtr attributes{sftp_stat(handles_->sftp.get(), remote.c_str())};
+    if (!attributes) {
+        const int error = sftp_get_error(handles_->sftp.get());
+        if (!handles_->watchdog->Fired() && !TimedOut(handles_->session.get()) &&
+            (error == SSH_FX_NO_SUCH_FILE || error == SSH_FX_NO_SUCH_PATH ||
+             error == SSH_FX_PERMISSION_DENIED)) {
+            return -1;
+        }
+        Fail(remote, response_, false);
+    }
+    if (attributes->type == SSH_FILEXFER_TYPE_DIRECTORY) {
+        return -1;
+    }
+    return (attributes->flags & SSH_FILEXFER_ATTR_SIZE) != 0
+               ? static_cast<std::int64_t>(attributes->size)
+               : 0;
+}
+
+std::int64_t SftpSession::Download(const std::string& remote, std::FILE* out, std::int64_t offset,
+                                   std::chrono::milliseconds stallLimit) {
+    Armed armed(*handles_->watchdog, response_);
+    std::unique_ptr<sftp_file_struct, SftpFileClose> file(
+        sftp_open(handles_->sftp.get(), remote.c_str(), O_RDONLY, 0));
+    if (!file) {
+        Fail(remote, response_, false);
+    }
+    if (offset > 0 && sftp_seek64(file.get(), static_cast<uint64_t>(offset)) != 0) {
+        Fail(remote, response_, false);
+    }
+    const bool stall = stallLimit.count() > 0;
+    const auto limit = stall ? stallLimit : response_;
+    SetTimeout(limit);
+    std::array<char, 32768> buffer{};
+    std::int64_t received = 0;
+    for (;;) {
+        handles_->watchdog->Arm(limit);
+        const ssize_t got = sftp_read(file.get(), buffer.data(), buffer.size());
+        if (got < 0) {
+            SetTimeout(response_);
+            Fail(remote, limit, stall);
+        }
+        if (got == 0) {
+            break;
+        }
+        if (std::fwrite(buffer.data(), 1, static_cast<size_t>(got), out) !=
+            static_cast<size_t>(got)) {
+            SetTimeout(response_);
+            throw FtpError(std::string("Écriture du fichier local impossible : ") +
+                           std::strerror(errno));
+        }
+        received += got;
+    }
+    SetTimeout(response_);
+    return received;
+}
+
+}  // namespace quorvane
