@@ -152,7 +152,9 @@ void TFicheFtpParam::btnTestFtpClick() {
         edtHost->text().toStdString(), edtLogin->text().toStdString(),
         edtPassword->text().toStdString(), *port,
         FtpSecuritySettings::Of(settings::ReadFtpAccount(cheminIni_, section_))};
-    dialogs::Information(this, ToQString(TesterConnexionFtp(IdFTP1, account).Message));
+    TesterConnexionFtp(IdFTP1, account, [this](const ConnectionTestResult& result) {
+        dialogs::Information(this, ToQString(result.Message));
+    });
 }
 
 }  // namespace quorvane

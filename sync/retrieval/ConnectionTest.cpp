@@ -12,7 +12,9 @@ const std::string kEchecInconnu = "Impossible de se connecter au serveur FTP !";
 
 }  // namespace
 
-ConnectionTestResult TesterConnexionFtp(FtpClient& client, const ConnectionTestAccount& account) {
+ConnectionTestResult TesterConnexionFtp(
+    FtpClient& client, const ConnectionTestAccount& account,
+    const std::function<void(const ConnectionTestResult&)>& tell) {
     client.SetHost(account.Host);
     client.SetUsername(account.Login);
     client.SetPassword(account.Password);
@@ -35,9 +37,13 @@ ConnectionTestResult TesterConnexionFtp(FtpClient& client, const ConnectionTestA
     } catch (...) {
         connected = false;
     }
+    const ConnectionTestResult result{connected, connected ? kConnexionEtablie : message};
+    if (tell) {
+        tell(result);
+    }
     // Whatever the outcome, the test leaves no session open.
     client.Disconnect();
-    return {connected, connected ? kConnexionEtablie : message};
+    return result;
 }
 
 }  // namespace quorvane

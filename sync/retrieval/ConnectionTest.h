@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "sync/retrieval/FtpClient.h"
@@ -24,7 +25,10 @@ struct ConnectionTestResult {
 };
 
 // "Test de la connexion FTP": connects and logs in with the account's settings, in the order a
-// run applies them, then disconnects whatever came of it. Nothing else is sent.
-ConnectionTestResult TesterConnexionFtp(FtpClient& client, const ConnectionTestAccount& account);
+// run applies them, tells the outcome while the session is still open (the window's box shows
+// over a live connection), then disconnects whatever came of it. Nothing else is sent.
+ConnectionTestResult TesterConnexionFtp(
+    FtpClient& client, const ConnectionTestAccount& account,
+    const std::function<void(const ConnectionTestResult&)>& tell = {});
 
 }  // namespace quorvane
