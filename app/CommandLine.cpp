@@ -15,6 +15,12 @@ StartMode ReadCommandLine(const std::vector<std::string>& arguments) {
     if (argument == "--version") {
         return StartMode::Version;
     }
+    if (argument == "--dry-run") {
+        return StartMode::DryRun;
+    }
+    if (argument == "--check-connection") {
+        return StartMode::CheckConnection;
+    }
     if (AsciiUpper(argument) == "CONFIG") {
         return StartMode::Configuration;
     }
@@ -25,13 +31,37 @@ bool AnsweredWithoutWindow(StartMode mode) {
     return mode == StartMode::Help || mode == StartMode::Version;
 }
 
+bool RunsHeadless(StartMode mode) {
+    return mode == StartMode::DryRun || mode == StartMode::CheckConnection;
+}
+
 std::string UsageText() {
     return "Utilisation :\n"
-           "  QuorvaneClient           effectue une synchronisation avec la Quorvane, puis se "
-           "ferme\n"
-           "  QuorvaneClient CONFIG    ouvre la fenêtre de paramétrage\n"
-           "  QuorvaneClient --help    affiche cette aide\n"
-           "  QuorvaneClient --version affiche la version\n"
+           "  QuorvaneClient                     effectue une synchronisation avec la Quorvane, "
+           "puis se ferme\n"
+           "  QuorvaneClient CONFIG              ouvre la fenêtre de paramétrage\n"
+           "  QuorvaneClient --dry-run           fait un essai de synchronisation sans rien "
+           "modifier\n"
+           "  QuorvaneClient --check-connection  teste la connexion au serveur FTP enregistré\n"
+           "  QuorvaneClient --help              affiche cette aide\n"
+           "  QuorvaneClient --version           affiche la version\n"
+           "\n"
+           "--dry-run télécharge les fichiers dans un dossier temporaire (Auto/ n'est pas "
+           "touché),\n"
+           "les intègre puis annule tout ; il affiche ce que la synchronisation aurait changé "
+           "table\n"
+           "par table et les erreurs que le rapport aurait contenues, par exemple :\n"
+           "  Messages : téléchargement oui, intégration oui\n"
+           "    Message.DB (message.xml) : 1 200 lignes, 40 purgées, 1 200 ajoutées, 0 "
+           "refusée\n"
+           "  Aucune entrée : le rapport n'aurait pas été écrit.\n"
+           "Code de sortie : 0 sans erreur, 1 avec des erreurs, 2 si une synchronisation est en "
+           "cours.\n"
+           "\n"
+           "--check-connection se connecte avec les paramètres FTP enregistrés puis se "
+           "déconnecte :\n"
+           "  Connection établie avec le serveur FTP\n"
+           "Code de sortie : 0 si la connexion est établie, 1 sinon.\n"
            "\n"
            "Toute autre ligne de commande effectue une synchronisation.\n"
            "\n"

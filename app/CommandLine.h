@@ -11,6 +11,8 @@ enum class StartMode {
     Configuration,    // the single word CONFIG, in any letter case
     Help,             // --help alone: the usage on standard output
     Version,          // --version alone: the version on standard output
+    DryRun,           // --dry-run alone: a run that changes nothing, told on standard output
+    CheckConnection,  // --check-connection alone: the FTP connection test of the saved account
 };
 
 // arguments[0] is the program itself and is not looked at. The options are matched exactly
@@ -19,6 +21,10 @@ StartMode ReadCommandLine(const std::vector<std::string>& arguments);
 
 // Whether the mode is answered on standard output without a window, a run or a file written.
 bool AnsweredWithoutWindow(StartMode mode);
+
+// Whether the mode works without a window and answers on standard output, after looking at the
+// program folder and its settings.
+bool RunsHeadless(StartMode mode);
 
 // The short French usage printed by --help.
 std::string UsageText();

@@ -9,12 +9,26 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/Headless.h"
 #include "app/Startup.h"
 #include "ui/StandardErrorPriorities.h"
 
 // The version record, readable with `strings QuorvaneClient` on a store machine; the package
 // carries the same number.
 [[gnu::used]] static const char kVersionRecord[] = "QuorvaneClient " QUORVANE_VERSION;
+
+namespace {
+
+quorvane::ProgramPaths ProgramFolder() {
+#ifdef QUORVANE_PROGRAM_FOLDER
+    // The installed program keeps its files in a folder of its own, apart from itself.
+    return quorvane::ProgramPaths::ForFolder(QUORVANE_PROGRAM_FOLDER);
+#else
+    return quorvane::ProgramPaths::OfRunningProgram();
+#endif
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     // Large head-office documents free millions of small blocks at once; without fast bins the
@@ -42,15 +56,16 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 #endif
+    if (quorvane::RunsHeadless(mode)) {
+        std::setlocale(LC_ALL, "");
+        const auto headlessPaths = ProgramFolder();
+        return mode == quorvane::StartMode::DryRun ? quorvane::DryRun(headlessPaths)
+                                                   : quorvane::CheckConnection(headlessPaths);
+    }
     quorvane::InstallQtMessagePriorities();
     quorvane::ChoosePlatformWhenHeadless();
     QApplication application(argc, argv);
     std::setlocale(LC_ALL, "");
-#ifdef QUORVANE_PROGRAM_FOLDER
-    // The installed program keeps its files in a folder of its own, apart from itself.
-    const auto paths = quorvane::ProgramPaths::ForFolder(QUORVANE_PROGRAM_FOLDER);
-#else
-    const auto paths = quorvane::ProgramPaths::OfRunningProgram();
-#endif
+    const auto paths = ProgramFolder();
     return quorvane::RunProgram(mode, paths);
 }

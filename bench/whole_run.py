@@ -2,6 +2,7 @@
 """A whole synchronization run of the real program on a large message.xml: time and peak memory.
 
 Usage: whole_run.py --binary build/QuorvaneClient [--lines 100000 1000000] [--repeat 3]
+                    [--dry-run]
 
 For each line count, generate_headoffice.py writes message.xml (Windows-1252, about 190 bytes a
 line) and a Message.DB holding half as many earlier head-office records (purged by the file)
@@ -16,6 +17,8 @@ printed:
   CPU       user + system seconds of the process, as /usr/bin/time counts them;
   peak      maximum resident set size, as /usr/bin/time counts it;
   ceiling   twice the file's size plus 64 MB.
+With --dry-run, each run is followed by `QuorvaneClient --dry-run` on the same fresh table, run to
+its end under /usr/bin/time -v, and its medians and their ratios to the run's are printed too.
 Everything is made under a temporary folder and removed afterwards.
 """
 
@@ -135,11 +138,37 @@ def run(root, lines):
     return seconds, user + system, peak_kb
 
 
+def dry_run(root, lines):
+    """The same work as a dry run: seconds to its end, CPU, peak; the table must be unchanged."""
+    table = root / "ombrelin" / "Administration" / "Message.DB"
+    shutil.copy2(root / "Message.DB.pristine", table)
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+    stats = root / "time.txt"
+    start = time.monotonic()
+    with open(root / "dry.txt", "wb") as out:
+        code = subprocess.run(["/usr/bin/time", "-v", "-o", str(stats),
+                               str(root / "QuorvaneClient"), "--dry-run"], cwd=root, env=env,
+                              stdout=out, stderr=subprocess.STDOUT, timeout=TIME_LIMIT).returncode
+    seconds = time.monotonic() - start
+    # The missing MessageType.DB is an entry: exit code 1.
+    if code != 1 or table.read_bytes() != (root / "Message.DB.pristine").read_bytes():
+        raise SystemExit("%d lines: dry run ended with %d or changed Message.DB" % (lines, code))
+    if ("Message.DB (message.xml) : " not in (root / "dry.txt").read_text()):
+        raise SystemExit("%d lines: dry run printed no counts" % lines)
+    text = stats.read_text()
+    user = float(re.search(r"User time \(seconds\): ([\d.]+)", text).group(1))
+    system = float(re.search(r"System time \(seconds\): ([\d.]+)", text).group(1))
+    peak_kb = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", text).group(1))
+    return seconds, user + system, peak_kb
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--binary", required=True)
     parser.add_argument("--lines", type=int, nargs="+", default=[100000, 1000000])
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--dry-run", action="store_true")
     args = parser.parse_args()
     binary = Path(args.binary).resolve()
     print("%10s %9s %9s %8s %9s %10s %7s" % ("lines", "file MB", "seconds", "CPU s", "peak MB",
@@ -148,14 +177,23 @@ def main():
         root = Path(tempfile.mkdtemp(prefix="quorvane-whole-run-"))
         try:
             size = make_folder(root, binary, lines)
-            runs = [run(root, lines) for _ in range(args.repeat)]
+            runs, dries = [], []
+            for _ in range(args.repeat):
+                runs.append(run(root, lines))
+                if args.dry_run:
+                    dries.append(dry_run(root, lines))
             seconds, cpu, peak_kb = (statistics.median(r[i] for r in runs) for i in range(3))
+            if dries:
+                dry = [statistics.median(r[i] for r in dries) for i in range(3)]
         finally:
             shutil.rmtree(root, ignore_errors=True)
         peak_mb = peak_kb / 1024.0
         size_mb = size / (1024.0 * 1024.0)
         print("%10d %9.1f %9.2f %8.2f %9.1f %10.1f %7.2f" % (
             lines, size_mb, seconds, cpu, peak_mb, 2 * size_mb + 64, peak_mb / size_mb))
+        if args.dry_run:
+            print("%10s %9s %9.2f %8.2f %9.1f   dry run; ratios to the run: %.2f s, %.2f CPU" % (
+                "", "", dry[0], dry[1], dry[2] / 1024.0, dry[0] / seconds, dry[1] / cpu))
         sys.stdout.flush()
 
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 #include "base/ProgramPaths.h"
@@ -7,6 +9,20 @@
 #include "sync/RunErrors.h"
 
 namespace quorvane {
+
+// What the integration did with one head-office file, as it counted it.
+struct FileCounts {
+    bool Lu = false;  // the file was loaded and handed to its category's step
+    std::int64_t Lignes = 0;
+    std::int64_t Supprimes = 0;  // records deleted: replaced or purged
+    std::int64_t Ajoutes = 0;
+    std::int64_t Refuses = 0;  // record operations refused and lines ignored
+    std::int64_t Listes = 0;   // of the refusals, those given an entry of their own
+};
+
+// Past this many record entries for one file, further refusals are only counted: a file the
+// table refuses line by line must not flood the report, the journal and the memory.
+inline constexpr std::int64_t kMaxRecordEntries = 1000;
 
 // The state of one synchronization run, shared by the controller, the retrievals and the
 // integration. Everything starts false or empty; the run fills it from the settings file.
@@ -28,6 +44,10 @@ struct RunState {
 
     bool EnErreur = false;
     ListeErreurs Erreurs;
+    // A dry run: every file is integrated and then rolled back.
+    bool Essai = false;
+    // In the order of kHeadOfficeFiles.
+    std::array<FileCounts, kHeadOfficeFiles.size()> Comptes{};
 
     bool Actif(Categorie c) const {
         switch (c) {

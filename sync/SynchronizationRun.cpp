@@ -1,5 +1,7 @@
 #include "sync/SynchronizationRun.h"
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -41,13 +43,21 @@ SynchronizationRun::SynchronizationRun(ProgramPaths paths, RunOptions options)
     state_.Paths = std::move(paths);
 }
 
-SynchronizationRun::~SynchronizationRun() = default;
+SynchronizationRun::~SynchronizationRun() {
+    RemovePrivateDownloadFolder();
+}
 
 void SynchronizationRun::Run() {
     debut_ = std::time(nullptr);
     state_.EnErreur = false;
     state_.Erreurs = ListeErreurs{};
-    DeletePreviousReport();
+    state_.Essai = options_.DryRun;
+    if (options_.DryRun) {
+        options_.Journal = nullptr;
+        options_.OpenReport = nullptr;
+    } else {
+        DeletePreviousReport();
+    }
     ReadSettings();
     AnnounceStart();
 
@@ -58,21 +68,55 @@ void SynchronizationRun::Run() {
                           0);
         }
     }
-    // What a stopped run left half-written is of no use to anyone; only this run's own files
-    // are there once it holds the lock.
-    RemovePendingLeftovers(state_.Paths.RepertoireAuto);
-    // The report's and the status file's temporaries: only a run writes them, and this run
-    // holds the lock. The settings file's are left alone: a configuration window may be
-    // writing it right now.
-    RemoveTemporariesOf(state_.Paths.RepertoireProgramme,
-                        {std::filesystem::path(state_.Paths.CheminRapport).filename().string(),
-                         std::filesystem::path(state_.Paths.CheminStatut).filename().string()});
+    if (options_.DryRun) {
+        if (!state_.EnErreur && !UsePrivateDownloadFolder()) {
+            state_.Erreur(kPrefixe + "Impossible de créer le dossier temporaire de l'essai.", 0);
+        }
+    } else {
+        // What a stopped run left half-written is of no use to anyone; only this run's own
+        // files are there once it holds the lock.
+        RemovePendingLeftovers(state_.Paths.RepertoireAuto);
+        // The report's and the status file's temporaries: only a run writes them, and this run
+        // holds the lock. The settings file's are left alone: a configuration window may be
+        // writing it right now.
+        RemoveTemporariesOf(state_.Paths.RepertoireProgramme,
+                            {std::filesystem::path(state_.Paths.CheminRapport).filename().string(),
+                             std::filesystem::path(state_.Paths.CheminStatut).filename().string()});
+    }
     if (!state_.EnErreur) {
         Retrieve();
     }
     MarquerCategoriesEnEchec();
+    if (options_.DryRun) {
+        RemovePrivateDownloadFolder();
+        return;
+    }
     Report();
     Conclude();
+}
+
+bool SynchronizationRun::UsePrivateDownloadFolder() {
+    std::error_code ec;
+    std::string pattern =
+        (std::filesystem::temp_directory_path(ec) / "QuorvaneClient-essai-XXXXXX").string();
+    if (ec || ::mkdtemp(pattern.data()) == nullptr) {
+        return false;
+    }
+    privateFolder_ = pattern;
+    state_.Paths.RepertoireAuto = privateFolder_ + "/";
+    return true;
+}
+
+void SynchronizationRun::RemovePrivateDownloadFolder() {
+    if (!privateFolder_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(privateFolder_, ec);
+        privateFolder_.clear();
+    }
+}
+
+RunSummary SynchronizationRun::Summary() const {
+    return ResumerRun(state_, display_, debut_, std::time(nullptr), std::nullopt);
 }
 
 void SynchronizationRun::DeletePreviousReport() {
@@ -211,6 +255,42 @@ CategoryIntegration& SynchronizationRun::Integration() {
         integration_ = std::make_unique<IntegrationDriver>(state_, display_);
     }
     return *integration_;
+}
+
+std::string DryRunText(const RunSummary& summary) {
+    std::string text = "Essai de synchronisation : aucune table, aucun fichier n'a été modifié.\n";
+    bool any = false;
+    for (const CategorySummary& c : summary.Categories) {
+        if (!c.Active) {
+            continue;
+        }
+        any = true;
+        text += std::string(c.Libelle) + " : téléchargement " + (c.Telechargee ? "oui" : "non") +
+                ", intégration " + (c.Integree ? "oui" : "non") + "\n";
+        for (const FileSummary& f : c.Fichiers) {
+            CategorySummary one;
+            one.Suppression = c.Suppression;
+            one.Fichiers = {f};
+            const std::string counts = RunJournal::LigneComptes(one);
+            text += "  " + f.Table + " (" + f.Nom +
+                    ") : " + (counts.empty() ? std::string("non intégré") : counts) + "\n";
+        }
+    }
+    if (!any) {
+        text += "Aucune catégorie activée.\n";
+    }
+    const std::size_t count = summary.Entrees.size();
+    if (count == 0) {
+        text += "Aucune entrée : le rapport n'aurait pas été écrit.\n";
+    } else {
+        text +=
+            std::to_string(count) + (count == 1 ? " entrée que le rapport aurait contenue :\n"
+                                                : " entrées que le rapport aurait contenues :\n");
+        for (const ErrorEntry& entry : summary.Entrees) {
+            text += RunJournal::LigneEntree(entry) + "\n";
+        }
+    }
+    return text;
 }
 
 }  // namespace quorvane

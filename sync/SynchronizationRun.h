@@ -10,6 +10,7 @@
 #include "sync/RunDisplay.h"
 #include "sync/RunState.h"
 #include "sync/report/RunReport.h"
+#include "sync/report/RunSummary.h"
 #include "sync/retrieval/FtpClient.h"
 
 namespace quorvane {
@@ -28,6 +29,9 @@ struct RunOptions {
     // Where the run's start, entries and end are told (standard error: the journal under
     // systemd); nullptr tells nobody.
     std::FILE* Journal = stderr;
+    // A dry run: the files are fetched into a private temporary folder and every integration
+    // is rolled back; no report, status file or journal line is written, nothing is opened.
+    bool DryRun = false;
 };
 
 // One synchronization run, without any window: settings, retrieval, integration, the final
@@ -44,6 +48,8 @@ class SynchronizationRun {
 
     // The whole run, from clearing the error flag to opening the report.
     void Run();
+    // The run as told to the outside world, as it stands now.
+    RunSummary Summary() const;
 
     void LancerTransfertFtp(const std::string& section);
     void CopierRepertoire(const std::string& repertoireSource);
@@ -60,6 +66,9 @@ class SynchronizationRun {
     // What the run tells the system besides its report: the journal lines and the status file.
     void AnnounceStart();
     void Conclude();
+    // A dry run fetches into a folder of its own, removed when the run ends.
+    bool UsePrivateDownloadFolder();
+    void RemovePrivateDownloadFolder();
     CategoryIntegration& Integration();
 
     RunState state_;
@@ -69,6 +78,11 @@ class SynchronizationRun {
     // One FTP client for the run, as the window owns one.
     FtpClient IdFTP1;
     std::unique_ptr<CategoryIntegration> integration_;
+    std::string privateFolder_;
 };
+
+// What a dry run prints: the counts of each enabled category's files, then every entry the
+// report would have held.
+std::string DryRunText(const RunSummary& summary);
 
 }  // namespace quorvane

@@ -13,6 +13,7 @@
 #include "base/IniFile.h"
 #include "base/TextConversion.h"
 #include "config/settings/Settings.h"
+#include "sync/retrieval/ConnectionTest.h"
 #include "sync/retrieval/FtpSecuritySettings.h"
 #include "ui/Dialogs.h"
 #include "ui/FormFont.h"
@@ -20,10 +21,6 @@
 
 namespace quorvane {
 namespace {
-
-const QString kConnexionEtablie = QStringLiteral("Connection établie avec le serveur FTP");
-const std::string kEchecConnexion = "Impossible de se connecter au serveur FTP. Erreur ";
-const std::string kEchecInconnu = "Impossible de se connecter au serveur FTP !";
 
 // A push button whose caption wraps over as many lines as its width needs, while text() keeps
 // the caption exactly as given.
@@ -141,33 +138,14 @@ void TFicheFtpParam::btnTestFtpClick() {
     // A port that is no whole number ends the handler with the conversion error, in the
     // general error box, before anything is set or tried.
     const int port = settings::ConnectionTestPort(edtPort->text().toStdString());
-    // The same settings, in the same order, as a run applies before it connects.
-    IdFTP1.SetHost(edtHost->text().toStdString());
-    IdFTP1.SetUsername(edtLogin->text().toStdString());
-    IdFTP1.SetPassword(edtPassword->text().toStdString());
-    IdFTP1.SetPort(port);
-    IdFTP1.SetTransferTimeout(std::chrono::milliseconds(0));
-
-    std::string message;
-    try {
-        // The protection keys are not fields of this window: they come from the settings file.
-        FtpSecuritySettings::Of(settings::ReadFtpAccount(cheminIni_, section_)).Appliquer(IdFTP1);
-        IdFTP1.Connect();
-    } catch (const std::exception& error) {
-        message = kEchecConnexion + error.what();
-    } catch (...) {
-        message = kEchecInconnu;
-    }
-
-    bool connected = false;
-    try {
-        connected = IdFTP1.Connected();
-    } catch (...) {
-        connected = false;
-    }
-    dialogs::Information(this, connected ? kConnexionEtablie : ToQString(message));
-    // Whatever the box's outcome, the test leaves no session open.
-    IdFTP1.Disconnect();
+    // The protection keys are not fields of this window: they come from the settings file.
+    const ConnectionTestAccount account{
+        edtHost->text().toStdString(), edtLogin->text().toStdString(),
+        edtPassword->text().toStdString(), port,
+        FtpSecuritySettings::Of(settings::ReadFtpAccount(cheminIni_, section_))};
+    TesterConnexionFtp(IdFTP1, account, [this](const ConnectionTestResult& result) {
+        dialogs::Information(this, ToQString(result.Message));
+    });
 }
 
 }  // namespace quorvane

@@ -63,6 +63,7 @@ bool InsertLine(IntegrationContext& context, TTable& table, const TXMLNodeOMB& l
         table.Insert();
         LigneToRecord(table, ligne, fields);
         table.Post();
+        context.Ajout();
         return true;
     } catch (const EDBStorageError&) {
         // Not this record's fault: every following one would fail the same way.
@@ -75,7 +76,7 @@ bool InsertLine(IntegrationContext& context, TTable& table, const TXMLNodeOMB& l
         } catch (...) {
             // The refusal is what gets reported; the new record is gone either way.
         }
-        context.Erreur(RecordMessage(prefix, number, text));
+        context.Refus(RecordMessage(prefix, number, text));
         return false;
     }
 }
@@ -83,12 +84,13 @@ bool InsertLine(IntegrationContext& context, TTable& table, const TXMLNodeOMB& l
 bool DeleteCurrent(IntegrationContext& context, TTable& table, const std::string& prefix) {
     try {
         table.Delete();
+        context.Suppression();
         return true;
     } catch (const EDBStorageError&) {
         throw;
     } catch (...) {
         const std::string text = ErrorText(std::current_exception());
-        context.Erreur(RecordMessage(prefix, RecordNumberForMessage(table), text));
+        context.Refus(RecordMessage(prefix, RecordNumberForMessage(table), text));
         return false;
     }
 }

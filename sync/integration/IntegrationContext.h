@@ -15,9 +15,38 @@ class TTable;
 struct IntegrationContext {
     RunState& State;
     RunDisplay& Display;
+    // The counts of the file being integrated; nullptr outside a file.
+    FileCounts* Comptes = nullptr;
 
     // Integration entries carry code 1 and leave the run's error flag alone.
     void Erreur(std::string texte) { State.Erreurs.Ajouter(std::move(texte), 1); }
+
+    // A record the table refused, or a line left out: counted always, listed up to the cap.
+    void Refus(std::string texte) {
+        if (Comptes != nullptr) {
+            ++Comptes->Refuses;
+            if (Comptes->Listes >= kMaxRecordEntries) {
+                return;
+            }
+            ++Comptes->Listes;
+        }
+        Erreur(std::move(texte));
+    }
+    void Ajout() {
+        if (Comptes != nullptr) {
+            ++Comptes->Ajoutes;
+        }
+    }
+    void Suppression() {
+        if (Comptes != nullptr) {
+            ++Comptes->Supprimes;
+        }
+    }
+    void LignesLues(std::int64_t count) {
+        if (Comptes != nullptr) {
+            Comptes->Lignes = count;
+        }
+    }
 
     // One line of the file was handled, written or refused: its category's bar steps once and
     // the window repaints, so that it stays alive during long files.
@@ -94,6 +123,7 @@ bool ForEachLine(IntegrationContext& context, TableSpan& span, const TNativeXmlO
     if (lines.Count() == 0) {
         return true;
     }
+    context.LignesLues(lines.Count());
     TTable& table = span.Open();
     context.Display.SetProgressMax(categorie, lines.Count());
     for (int i = 0; i < lines.Count(); ++i) {

@@ -172,6 +172,17 @@ bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, Categ
         return false;
     }
 
+    FileCounts* counts = CountsOf(table);
+    if (counts != nullptr) {
+        *counts = FileCounts{};
+        counts->Lu = true;
+    }
+    context_.Comptes = counts;
+    struct EndOfFile {
+        IntegrationContext& context;
+        ~EndOfFile() { context.Comptes = nullptr; }
+    } endOfFile{context_};
+
     // The whole file is one span of the table: a run stopped part way leaves the table as it
     // was before the file, never half of it.
     TableSpan span(table);
@@ -217,13 +228,31 @@ bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, Categ
                 break;
         }
         step = "XmlToTable()";
-        if (suppliers.Active()) {
-            // Conditions chosen by a supplier table that was replaced meanwhile are not kept.
-            suppliers.CheckSameFile();
+        if (counts != nullptr && counts->Refuses > counts->Listes) {
+            const std::int64_t left = counts->Refuses - counts->Listes;
+            context_.Erreur(
+                kXmlPrefix + std::to_string(left) +
+                (left == 1 ? " autre enregistrement refusé du fichier " + path + " n'est pas listé."
+                           : " autres enregistrements refusés du fichier " + path +
+                                 " ne sont pas listés."));
         }
-        span.Commit();
+        if (context_.State.Essai) {
+            // A dry run does all the work and keeps none of it.
+            span.Abandon();
+        } else {
+            if (suppliers.Active()) {
+                // Conditions chosen by a supplier table that was replaced meanwhile are not kept.
+                suppliers.CheckSameFile();
+            }
+            span.Commit();
+        }
     } catch (...) {
         span.Abandon();
+        if (counts != nullptr) {
+            // The table is left as it was: nothing of the file was deleted or added.
+            counts->Supprimes = 0;
+            counts->Ajoutes = 0;
+        }
         context_.Erreur(std::string("[Fonction ") + step + "] L'intégration du fichier " + path +
                         " est abandonnée, la table " + table.TableName() +
                         " est laissée inchangée : " + WhatOf(std::current_exception()));
@@ -258,6 +287,15 @@ TTable& IntegrationDriver::TableOf(const HeadOfficeFile& file) {
     const std::array<TTable*, kHeadOfficeFiles.size()> tables = {
         &tblRemise, &tblPerso, &tblMessage, &tblMessageType, &tblMesDocs, &tblMesDocsType};
     return *tables[static_cast<std::size_t>(&file - kHeadOfficeFiles.data())];
+}
+
+FileCounts* IntegrationDriver::CountsOf(const TTable& table) {
+    for (std::size_t i = 0; i < kHeadOfficeFiles.size(); ++i) {
+        if (&TableOf(kHeadOfficeFiles[i]) == &table) {
+            return &context_.State.Comptes[i];
+        }
+    }
+    return nullptr;
 }
 
 TTable* IntegrationDriver::KeyToTable(const std::string& key) {

@@ -49,6 +49,8 @@ class IntegrationDriver : public CategoryIntegration {
     bool XmlToTable(TTable& table, const std::string& path, Categorie categorie,
                     const std::string& rootName);
     TTable& TableOf(const HeadOfficeFile& file);
+    // The counts of the file whose table this is; nullptr for a table of no head-office file.
+    FileCounts* CountsOf(const TTable& table);
     void TableManquante(const std::string& operation, const TTable& table);
 
     IntegrationContext context_;

@@ -22,9 +22,9 @@ bool PersoUpdateRecords(IntegrationContext& context, TableSpan& span, const TNat
             const auto value = TryStrToInt(text);
             if (!value) {
                 // One bad line must not cost the store the rest of the file.
-                context.Erreur(kPrefix + "La ligne " + std::to_string(i + 1) +
-                               " est ignorée : la valeur '" + std::string(text) +
-                               "' de l'attribut Groupe n'est pas un nombre entier.");
+                context.Refus(kPrefix + "La ligne " + std::to_string(i + 1) +
+                              " est ignorée : la valeur '" + std::string(text) +
+                              "' de l'attribut Groupe n'est pas un nombre entier.");
                 return;
             }
             groupe = *value;

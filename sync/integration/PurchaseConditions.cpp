@@ -30,6 +30,7 @@ void PurchaseConditions::IndexLines(const TNativeXmlOMB& xml) {
     lines_ = std::make_unique<TXMLNodeListOMB>();
     linesBySupplier_.clear();
     hasLignes_ = CollectLines(xml, *lines_);
+    context_.LignesLues(lines_->Count());
     for (int i = 0; i < lines_->Count(); ++i) {
         const TXMLNodeOMB* line = lines_->Item(i);
         linesBySupplier_[line->ReadAttribute("Fournisseur", "")].push_back(line);

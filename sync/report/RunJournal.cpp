@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
@@ -34,6 +36,20 @@ bool ParseNumber(std::string_view text, unsigned long long& value) {
         value = value * 10 + static_cast<unsigned long long>(c - '0');
     }
     return true;
+}
+
+// "1 200": thousands apart, as French writes them.
+std::string Nombre(std::int64_t value) {
+    std::string digits = std::to_string(value < 0 ? -value : value);
+    for (auto i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3) {
+        digits.insert(static_cast<std::size_t>(i), " ");
+    }
+    return value < 0 ? "-" + digits : digits;
+}
+
+// French keeps 0 and 1 singular.
+std::string Compte(std::int64_t value, const std::string& singulier) {
+    return Nombre(value) + " " + singulier + (value > 1 ? "s" : "");
 }
 
 }  // namespace
@@ -89,6 +105,10 @@ std::string RunJournal::LigneFin(const RunSummary& summary) {
         }
         line += (first ? "" : " ; ") + std::string(c.Libelle) + " téléchargement " +
                 OuiNon(c.Telechargee) + ", intégration " + OuiNon(c.Integree);
+        const std::string counts = LigneComptes(c);
+        if (!counts.empty()) {
+            line += " (" + counts + ")";
+        }
         first = false;
     }
     if (first) {
@@ -103,6 +123,22 @@ std::string RunJournal::LigneFin(const RunSummary& summary) {
             summary.Rapport ? ", rapport " + *summary.Rapport : std::string(", rapport non écrit");
     }
     return line;
+}
+
+std::string RunJournal::LigneComptes(const CategorySummary& category) {
+    FileCounts total;
+    for (const FileSummary& f : category.Fichiers) {
+        total.Lu = total.Lu || f.Comptes.Lu;
+        total.Lignes += f.Comptes.Lignes;
+        total.Supprimes += f.Comptes.Supprimes;
+        total.Ajoutes += f.Comptes.Ajoutes;
+        total.Refuses += f.Comptes.Refuses;
+    }
+    if (!total.Lu) {
+        return {};
+    }
+    return Compte(total.Lignes, "ligne") + ", " + Compte(total.Supprimes, category.Suppression) +
+           ", " + Compte(total.Ajoutes, "ajoutée") + ", " + Compte(total.Refuses, "refusée");
 }
 
 void RunJournal::Debut(const RunSummary& summary) const {

@@ -33,6 +33,9 @@ class RunJournal {
     static std::string LigneDebut(const RunSummary& summary);
     static std::string LigneEntree(const ErrorEntry& entry);
     static std::string LigneFin(const RunSummary& summary);
+    // What the category's files changed, "1 200 lignes, 3 remplacées, 1 197 ajoutées,
+    // 0 refusée"; empty when none of its files was integrated.
+    static std::string LigneComptes(const CategorySummary& category);
 
   private:
     void Ecrire(Priorite priorite, const std::string& line) const;

@@ -19,8 +19,22 @@ std::string StatutJson(const RunSummary& summary) {
     using nlohmann::ordered_json;
     ordered_json categories = ordered_json::object();
     for (const CategorySummary& c : summary.Categories) {
-        categories[c.Cle] = {
-            {"enabled", c.Active}, {"downloaded", c.Telechargee}, {"integrated", c.Integree}};
+        ordered_json files = ordered_json::array();
+        for (const FileSummary& f : c.Fichiers) {
+            const FileCounts& n = f.Comptes;
+            files.push_back({{"file", f.Nom},
+                             {"table", f.Table},
+                             {"read", n.Lu},
+                             {"lines", n.Lignes},
+                             {"deleted", n.Supprimes},
+                             {"inserted", n.Ajoutes},
+                             {"refused", n.Refuses},
+                             {"refusedNotListed", n.Refuses - n.Listes}});
+        }
+        categories[c.Cle] = {{"enabled", c.Active},
+                             {"downloaded", c.Telechargee},
+                             {"integrated", c.Integree},
+                             {"files", std::move(files)}};
     }
     ordered_json entries = ordered_json::array();
     for (const ErrorEntry& entry : summary.Entrees) {

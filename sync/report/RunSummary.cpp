@@ -22,6 +22,16 @@ RunSummary ResumerRun(const RunState& state, const RunDisplay& display, std::tim
         c.Active = state.Actif(categorie);
         c.Telechargee = display.SuccessImageVisible(categorie, Colonne::Telechargement);
         c.Integree = display.SuccessImageVisible(categorie, Colonne::Integration);
+        c.Suppression = categorie == Categorie::Message || categorie == Categorie::Document
+                            ? "purgée"
+                            : "remplacée";
+        if (c.Active) {
+            for (const HeadOfficeFile& file : FichiersDeCategorie(categorie)) {
+                const auto index = static_cast<std::size_t>(&file - kHeadOfficeFiles.data());
+                c.Fichiers.push_back(
+                    {std::string(file.Name), std::string(file.Table), state.Comptes[index]});
+            }
+        }
     }
     summary.Entrees = state.Erreurs.Entries();
     summary.Rapport = std::move(rapport);

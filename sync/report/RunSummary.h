@@ -12,13 +12,23 @@
 
 namespace quorvane {
 
-// What one category ended with, as the window's images show it.
+// What the integration did with one file of a category.
+struct FileSummary {
+    std::string Nom;    // the head-office file, "remise_achat.xml"
+    std::string Table;  // the store table it goes into, "REMISES.DB"
+    FileCounts Comptes;
+};
+
+// What one category ended with, as the window's images show it, and what its files changed.
 struct CategorySummary {
     const char* Cle = "";      // its key in the settings file ("Remise_Achat", ...)
     const char* Libelle = "";  // its caption in the synchronization window
     bool Active = false;
     bool Telechargee = false;
     bool Integree = false;
+    std::vector<FileSummary> Fichiers;  // its files when the category is enabled
+    // What its deletions are: "remplacée" for replaced records, "purgée" for purged ones.
+    const char* Suppression = "";
 };
 
 // One run as told to the outside world (the journal and the status file), taken from the

@@ -369,7 +369,8 @@ if unshare -m true 2>/dev/null; then
     if jq -e --arg v "$version" '
             .version == $v and .mode == "URI" and .entryCount == (.entries | length)
             and .entryCount > 0
-            and .categories.Remise_Achat == {"enabled": true, "downloaded": false, "integrated": false}
+            and (.categories.Remise_Achat | del(.files)) == {"enabled": true, "downloaded": false, "integrated": false}
+            and .categories.Remise_Achat.files[0].read == false
             and .report == "/var/lib/quorvane-client/QuorvaneClientAutoLog.html"' \
             "$status_file" >/dev/null; then
         echo "status file:"

@@ -87,12 +87,26 @@ TEST_F(RunStatusTest, RunWithErrorsTellsTheJournalWithPrioritiesAndWritesItsStat
 
     EXPECT_EQ(status["version"], QUORVANE_VERSION);
     EXPECT_EQ(status["mode"], "URI");
+    // A file that never reached its table is listed with nothing counted.
+    const auto unread = [](const char* file, const char* table) {
+        return json{{"file", file}, {"table", table}, {"read", false}, {"lines", 0},
+                    {"deleted", 0}, {"inserted", 0},  {"refused", 0},  {"refusedNotListed", 0}};
+    };
     EXPECT_EQ(status["categories"]["Remise_Achat"],
-              (json{{"enabled", true}, {"downloaded", true}, {"integrated", false}}));
+              (json{{"enabled", true},
+                    {"downloaded", true},
+                    {"integrated", false},
+                    {"files", json::array({unread("remise_achat.xml", "REMISES.DB")})}}));
     EXPECT_EQ(status["categories"]["Message"],
-              (json{{"enabled", true}, {"downloaded", false}, {"integrated", false}}));
-    EXPECT_EQ(status["categories"]["Document"],
-              (json{{"enabled", false}, {"downloaded", false}, {"integrated", false}}));
+              (json{{"enabled", true},
+                    {"downloaded", false},
+                    {"integrated", false},
+                    {"files", json::array({unread("message.xml", "Message.DB"),
+                                           unread("message_type.xml", "MessageType.DB")})}}));
+    EXPECT_EQ(status["categories"]["Document"], (json{{"enabled", false},
+                                                      {"downloaded", false},
+                                                      {"integrated", false},
+                                                      {"files", json::array()}}));
     EXPECT_EQ(status["entryCount"], entries.size());
     EXPECT_EQ(entries[0]["text"].get<std::string>().rfind("[Fonction IntegrerRemiseAchat] ", 0),
               0u);
