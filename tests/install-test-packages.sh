@@ -7,6 +7,8 @@ test_packages=(libgtest-dev libbenchmark-dev python3 python3-pyftpdlib
     python3-openssl python3-cryptography python3-paramiko
     # The package test: lintian, the manual page, the desktop files, the status file.
     desktop-file-utils lintian man-db jq
+    # hardening-check, for the protections the packaged program is built with.
+    devscripts
     # The leftover test slows a rename down to kill a run in the middle of a copy.
     strace)
 exec "$(dirname "$0")/../demo/install-packages.sh" "${test_packages[@]}"
