@@ -32,6 +32,14 @@ install(FILES ${quorvane_packaged_docs}/QuorvaneClient.1.gz DESTINATION usr/shar
 # Every word of the program is French; so is the second manual page (man -L fr QuorvaneClient).
 install(FILES ${quorvane_packaged_docs}/fr/QuorvaneClient.1.gz DESTINATION usr/share/man/fr/man1)
 install(FILES ${quorvane_packaged_docs}/changelog.Debian.gz DESTINATION usr/share/doc/quorvane-client)
+# Stripped as Debian's own packages are (dh_strip): the compiler's version notes go too.
+find_program(QUORVANE_STRIP NAMES ${CMAKE_STRIP} strip)
+install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${QUORVANE_STRIP}\" --remove-section=.comment --remove-section=.note
+            --strip-unneeded \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/usr/bin/QuorvaneClient\"
+            COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
 install(FILES ${PROJECT_SOURCE_DIR}/app/install/debian/lintian-overrides
     DESTINATION usr/share/lintian/overrides RENAME quorvane-client)
 

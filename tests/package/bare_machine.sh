@@ -56,9 +56,10 @@ inside() { nsenter -t "$leader" -a "$@"; }
 inside systemctl --version | head -1
 
 section "install"
-cp "$deb" "$machine/tmp/"
-DEBIAN_FRONTEND=noninteractive inside apt-get install -y -q "/tmp/$(basename "$deb")" \
-    >/tmp/quorvane-bare-apt.log 2>&1 || { fail "apt cannot install the package"; tail /tmp/quorvane-bare-apt.log; }
+# The container has a /tmp of its own.
+cp "$deb" "$machine/var/tmp/"
+DEBIAN_FRONTEND=noninteractive inside apt-get install -y -q "/var/tmp/$(basename "$deb")" \
+    >/tmp/quorvane-bare-apt.log 2>&1 || { tail /tmp/quorvane-bare-apt.log; echo "FAIL: apt cannot install the package" >&2; exit 1; }
 grep -E '^(Setting up|quorvane-client)' /tmp/quorvane-bare-apt.log | grep -i quorvane
 inside id magasin >/dev/null 2>&1 || inside adduser --quiet --disabled-password --gecos '' magasin
 inside adduser --quiet magasin quorvane
@@ -111,11 +112,11 @@ kill "$ftp_pid"
 ftp_pid=""
 
 section "the root instance"
-touch "$machine/tmp/before-root"
+touch "$machine/var/tmp/before-root"
 if run_service quorvane-client@root.service; then
     fail "quorvane-client@root.service started"
 fi
-written="$(find "$data" "$store" -newer "$machine/tmp/before-root")"
+written="$(find "$data" "$store" -newer "$machine/var/tmp/before-root")"
 [ -z "$written" ] || fail "the root instance wrote $written"
 
 section "remove"

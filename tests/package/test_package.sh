@@ -142,8 +142,9 @@ if command -v lintian >/dev/null 2>&1; then
     # Nothing at all, down to the pedantic and informational tags and the experimental ones;
     # overrides carry their reason in the package. Without _FORTIFY_SOURCE lintian says so
     # (hardening-no-fortify-functions, informational): only errors and warnings fail then.
-    lintian -I -E --pedantic "$deb" >"$tmp/lintian.log" 2>&1
-    status=$?
+    lintian -I -E --pedantic "$deb" 2>&1 | grep -vx 'running with root privileges is not recommended!' \
+        >"$tmp/lintian.log"
+    status=${PIPESTATUS[0]}
     cat "$tmp/lintian.log"
     [ "$status" -eq 0 ] || fail "lintian failed"
     if [ "$fortified" = fortified ]; then
@@ -204,8 +205,19 @@ if command -v hardening-check >/dev/null 2>&1; then
         [ "$protection" = 'Fortify Source functions' ] && [ "$fortified" != fortified ] && continue
         grep -q "^ $protection: yes" "$tmp/hardening.log" || fail "hardening-check: $protection is not yes"
     done
-    # Whatever else this hardening-check knows of must not be missing either.
-    grep -q ': no' "$tmp/hardening.log" && [ "$fortified" = fortified ] && fail "hardening-check finds a protection missing"
+    # Nothing else this hardening-check knows of may be missing, but for control-flow
+    # protection where the C library's start files lack its marks (Debian 12's do): the linker
+    # then drops them from every program of the system, which hardening-check of one of those
+    # shows.
+    while read -r missing; do
+        [[ "$missing" == *'Fortify Source functions'* ]] && [ "$fortified" != fortified ] && continue
+        if [[ "$missing" == *'Control flow integrity'* ]] &&
+            grep -q '^ Control flow integrity: no' <<<"$(hardening-check /bin/ls)"; then
+            echo "control-flow protection: not on this system's programs either (/bin/ls)"
+            continue
+        fi
+        fail "hardening-check:$missing"
+    done < <(grep ': no' "$tmp/hardening.log")
 else
     fail "hardening-check is not installed (tests/install-test-packages.sh installs devscripts)"
 fi
@@ -267,6 +279,9 @@ if command -v systemd-analyze >/dev/null 2>&1; then
     verify_root="$tmp/verify-root"
     cp -a "$root" "$verify_root"
     cp -rn /usr/lib/systemd/system/. "$verify_root/usr/lib/systemd/system/" 2>/dev/null
+    # The shell of the service's check of its user, which every Debian machine has.
+    mkdir -p "$verify_root/bin"
+    cp -L /bin/sh "$verify_root/bin/sh"
     # The units name their manual page, which man looks for: that of the package.
     if output="$(MANPATH="$verify_root/usr/share/man" systemd-analyze verify --root="$verify_root" \
             /usr/lib/systemd/system/quorvane-client@.service \
