@@ -60,6 +60,7 @@ section "install"
 cp "$deb" "$machine/var/tmp/"
 DEBIAN_FRONTEND=noninteractive inside apt-get install -y -q "/var/tmp/$(basename "$deb")" \
     >/tmp/quorvane-bare-apt.log 2>&1 || { tail /tmp/quorvane-bare-apt.log; echo "FAIL: apt cannot install the package" >&2; exit 1; }
+rm "$machine/var/tmp/$(basename "$deb")"
 grep -E '^(Setting up|quorvane-client)' /tmp/quorvane-bare-apt.log | grep -i quorvane
 inside id magasin >/dev/null 2>&1 || inside adduser --quiet --disabled-password --gecos '' magasin
 inside adduser --quiet magasin quorvane
@@ -74,7 +75,7 @@ cp "$source_dir"/demo/headoffice/*.xml "$machine/srv/siege/"
 inside chown -R magasin:magasin /srv/magasin
 data="$machine/var/lib/quorvane-client"
 write_settings() {
-    printf '[Setup]\r\nDir=/srv/magasin\r\n[Quorvane]\r\nRemise_Achat=1\r\nPersonnalisation=1\r\nMessage=1\r\nDocument=1\r\n%s' \
+    printf '[Setup]\r\nDir=/srv/magasin\r\n[Quorvane]\r\nRemise_Achat=1\r\nPersonnalisation=1\r\nMessage=1\r\nDocument=1\r\n%b' \
         "$1" >"$data/QuorvaneClient.ini"
     inside chown magasin /var/lib/quorvane-client/QuorvaneClient.ini
     chmod 600 "$data/QuorvaneClient.ini"
