@@ -4,7 +4,7 @@
 # apt pulls in with it, booted in a container (systemd-nspawn). There the machine-wide timer's
 # service runs for a store user with its sandbox, in folder mode with the store tables under
 # /srv and over FTP from a server on the loopback (the container shares this machine's
-# network); the root instance is started and must fail; then the package is removed and purged.
+# network) with the tables in the user's home; the root instance is started and must fail; then the package is removed and purged.
 #   tests/package/bare_machine.sh PACKAGE.deb [ROOT_FOLDER]
 # Needs root, debootstrap, systemd-container, sqlite3, jq and python3-pyftpdlib. ROOT_FOLDER
 # (default /var/tmp/quorvane-bare) is made when missing and kept for the next time.
@@ -65,18 +65,24 @@ grep -E '^(Setting up|quorvane-client)' /tmp/quorvane-bare-apt.log | grep -i quo
 inside id magasin >/dev/null 2>&1 || inside adduser --quiet --disabled-password --gecos '' magasin
 inside adduser --quiet magasin quorvane
 
-# A store under /srv, the head office's files in a folder, settings of the store user's.
-store="$machine/srv/magasin"
-rm -rf "$store" "$machine/srv/siege"
-mkdir -p "$store/Administration" "$store/Tarifs" "$store/Maj" "$machine/srv/siege"
-"$source_dir/demo/make-store.sh" "$store"
-printf '[Alias]\r\nOmbrelin=/srv/magasin\r\n' >"$store/ombbde.ini"
+# A store's tables (under /srv, then in the user's home), the head office's files in a folder,
+# settings of the store user's.
+make_store() {
+    store="$machine$1"
+    rm -rf "$store"
+    mkdir -p "$store/Administration" "$store/Tarifs" "$store/Maj"
+    "$source_dir/demo/make-store.sh" "$store"
+    printf '[Alias]\r\nOmbrelin=%s\r\n' "$1" >"$store/ombbde.ini"
+    inside chown -R magasin:magasin "$1"
+    store_folder="$1"
+}
+rm -rf "$machine/srv/siege"
+mkdir -p "$machine/srv/siege"
 cp "$source_dir"/demo/headoffice/*.xml "$machine/srv/siege/"
-inside chown -R magasin:magasin /srv/magasin
 data="$machine/var/lib/quorvane-client"
 write_settings() {
-    printf '[Setup]\r\nDir=/srv/magasin\r\n[Quorvane]\r\nRemise_Achat=1\r\nPersonnalisation=1\r\nMessage=1\r\nDocument=1\r\n%b' \
-        "$1" >"$data/QuorvaneClient.ini"
+    printf '[Setup]\r\nDir=%s\r\n[Quorvane]\r\nRemise_Achat=1\r\nPersonnalisation=1\r\nMessage=1\r\nDocument=1\r\n%b' \
+        "$store_folder" "$1" >"$data/QuorvaneClient.ini"
     inside chown magasin /var/lib/quorvane-client/QuorvaneClient.ini
     chmod 600 "$data/QuorvaneClient.ini"
 }
@@ -91,7 +97,8 @@ run_service() {
 }
 all_done='.categories | to_entries | all(.value.enabled and .value.downloaded and .value.integrated)'
 
-section "a run in folder mode"
+section "a run in folder mode, tables under /srv"
+make_store /srv/magasin
 write_settings 'TypeEnvoi=URI\r\n[Quorvane_URI]\r\nURI=/srv/siege\r\n'
 before="$(sqlite3 "$store/Administration/REMISES.DB" 'select count(*) from REMISES')"
 run_service quorvane-client@magasin.service || fail "the folder-mode run failed"
@@ -99,7 +106,8 @@ jq -e "$all_done" "$data/QuorvaneClientStatus.json" >/dev/null ||
     fail "folder mode: $(cat "$data/QuorvaneClientStatus.json")"
 echo "REMISES: $before records before, $(sqlite3 "$store/Administration/REMISES.DB" 'select count(*) from REMISES') after"
 
-section "a run over FTP"
+section "a run over FTP, tables in the user's home"
+make_store /home/magasin/magasin
 /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p 2121 -d "$source_dir/demo/headoffice" -u demo -P demo \
     >/tmp/quorvane-bare-ftp.log 2>&1 &
 ftp_pid=$!
@@ -109,6 +117,7 @@ rm -f "$data"/Auto/*.xml
 run_service quorvane-client@magasin.service || fail "the FTP run failed"
 jq -e "$all_done" "$data/QuorvaneClientStatus.json" >/dev/null ||
     fail "FTP: $(cat "$data/QuorvaneClientStatus.json")"
+echo "REMISES: $(sqlite3 "$store/Administration/REMISES.DB" 'select count(*) from REMISES') records after"
 kill "$ftp_pid"
 ftp_pid=""
 
