@@ -2,7 +2,7 @@
 # (or cpack in the build folder). What goes into it are the install() rules of the top
 # CMakeLists.txt: the program /usr/bin/QuorvaneClient (the build that keeps its files in
 # /var/lib/quorvane-client/), the launchers, the icon, the scheduled-run units, the manual
-# page and the package's documentation. Tests and benchmarks have no install rules.
+# pages (English and French) and the package's documentation. Tests and benchmarks have no install rules.
 
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
     set(CMAKE_INSTALL_PREFIX "/" CACHE PATH "Install root (the program goes to usr/bin)" FORCE)
@@ -12,19 +12,34 @@ endif()
 find_program(QUORVANE_GZIP gzip REQUIRED)
 set(quorvane_packaged_docs ${PROJECT_BINARY_DIR}/package-docs)
 add_custom_command(
-    OUTPUT ${quorvane_packaged_docs}/QuorvaneClient.1.gz ${quorvane_packaged_docs}/changelog.Debian.gz
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${quorvane_packaged_docs}
+    OUTPUT ${quorvane_packaged_docs}/QuorvaneClient.1.gz ${quorvane_packaged_docs}/fr/QuorvaneClient.1.gz
+        ${quorvane_packaged_docs}/changelog.Debian.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${quorvane_packaged_docs}/fr
     COMMAND ${QUORVANE_GZIP} -9nc ${PROJECT_SOURCE_DIR}/app/install/man/QuorvaneClient.1
         > ${quorvane_packaged_docs}/QuorvaneClient.1.gz
+    COMMAND ${QUORVANE_GZIP} -9nc ${PROJECT_SOURCE_DIR}/app/install/man/fr/QuorvaneClient.1
+        > ${quorvane_packaged_docs}/fr/QuorvaneClient.1.gz
     COMMAND ${QUORVANE_GZIP} -9nc ${PROJECT_SOURCE_DIR}/app/install/debian/changelog
         > ${quorvane_packaged_docs}/changelog.Debian.gz
     DEPENDS ${PROJECT_SOURCE_DIR}/app/install/man/QuorvaneClient.1
+        ${PROJECT_SOURCE_DIR}/app/install/man/fr/QuorvaneClient.1
         ${PROJECT_SOURCE_DIR}/app/install/debian/changelog
     VERBATIM)
 add_custom_target(quorvane_packaged_docs ALL
-    DEPENDS ${quorvane_packaged_docs}/QuorvaneClient.1.gz ${quorvane_packaged_docs}/changelog.Debian.gz)
+    DEPENDS ${quorvane_packaged_docs}/QuorvaneClient.1.gz ${quorvane_packaged_docs}/fr/QuorvaneClient.1.gz
+        ${quorvane_packaged_docs}/changelog.Debian.gz)
 install(FILES ${quorvane_packaged_docs}/QuorvaneClient.1.gz DESTINATION usr/share/man/man1)
+# Every word of the program is French; so is the second manual page (man -L fr QuorvaneClient).
+install(FILES ${quorvane_packaged_docs}/fr/QuorvaneClient.1.gz DESTINATION usr/share/man/fr/man1)
 install(FILES ${quorvane_packaged_docs}/changelog.Debian.gz DESTINATION usr/share/doc/quorvane-client)
+# Stripped as Debian's own packages are (dh_strip): the compiler's version notes go too.
+find_program(QUORVANE_STRIP NAMES ${CMAKE_STRIP} strip)
+install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${QUORVANE_STRIP}\" --remove-section=.comment --remove-section=.note
+            --strip-unneeded \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/usr/bin/QuorvaneClient\"
+            COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
 install(FILES ${PROJECT_SOURCE_DIR}/app/install/debian/lintian-overrides
     DESTINATION usr/share/lintian/overrides RENAME quorvane-client)
 

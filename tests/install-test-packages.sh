@@ -9,6 +9,8 @@ test_packages=(libgtest-dev libbenchmark-dev python3 python3-pyftpdlib
     openssh-server vsftpd
     # The package test: lintian, the manual page, the desktop files, the status file.
     desktop-file-utils lintian man-db jq
+    # hardening-check, for the protections the packaged program is built with.
+    devscripts
     # The leftover test slows a rename down to kill a run in the middle of a copy.
     strace
     # A real X server: with a display the report is handed to the desktop.

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Builds the Debian package from an already built tree and checks what a store machine would
 # receive: the files and their owners, lintian, the manual page, the desktop entries and the
-# timers. Then installs it with dpkg into a root of its own (dpkg --root, the maintainer
-# scripts run against that root), over a stand-in of the 1.0.0.0 package that kept the store's
-# files in /opt/quorvane-client/, and runs the installed program once as a store user, as the
-# timer's service would, with its standard error announced as the journal.
-#   test_package.sh BUILD_DIR PROGRAM_VERSION PACKAGE_VERSION SOURCE_DIR
+# timers, the hardening and the sandbox. Then installs it with dpkg into a root of its own
+# (dpkg --root, the maintainer scripts run against that root), over a stand-in of the 1.0.0.0
+# package that kept the store's files in /opt/quorvane-client/, runs the installed program once
+# as a store user, as the timer's service would, with its standard error announced as the
+# journal, then removes and purges it.
+#   test_package.sh BUILD_DIR PROGRAM_VERSION PACKAGE_VERSION SOURCE_DIR [fortified|unfortified]
+# (unfortified: a Debug or sanitizer build, which cannot have _FORTIFY_SOURCE.)
 set -uo pipefail
 
 build="$(cd "$1" && pwd)"
 version="$2"
 package_version="$3"
 source_dir="$(cd "$4" && pwd)"
+fortified="${5:-fortified}"
 tmp="$(mktemp -d)"
 # The store user of the run below must reach the files under it.
 chmod 755 "$tmp"
@@ -98,6 +101,7 @@ expected="$(sort <<'EOF'
 /usr/share/doc/quorvane-client/copyright
 /usr/share/icons/hicolor/48x48/apps/quorvane.png
 /usr/share/lintian/overrides/quorvane-client
+/usr/share/man/fr/man1/QuorvaneClient.1.gz
 /usr/share/man/man1/QuorvaneClient.1.gz
 EOF
 )"
@@ -135,11 +139,20 @@ zcat "$root/usr/share/doc/quorvane-client/changelog.Debian.gz" | head -1 |
 # --- lintian ----------------------------------------------------------------------------
 section "lintian"
 if command -v lintian >/dev/null 2>&1; then
-    # Errors and warnings fail; overrides, if any, carry their reason in the package.
-    lintian --fail-on error,warning --display-level '>=warning' "$deb" >"$tmp/lintian.log" 2>&1
-    status=$?
+    # Nothing at all, down to the pedantic and informational tags and the experimental ones;
+    # overrides carry their reason in the package. Without _FORTIFY_SOURCE lintian says so
+    # (hardening-no-fortify-functions, informational): only errors and warnings fail then.
+    lintian -I -E --pedantic "$deb" 2>&1 | grep -vx 'running with root privileges is not recommended!' \
+        >"$tmp/lintian.log"
+    status=${PIPESTATUS[0]}
     cat "$tmp/lintian.log"
-    [ "$status" -eq 0 ] || fail "lintian reports errors or warnings"
+    [ "$status" -eq 0 ] || fail "lintian failed"
+    if [ "$fortified" = fortified ]; then
+        [ -s "$tmp/lintian.log" ] && fail "lintian has something to say"
+    else
+        grep -v ' hardening-no-fortify-functions ' "$tmp/lintian.log" | grep -q '^[EW]: ' &&
+            fail "lintian reports errors or warnings"
+    fi
 else
     fail "lintian is not installed (tests/install-test-packages.sh installs it)"
 fi
@@ -157,6 +170,57 @@ for mention in "QuorvaneClient CONFIG" /var/lib/quorvane-client/QuorvaneClient.i
         "Always 0" quorvane-client@USER.timer; do
     grep -qF -- "$mention" <<<"$manual" || fail "the manual page does not mention $mention"
 done
+
+# Both pages describe every command line the program's own usage names: run it.
+usage="$("$build/QuorvaneClient" --help 2>/dev/null)" || fail "QuorvaneClient --help failed"
+commands="$(sed -n 's/^  \(QuorvaneClient\( [^ ]\+\)\?\) .*/\1/p' <<<"$usage")"
+[ "$(wc -l <<<"$commands")" -ge 4 ] || fail "the usage names no command lines: $usage"
+french="$(MANWIDTH=100 MANPAGER=cat man -l "$root/usr/share/man/fr/man1/QuorvaneClient.1.gz" 2>"$tmp/man.err")" ||
+    fail "man -l cannot show the French manual page"
+[ -s "$tmp/man.err" ] && { fail "man reports on the French page:"; cat "$tmp/man.err" >&2; }
+for heading in NOM SYNOPSIS DESCRIPTION JOURNAL FICHIERS PARAMÈTRES "FICHIER D'ÉTAT" "CODE DE RETOUR" \
+        MINUTERIES; do
+    grep -qx "$heading" <<<"$french" || fail "the French manual page has no $heading section"
+done
+for page in manual french; do
+    synopsis="$(sed -n '/^SYNOPSIS$/,/^[A-Z]/p' <<<"${!page}" | sed 's/^ *//')"
+    while read -r command; do
+        grep -qxF -- "$command" <<<"$synopsis" || fail "the $page page's synopsis lacks $command"
+    done <<<"$commands"
+done
+grep -qF 'Any other command line starts a synchronization run: two arguments, -config, /CONFIG' \
+    <<<"$(tr -s ' \n' ' ' <<<"$manual")" || fail "the manual page does not say what other command lines do"
+grep -qF 'Toute autre ligne de commande lance une synchronisation : deux arguments, -config, /CONFIG' \
+    <<<"$(tr -s ' \n' ' ' <<<"$french")" || fail "the French page does not say what other command lines do"
+grep -qF -- '`QuorvaneClient --help`' "$source_dir/README.md" && grep -qF -- '`QuorvaneClient --version`' \
+    "$source_dir/README.md" || fail "the README does not describe --help and --version"
+
+# --- Hardening --------------------------------------------------------------------------
+section "hardening"
+if command -v hardening-check >/dev/null 2>&1; then
+    hardening-check "$exe" >"$tmp/hardening.log" 2>&1
+    cat "$tmp/hardening.log"
+    for protection in 'Position Independent Executable' 'Stack protected' 'Fortify Source functions' \
+            'Read-only relocations' 'Immediate binding'; do
+        [ "$protection" = 'Fortify Source functions' ] && [ "$fortified" != fortified ] && continue
+        grep -q "^ $protection: yes" "$tmp/hardening.log" || fail "hardening-check: $protection is not yes"
+    done
+    # Nothing else this hardening-check knows of may be missing, but for control-flow
+    # protection where the C library's start files lack its marks (Debian 12's do): the linker
+    # then drops them from every program of the system, which hardening-check of one of those
+    # shows.
+    while read -r missing; do
+        [[ "$missing" == *'Fortify Source functions'* ]] && [ "$fortified" != fortified ] && continue
+        if [[ "$missing" == *'Control flow integrity'* ]] &&
+            grep -q '^ Control flow integrity: no' <<<"$(hardening-check /bin/ls)"; then
+            echo "control-flow protection: not on this system's programs either (/bin/ls)"
+            continue
+        fi
+        fail "hardening-check:$missing"
+    done < <(grep ': no' "$tmp/hardening.log")
+else
+    fail "hardening-check is not installed (tests/install-test-packages.sh installs devscripts)"
+fi
 
 # --- Desktop entries --------------------------------------------------------------------
 section "desktop entries"
@@ -192,6 +256,21 @@ for timer in "$root"/usr/lib/systemd/system/*.timer "$root"/usr/lib/systemd/user
     grep -q '^OnCalendar=' "$timer" || fail "$(basename "$timer") has no calendar"
     grep -qx 'WantedBy=timers.target' "$timer" || fail "$(basename "$timer") cannot be enabled"
 done
+# The root instance is refused before the program starts: the service's own check, run as
+# root and as a store user.
+refusal="$(sed -n 's/^ExecStartPre=//p' "$system_service")"
+[ -n "$refusal" ] || fail "the machine-wide service does not check its user before the run"
+refusal_command="$(sed -e 's/\$\$/$/g' -e 's/%i/root/g' <<<"${refusal#/bin/sh -c }")"
+refusal_command="${refusal_command#\'}"
+refusal_command="${refusal_command%\'}"
+if /bin/sh -c "$refusal_command" 2>"$tmp/refusal.err"; then
+    fail "the machine-wide service would start the program as root"
+fi
+grep -q '^<3>quorvane-client@root : .*root' "$tmp/refusal.err" ||
+    fail "the refusal of root says: $(cat "$tmp/refusal.err")"
+setpriv --reuid=65534 --regid=65534 --clear-groups /bin/sh -c "$refusal_command" 2>/dev/null ||
+    fail "the machine-wide service refuses a store user"
+
 # Installed, never enabled: the package ships no enablement links.
 [ -z "$(find "$root" -name '*.wants' -o -name '*.requires')" ] || fail "the package enables units"
 
@@ -200,6 +279,9 @@ if command -v systemd-analyze >/dev/null 2>&1; then
     verify_root="$tmp/verify-root"
     cp -a "$root" "$verify_root"
     cp -rn /usr/lib/systemd/system/. "$verify_root/usr/lib/systemd/system/" 2>/dev/null
+    # The shell of the service's check of its user, which every Debian machine has.
+    mkdir -p "$verify_root/bin"
+    cp -L /bin/sh "$verify_root/bin/sh"
     # The units name their manual page, which man looks for: that of the package.
     if output="$(MANPATH="$verify_root/usr/share/man" systemd-analyze verify --root="$verify_root" \
             /usr/lib/systemd/system/quorvane-client@.service \
@@ -209,6 +291,20 @@ if command -v systemd-analyze >/dev/null 2>&1; then
         echo "SKIP: systemd-analyze cannot verify here: $output"
     else
         fail "system units: $output"
+    fi
+    # The machine-wide run's sandbox, as systemd rates it (0 best, 10 worst).
+    exposure_log="$(cd "$root/usr/lib/systemd/system" &&
+        systemd-analyze security --offline=true --no-pager quorvane-client@magasin.service 2>&1)"
+    exposure="$(sed -n 's/^→ Overall exposure level for quorvane-client@magasin.service: \([0-9.]*\) .*/\1/p' \
+        <<<"$exposure_log")"
+    if [ -n "$exposure" ]; then
+        echo "exposure of quorvane-client@magasin.service: $exposure"
+        awk -v e="$exposure" 'BEGIN { exit !(e <= 2.5) }' ||
+            { fail "the machine-wide service's exposure is $exposure"; grep '✗' <<<"$exposure_log" >&2; }
+    elif grep -q -e 'Failed to initialize' -e 'Unknown option' -e 'unrecognized option' <<<"$exposure_log"; then
+        echo "SKIP: systemd-analyze cannot rate the sandbox here: $exposure_log"
+    else
+        fail "systemd-analyze security: $exposure_log"
     fi
     # User units cannot be verified against another root; the one complaint expected is the
     # program missing from this machine's /usr/bin, and its path was checked above.
@@ -396,12 +492,32 @@ fi
 
 # --- Removal keeps the store's files ------------------------------------------------------
 section "removal and purge"
+# Timers enabled machine-wide and for every user, with a persistent timer's stamp; a link of
+# another package's beside them, and a link planted in the folder to a file outside it.
+system_wants="$sysroot/etc/systemd/system/timers.target.wants"
+user_wants="$sysroot/etc/systemd/user/timers.target.wants"
+mkdir -p "$system_wants" "$user_wants" "$sysroot/var/lib/systemd/timers"
+ln -s /usr/lib/systemd/system/quorvane-client@.timer "$system_wants/quorvane-client@magasin.timer"
+ln -s /usr/lib/systemd/system/other.timer "$system_wants/other.timer"
+ln -s /usr/lib/systemd/user/quorvane-client.timer "$user_wants/quorvane-client.timer"
+touch "$sysroot/var/lib/systemd/timers/stamp-quorvane-client@magasin.timer"
+echo outside >"$tmp/outside.txt"
+ln -s "$tmp/outside.txt" "$data/Auto/planted"
+ln -s "$tmp" "$data/planted-folder"
 before="$(cd "$data" && find . | sort && cat QuorvaneClient.ini)"
 in_sysroot -r quorvane-client || fail "dpkg -r failed"
 [ -e "$installed_exe" ] && fail "removal left the program"
-in_sysroot -P quorvane-client || fail "dpkg -P failed"
 after="$(cd "$data" && find . | sort && cat QuorvaneClient.ini)"
-[ "$before" = "$after" ] || fail "removal or purge touched the store's files"
+[ "$before" = "$after" ] || fail "removal touched the store's files"
+[ -L "$system_wants/quorvane-client@magasin.timer" ] || fail "removal disabled the timer"
+in_sysroot -P quorvane-client || fail "dpkg -P failed"
+[ -e "$data" ] && fail "purge left /var/lib/quorvane-client: $(ls -A "$data")"
+left="$(cd "$sysroot" && find . -path ./var/lib/dpkg -prune -o -name '*quorvane*' -print)"
+[ -z "$left" ] || fail "purge left $left"
+[ -L "$system_wants/other.timer" ] || fail "purge removed another package's link"
+[ "$(cat "$tmp/outside.txt" 2>/dev/null)" = outside ] || fail "purge followed a link out of the folder"
+[ -f "$tmp/cpack.log" ] || fail "purge followed a folder link out of the folder"
+grep -q '^quorvane:' "$sysroot/etc/group" || fail "purge removed the group"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed" >&2
