@@ -112,13 +112,15 @@ void AtomicFile::Commit() {
         Fail(AtomicFileError::Step::Write, error, path_,
              "Écriture de " + target_.string() + " impossible");
     }
-    struct stat existing {};
-    const bool replacesFile =
-        ::fstatat(folder_.Get(), target_.filename().c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(existing.st_mode);
-    if ((replacesFile && !WritableByUs(target_)) || !WritableByUs(FolderOf(target_))) {
-        Fail(AtomicFileError::Step::Replace, EACCES, target_,
-             "Remplacement de " + target_.string() + " impossible");
+    if (refuseReadOnly_) {
+        struct stat existing {};
+        const bool replacesFile = ::fstatat(folder_.Get(), target_.filename().c_str(), &existing,
+                                            AT_SYMLINK_NOFOLLOW) == 0 &&
+                                  S_ISREG(existing.st_mode);
+        if ((replacesFile && !WritableByUs(target_)) || !WritableByUs(FolderOf(target_))) {
+            Fail(AtomicFileError::Step::Replace, EACCES, target_,
+                 "Remplacement de " + target_.string() + " impossible");
+        }
     }
     // The rename replaces whatever stands at the final name, a link included, without
     // following it.

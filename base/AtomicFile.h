@@ -36,9 +36,7 @@ class AtomicFileError : public std::system_error {
 // is abandoned by the destructor, so no early return leaves a temporary behind.
 //
 // The temporary is created exclusively and never through a symbolic link; the rename replaces
-// whatever stands at the final name, a link included, without following it. A regular file or a
-// folder that is read-only (no write permission for anyone, or none for us) is never replaced
-// through the rename, for root either: Commit refuses it with EACCES.
+// whatever stands at the final name, a link included, without following it.
 class AtomicFile {
   public:
     // Creates the temporary file with `mode`, which the process's umask narrows as for any new
@@ -56,6 +54,12 @@ class AtomicFile {
     void Write(std::string_view bytes);
     // Gives the file exactly `mode`, whatever the umask. Raises AtomicFileError (Step::Write).
     void SetMode(mode_t mode);
+    // For a file a person may have made read-only on purpose (the settings): a regular file or
+    // a folder that is read-only (no write permission for anyone, or none for us) is then never
+    // replaced through the rename, for root either, and Commit refuses it with EACCES. Files
+    // the program alone owns (the report, the status file) are replaced whatever stands at
+    // their name, as a link or a stranger's file planted there must be.
+    void RefuseReadOnlyTarget() { refuseReadOnly_ = true; }
 
     // Puts the bytes on disk, gives the file its final name and puts the rename on disk with
     // its folder. Raises AtomicFileError (Step::Write for the flush or close, Step::Replace for
@@ -74,6 +78,7 @@ class AtomicFile {
     UniqueFd folder_;
     UniqueFd fd_;
     bool done_ = false;
+    bool refuseReadOnly_ = false;
 };
 
 // The final file name a temporary of AtomicFile stands for, when `name` is one: a leading ".",

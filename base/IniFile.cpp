@@ -190,6 +190,7 @@ void ReplaceFileAtomically(const std::filesystem::path& path, const std::string&
     }
     try {
         AtomicFile file(path, S_IRUSR | S_IWUSR);
+        file.RefuseReadOnlyTarget();
         file.Write(bytes);
         file.SetMode(mode);
         file.Commit();

@@ -66,6 +66,7 @@ TEST(AtomicFileTest, ReadOnlyFileOrFolderIsNotReplacedEvenByRoot) {
         std::optional<AtomicFileError> refused;
         try {
             AtomicFile file(target);
+            file.RefuseReadOnlyTarget();
             file.Write("nouveau");
             file.Commit();
         } catch (const AtomicFileError& error) {

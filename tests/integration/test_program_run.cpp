@@ -80,7 +80,8 @@ TEST(ProgramRun, FolderModeIntegratesTheDemoStoreAndCountsWhatItChanged) {
     }
     EXPECT_EQ(RunProgram(dir, "", false), 0) << ReadFile(root / "out.txt");
 
-    // The one refusal is the report's only entry, and the viewer is asked to show it.
+    // The one refusal is the report's only entry; without a display the report is named in the
+    // journal, not handed to a viewer.
     const auto statusFile = nlohmann::json::parse(ReadFile(root / "QuorvaneClientStatus.json"));
     ASSERT_EQ(statusFile["entryCount"], 1);
     const std::string kRefusal = statusFile["entries"][0]["text"];
@@ -89,7 +90,7 @@ TEST(ProgramRun, FolderModeIntegratesTheDemoStoreAndCountsWhatItChanged) {
                              0),
               0u);
     EXPECT_EQ(statusFile["report"], (root / "QuorvaneClientAutoLog.html").string());
-    EXPECT_TRUE(std::filesystem::exists(root / "opened.txt"));
+    EXPECT_FALSE(std::filesystem::exists(root / "opened.txt"));
 
     // Off the journal the lines are plain; the closing line sums each category's files.
     const std::string output = ReadFile(root / "out.txt");

@@ -480,12 +480,9 @@ if unshare -m true 2>/dev/null; then
     failed="$(cd "$data" && sh -c "${one_liner//\/var\/lib\/quorvane-client\//}")"
     [ "$failed" = "Remise_Achat" ] || fail "the README's one-liner gives '$failed'"
     [ "$(stat -c %u "$status_file")" = "$store_uid" ] || fail "the status file was not written by the store user"
-    for _ in $(seq 50); do
-        [ -f "$tmp/home/opened.txt" ] && break
-        sleep 0.1
-    done
-    [ "$(cat "$tmp/home/opened.txt" 2>/dev/null)" = "/var/lib/quorvane-client/QuorvaneClientAutoLog.html" ] ||
-        fail "the report was not opened"
+    # Without a display nobody could see the report: the run names it in the journal instead of
+    # handing it to the desktop (a hand-off is started before the run ends, so it would be there).
+    [ ! -e "$tmp/home/opened.txt" ] || fail "a run without a display handed the report to the desktop"
 else
     echo "SKIP: no mount namespace here; the installed program's run is not checked"
 fi
