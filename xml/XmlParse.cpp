@@ -27,6 +27,7 @@
 #include "base/SharedFolder.h"
 #include "xml/MarkupGuard.h"
 #include "xml/XmlEncoding.h"
+#include "xml/XmlErrorSink.h"
 
 namespace quorvane {
 namespace {
@@ -43,67 +44,6 @@ std::string_view View(const xmlChar* text) {
 [[noreturn]] void Fail(const std::string& name, const std::string& reason) {
     throw XmlLoadError("Erreur de chargement du fichier " + name + " : " + reason);
 }
-
-// ---- libxml2's messages, collected instead of printed ----
-
-struct ErrorSink {
-    std::string first;
-    bool failed = false;
-
-    void Take(const xmlError* error) noexcept {
-        if (error == nullptr || error->level < XML_ERR_ERROR) {
-            return;
-        }
-        try {
-            if (!failed && error->message != nullptr) {
-                first = error->message;
-                // Some messages carry the offending bytes on a second line.
-                std::replace(first.begin(), first.end(), '\n', ' ');
-                while (!first.empty() && first.back() == ' ') {
-                    first.pop_back();
-                }
-                if (error->line > 0) {
-                    first += " (ligne " + std::to_string(error->line) + ")";
-                }
-            }
-        } catch (...) {
-            // Out of memory while keeping the text: the failure itself is still recorded.
-        }
-        failed = true;
-    }
-};
-
-// Errors raised without a context (encoding conversion, memory): thread-wide handler.
-void OnThreadError(void* userData, xmlErrorPtr error) noexcept {
-    static_cast<ErrorSink*>(userData)->Take(error);
-}
-
-void IgnoreGenericError(void* /*ctx*/, const char* /*msg*/, ...) noexcept {}
-
-// Routes libxml2's thread-wide error output to the sink for one load, then restores it.
-class ThreadErrorRedirect {
-  public:
-    explicit ThreadErrorRedirect(ErrorSink& sink)
-        : structured_(xmlStructuredError),
-          structuredContext_(xmlStructuredErrorContext),
-          generic_(xmlGenericError),
-          genericContext_(xmlGenericErrorContext) {
-        xmlSetStructuredErrorFunc(&sink, OnThreadError);
-        xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
-    }
-    ~ThreadErrorRedirect() {
-        xmlSetStructuredErrorFunc(structuredContext_, structured_);
-        xmlSetGenericErrorFunc(genericContext_, generic_);
-    }
-    ThreadErrorRedirect(const ThreadErrorRedirect&) = delete;
-    ThreadErrorRedirect& operator=(const ThreadErrorRedirect&) = delete;
-
-  private:
-    xmlStructuredErrorFunc structured_;
-    void* structuredContext_;
-    xmlGenericErrorFunc generic_;
-    void* genericContext_;
-};
 
 // ---- the load ----
 
