@@ -209,6 +209,11 @@ TEST(ProgramRun, DryRunWaitsForNoRunAndTouchesNothingWhileOneHoldsTheLock) {
     const StoreFixture fixture(StoreFixture::Tables::Demo);
     const TempDir& dir = fixture.Dir();
     PrepareDemoFolder(fixture);
+    {
+        // The lock file stays from one run to the next: the one earlier runs left is part of
+        // the folder as it was.
+        const RunLock earlier = RunLock::Take(dir.Folder());
+    }
     const auto before = Snapshot(dir.Path());
     {
         const RunLock held = RunLock::Take(dir.Folder());
