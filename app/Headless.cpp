@@ -21,14 +21,8 @@ int Print(const std::string& text, int code) {
 
 // As the run's start-up reads ombbde.ini, with its refusals on standard error.
 bool PrepareDatabaseEnvironment(const ProgramPaths& paths) {
-    const std::string iniPath = BdeIniPath(paths);
-    std::error_code ec;
-    if (iniPath.empty() || !std::filesystem::is_regular_file(iniPath, ec)) {
-        return true;
-    }
-    TIniFile ini(iniPath);
-    return InitBdeEnvironment(
-        ini, [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+    return PrepareBdeEnvironment(
+        paths, [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
 }
 
 }  // namespace

@@ -25,14 +25,7 @@ namespace {
 
 // Reads ombbde.ini when the settings name it; false when a directory it names was refused.
 bool PrepareDatabaseEnvironment(const ProgramPaths& paths) {
-    const std::string iniPath = BdeIniPath(paths);
-    std::error_code ec;
-    if (iniPath.empty() || !std::filesystem::is_regular_file(iniPath, ec)) {
-        // Tables are then reached through whatever aliases the session already knows.
-        return true;
-    }
-    TIniFile ini(iniPath);
-    return InitBdeEnvironment(ini, [](const std::string& text) {
+    return PrepareBdeEnvironment(paths, [](const std::string& text) {
         dialogs::Warning(nullptr, QString::fromStdString(text));
     });
 }

@@ -78,4 +78,14 @@ bool SetupAlias(std::string root, std::string key, TIniFile& ini, const TWarning
     return true;
 }
 
+bool PrepareBdeEnvironment(const ProgramPaths& paths, const TWarning& warning) {
+    const std::string iniPath = BdeIniPath(paths);
+    std::error_code ec;
+    if (iniPath.empty() || !std::filesystem::is_regular_file(iniPath, ec)) {
+        return true;
+    }
+    TIniFile ini(iniPath);
+    return InitBdeEnvironment(ini, warning);
+}
+
 }  // namespace quorvane

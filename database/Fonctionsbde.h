@@ -21,6 +21,11 @@ std::string BdeIniPath(const ProgramPaths& paths);
 // directory, whose warning `warning` has then received.
 bool InitBdeEnvironment(TIniFile& ini, const TWarning& warning);
 
+// Start-up's database step: InitBdeEnvironment over the ombbde.ini the settings name, when that
+// file exists; without it, tables are reached through whatever aliases the session already
+// knows. False when a directory it names was refused (the warning was given).
+bool PrepareBdeEnvironment(const ProgramPaths& paths, const TWarning& warning);
+
 // Sets up the alias "Ombrelin" + key on its directory (read, or root + "/" + key): added, or when
 // the session already knows it, its database re-pointed there.
 bool SetupAlias(std::string root, std::string key, TIniFile& ini, const TWarning& warning);
