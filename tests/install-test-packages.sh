@@ -14,5 +14,15 @@ test_packages=(libgtest-dev libbenchmark-dev python3 python3-pyftpdlib
     # The leftover test slows a rename down to kill a run in the middle of a copy.
     strace
     # A real X server: with a display the report is handed to the desktop.
-    xvfb)
+    xvfb
+    # Proxies the retrieval goes through, network namespaces that leave them the only way out,
+    # and a delayed line for the SFTP throughput measurement.
+    tinyproxy dante-server iproute2
+    # Signatures made as the head office makes them.
+    minisign
+    # The metrics file scraped and checked by the monitoring tools a network runs.
+    prometheus-node-exporter prometheus
+    # The windows read through the accessibility bus, driven by keys, under other platform
+    # themes, and notifications on a private session bus.
+    at-spi2-core python3-pyatspi python3-dbus python3-gi gir1.2-glib-2.0 xdotool qt6ct dbus dbus-x11)
 exec "$(dirname "$0")/../demo/install-packages.sh" "${test_packages[@]}"
