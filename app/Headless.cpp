@@ -29,8 +29,8 @@ bool PrepareDatabaseEnvironment(const ProgramPaths& paths) {
 
 int DryRun(const ProgramPaths& paths) {
     // Taken as a run takes it: a dry run and a run never see each other's half-done work.
-    const RunLock lock = RunLock::Take(paths.RepertoireProgramme);
-    if (lock.HeldByAnotherRun()) {
+    const RunLock lock = RunLock::TakeFile(paths.CheminVerrou);
+    if (lock.Refused()) {
         std::fprintf(stderr, "%s\n", kSynchronisationEnCours);
         return kExitRunInProgress;
     }

@@ -66,8 +66,8 @@ int RunProgram(StartMode mode, const ProgramPaths& paths) {
         // the process ends. Editing the settings needs no lock.
         std::optional<RunLock> runLock;
         if (!configuration) {
-            runLock = RunLock::Take(paths.RepertoireProgramme);
-            if (runLock->HeldByAnotherRun()) {
+            runLock = RunLock::TakeFile(paths.CheminVerrou);
+            if (runLock->Refused()) {
                 dialogs::Warning(nullptr, QString::fromUtf8(kSynchronisationEnCours));
                 return 0;
             }

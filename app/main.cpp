@@ -21,8 +21,13 @@ namespace {
 
 quorvane::ProgramPaths ProgramFolder() {
 #ifdef QUORVANE_PROGRAM_FOLDER
-    // The installed program keeps its files in a folder of its own, apart from itself.
-    return quorvane::ProgramPaths::ForFolder(QUORVANE_PROGRAM_FOLDER);
+    // The installed program keeps its files in a folder of its own, apart from itself, and its
+    // run lock in a folder only root may write, out of the members' reach.
+    auto paths = quorvane::ProgramPaths::ForFolder(QUORVANE_PROGRAM_FOLDER);
+#ifdef QUORVANE_LOCK_FILE
+    paths.CheminVerrou = QUORVANE_LOCK_FILE;
+#endif
+    return paths;
 #else
     return quorvane::ProgramPaths::OfRunningProgram();
 #endif

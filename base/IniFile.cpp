@@ -108,28 +108,6 @@ std::optional<KeyValue> SplitKeyValue(std::string_view line) {
     return KeyValue{TrimBlanks(t.substr(0, eq)), TrimBlanks(t.substr(eq + 1))};
 }
 
-std::optional<std::string> ReadFileBytes(const std::filesystem::path& path) {
-    const UniqueFd fd = OpenFileToRead(path);
-    if (!fd.Valid()) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    char buffer[1 << 14];
-    for (;;) {
-        const auto n = ::read(fd.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return std::nullopt;
-        }
-        if (n == 0) {
-            return bytes;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
 // Finds the value of section/key in the file's text; names and value in the file's own encoding.
 std::optional<std::string> Lookup(std::string_view text, std::string_view section,
                                   std::string_view key) {

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "base/LinkRule.h"
+
 namespace quorvane {
 namespace {
 
@@ -16,11 +18,6 @@ std::filesystem::path WithoutTrailingSlash(const std::filesystem::path& path) {
         text.pop_back();
     }
     return text.empty() ? std::filesystem::path(".") : std::filesystem::path(text);
-}
-
-std::filesystem::path ParentOf(const std::filesystem::path& path) {
-    const std::filesystem::path plain = WithoutTrailingSlash(path);
-    return plain.has_parent_path() ? plain.parent_path() : std::filesystem::path(".");
 }
 
 }  // namespace
@@ -41,42 +38,47 @@ std::filesystem::path NameOf(const std::filesystem::path& path) {
 }
 
 UniqueFd OpenFolder(const std::filesystem::path& folder) {
-    const std::filesystem::path plain = WithoutTrailingSlash(folder);
-    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    if (WritableByOthers(ParentOf(plain))) {
-        flags |= O_NOFOLLOW;
+    const WalkedPath walked = WalkPath(WithoutTrailingSlash(folder), true);
+    if (!walked.Valid()) {
+        return UniqueFd();
     }
-    return UniqueFd(::open(plain.c_str(), flags));
+    return UniqueFd(::openat(walked.Folder.Get(), walked.Name.c_str(),
+                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 UniqueFd OpenFolderOf(const std::filesystem::path& file) {
-    return OpenFolder(ParentOf(file));
+    WalkedPath walked = WalkPath(WithoutTrailingSlash(file), false);
+    return std::move(walked.Folder);
 }
 
 UniqueFd OpenFileToRead(const std::filesystem::path& file) {
-    const UniqueFd folder = OpenFolderOf(file);
-    if (!folder.Valid()) {
+    const WalkedPath walked = WalkPath(file, true);
+    if (!walked.Valid()) {
         return UniqueFd();
     }
-    int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    if (WritableByOthers(ParentOf(file))) {
-        flags |= O_NOFOLLOW;
-    }
-    UniqueFd fd(::openat(folder.Get(), NameOf(file).c_str(), flags));
+    return OpenRegularAt(walked.Folder.Get(), walked.Name);
+}
+
+std::optional<std::string> ReadFileBytes(const std::filesystem::path& path) {
+    const UniqueFd fd = OpenFileToRead(path);
     if (!fd.Valid()) {
-        return fd;
+        return std::nullopt;
     }
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0) {
-        return UniqueFd();
+    std::string bytes;
+    char buffer[1 << 14];
+    for (;;) {
+        const auto n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            return bytes;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
     }
-    if (!S_ISREG(info.st_mode)) {
-        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        return UniqueFd();
-    }
-    // Reads of a regular file never block; clearing the flag keeps later readers ordinary.
-    ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
-    return fd;
 }
 
 }  // namespace quorvane

@@ -1,8 +1,6 @@
 #include "database/Fonctionsbde.h"
 
-#include <filesystem>
-#include <system_error>
-
+#include "base/SharedFolder.h"
 #include "config/settings/Settings.h"
 #include "database/Session.h"
 
@@ -10,14 +8,14 @@ namespace quorvane {
 
 namespace {
 
+// ombbde.ini and the folders it names are chosen in the shared settings: reached through
+// trusted links only, and a pipe at a file's name is never waited on.
 bool DirectoryExists(const std::string& path) {
-    std::error_code ec;
-    return !path.empty() && std::filesystem::is_directory(path, ec);
+    return !path.empty() && OpenFolder(path).Valid();
 }
 
 bool FileExists(const std::string& path) {
-    std::error_code ec;
-    return !path.empty() && std::filesystem::is_regular_file(path, ec);
+    return !path.empty() && OpenFileToRead(path).Valid();
 }
 
 }  // namespace
@@ -80,8 +78,7 @@ bool SetupAlias(std::string root, std::string key, TIniFile& ini, const TWarning
 
 bool PrepareBdeEnvironment(const ProgramPaths& paths, const TWarning& warning) {
     const std::string iniPath = BdeIniPath(paths);
-    std::error_code ec;
-    if (iniPath.empty() || !std::filesystem::is_regular_file(iniPath, ec)) {
+    if (!FileExists(iniPath)) {
         return true;
     }
     TIniFile ini(iniPath);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,14 +10,30 @@
 #include <filesystem>
 #include <thread>
 
+#include "base/SharedFolder.h"
 #include "database/DbError.h"
 
 namespace quorvane {
 
 TNetDirLock::TNetDirLock(const std::string& directory, const std::string& tableName,
-                         std::chrono::milliseconds timeout) {
+                         std::chrono::milliseconds timeout, bool create) {
     const std::string path = (std::filesystem::path(directory) / kFileName).string();
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // NetDir is named by the shared settings: reached through trusted links only, and the lock
+    // file itself never a link, a pipe or a device someone put at its name.
+    const UniqueFd folder = OpenFolder(directory);
+    if (folder.Valid()) {
+        fd_ = ::openat(folder.Get(), kFileName,
+                       O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (create ? O_CREAT : 0), 0660);
+    }
+    if (fd_ < 0 && !create && errno == ENOENT) {
+        return;
+    }
+    struct stat info {};
+    if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(fd_);
+        fd_ = -1;
+        errno = EINVAL;
+    }
     if (fd_ < 0) {
         throw EDBEngineError("Impossible d'ouvrir le fichier de verrouillage " + path + " : " +
                              std::strerror(errno));

@@ -10,9 +10,10 @@ namespace quorvane {
 class TNetDirLock {
   public:
     // Raises EDBEngineError naming `tableName` when the lock is not obtained within `timeout`,
-    // or when the lock file cannot be opened.
+    // or when the lock file cannot be opened. Without `create`, a missing lock file is not
+    // made and nothing is locked: a dry run leaves no file behind.
     TNetDirLock(const std::string& directory, const std::string& tableName,
-                std::chrono::milliseconds timeout);
+                std::chrono::milliseconds timeout, bool create = true);
     ~TNetDirLock();
     TNetDirLock(const TNetDirLock&) = delete;
     TNetDirLock& operator=(const TNetDirLock&) = delete;

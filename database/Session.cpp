@@ -66,7 +66,8 @@ std::shared_ptr<TNetDirLock> TSession::AcquireWriteTurn(const std::string& table
     if (netFileDir_.empty()) {
         return nullptr;
     }
-    auto turn = std::make_shared<TNetDirLock>(netFileDir_, tableName, busyTimeout_);
+    auto turn =
+        std::make_shared<TNetDirLock>(netFileDir_, tableName, busyTimeout_, !leavesNoFiles_);
     writeTurn_ = turn;
     return turn;
 }
@@ -77,6 +78,7 @@ void TSession::Reset() {
     netFileDir_.clear();
     busyTimeout_ = kDefaultBusyTimeout;
     writeTurn_.reset();
+    leavesNoFiles_ = false;
 }
 
 TSession& Session() {

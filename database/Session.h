@@ -58,6 +58,11 @@ class TSession {
     // set. Raises EDBEngineError when the turn does not come within the busy timeout.
     std::shared_ptr<TNetDirLock> AcquireWriteTurn(const std::string& tableName);
 
+    // For a dry run: tables are written only in memory, never spilled to their files, and no
+    // file is created in the store's folders (no NetDir lock file, no rollback journal).
+    bool LeavesNoFiles() const { return leavesNoFiles_; }
+    void SetLeavesNoFiles(bool leavesNoFiles) { leavesNoFiles_ = leavesNoFiles; }
+
     // Back to a fresh session; for tests.
     void Reset();
 
@@ -72,6 +77,7 @@ class TSession {
     std::string netFileDir_;
     std::chrono::milliseconds busyTimeout_;
     std::weak_ptr<TNetDirLock> writeTurn_;
+    bool leavesNoFiles_ = false;
 };
 
 // The default session of the process.

@@ -1,5 +1,6 @@
 #include "database/Table.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "base/LinkRule.h"
 #include "base/TextConversion.h"
 #include "database/DbError.h"
 #include "database/NetDirLock.h"
@@ -22,6 +24,19 @@ constexpr std::size_t kMaxBatch = 256;
 
 bool IsNullValue(const TStoredValue& v) {
     return std::holds_alternative<std::monostate>(v);
+}
+
+// The store's folders are named by the shared settings: a table is reached through trusted
+// links only, and SQLite gets the path without them. Empty when no regular file lies there.
+std::string TablePathWithoutLinks(const std::string& path) {
+    const WalkedPath walked = WalkPath(path, true);
+    struct stat info {};
+    if (!walked.Valid() ||
+        ::fstatat(walked.Folder.Get(), walked.Name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(info.st_mode)) {
+        return {};
+    }
+    return walked.Path;
 }
 
 }  // namespace
@@ -50,9 +65,8 @@ std::string TTable::DatabaseDirectory() const {
 }
 
 bool TTable::Exists() const {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(std::filesystem::path(DatabaseDirectory()) / fileName_,
-                                            ec);
+    return !TablePathWithoutLinks((std::filesystem::path(DatabaseDirectory()) / fileName_).string())
+                .empty();
 }
 
 void TTable::Open(TOpenMode mode) {
@@ -60,9 +74,9 @@ void TTable::Open(TOpenMode mode) {
         return;
     }
     const std::string directory = DatabaseDirectory();
-    const std::string path = (std::filesystem::path(directory) / fileName_).string();
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
+    const std::string path =
+        TablePathWithoutLinks((std::filesystem::path(directory) / fileName_).string());
+    if (path.empty()) {
         throw EDBEngineError("La table " + fileName_ + " n'existe pas dans " + directory);
     }
     try {
@@ -76,8 +90,10 @@ void TTable::Open(TOpenMode mode) {
         sqlite3* raw = nullptr;
         // A connection is only ever used by the thread of its table: SQLite's own locking of it
         // would be paid on every call for nothing.
-        const int rc = sqlite3_open_v2(path.c_str(), &raw,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+        // NOFOLLOW: a link put at the table's name since the walk is refused.
+        const int rc = sqlite3_open_v2(
+            path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
+            nullptr);
         db_.reset(raw);
         if (rc != SQLITE_OK) {
             ThrowSqliteError(db_.get(), rc, fileName_);
@@ -102,6 +118,9 @@ void TTable::Open(TOpenMode mode) {
         // 64 MB of page cache: the indexed locates of a large integration stay in memory.
         Execute(db_.get(), "PRAGMA cache_size = -65536", fileName_);
         Execute(db_.get(), "PRAGMA foreign_keys = ON", fileName_);
+        if (session_->LeavesNoFiles()) {
+            KeepChangesInMemory();
+        }
         // Every row of this table written through the connection, by the layer or by the
         // table's triggers and cascades, so that the lookups know when they fell behind.
         sqlite3_update_hook(
@@ -172,6 +191,19 @@ void TTable::Close() {
     if (!failure.empty()) {
         throw EDBEngineError(failure);
     }
+}
+
+void TTable::KeepChangesInMemory() {
+    // The rollback journal kept in memory and no page written to the file before a commit: a
+    // dry run, which never commits, creates no journal file and leaves the table's file as it
+    // was even if it is killed. A table already in WAL mode keeps it: changing it would write.
+    const SqliteStmt query = Prepare(db_.get(), "PRAGMA journal_mode", fileName_);
+    const unsigned char* mode =
+        sqlite3_step(query.get()) == SQLITE_ROW ? sqlite3_column_text(query.get(), 0) : nullptr;
+    if (mode == nullptr || !EqualsIgnoreAsciiCase(reinterpret_cast<const char*>(mode), "wal")) {
+        Execute(db_.get(), "PRAGMA journal_mode = MEMORY", fileName_);
+    }
+    Execute(db_.get(), "PRAGMA cache_spill = OFF", fileName_);
 }
 
 void TTable::CloseConnection() noexcept {

@@ -217,6 +217,7 @@ class TTable {
     void EndRecord();
     void FailRecord(int rc);
     void CheckSpan() const;
+    void KeepChangesInMemory();
     void CloseConnection() noexcept;
     void Materialize();
 

@@ -26,6 +26,16 @@ class ListeErreurs {
     const std::vector<ErrorEntry>& Entries() const { return entries_; }
     std::size_t Count() const { return entries_.size(); }
     bool Empty() const { return entries_.empty(); }
+    // Every occurrence of `from` in the texts becomes `to`: a dry run's entries name the
+    // download folder, not the temporary folder it used instead.
+    void ReplaceInTexts(const std::string& from, const std::string& to) {
+        for (ErrorEntry& entry : entries_) {
+            for (auto at = entry.Texte.find(from); !from.empty() && at != std::string::npos;
+                 at = entry.Texte.find(from, at + to.size())) {
+                entry.Texte.replace(at, from.size(), to);
+            }
+        }
+    }
 
   private:
     std::vector<ErrorEntry> entries_;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "base/SharedFolder.h"
 
@@ -18,18 +19,28 @@ bool IsPlainFile(const struct stat& info) {
 }  // namespace
 
 RunLock RunLock::Take(const std::string& programFolder) {
-    const UniqueFd folder = OpenFolder(programFolder);
+    std::string folder = programFolder;
+    if (!folder.empty() && folder.back() != '/') {
+        folder += '/';
+    }
+    return TakeFile(folder + kFichierVerrou);
+}
+
+RunLock RunLock::TakeFile(const std::string& lockFile) {
+    const UniqueFd folder = OpenFolderOf(lockFile);
     if (!folder.Valid()) {
         return RunLock(UniqueFd(), Result::Unavailable);
     }
-    const mode_t mode = WritableByOthers(programFolder) ? 0660 : 0600;
+    const std::string name = NameOf(lockFile).string();
+    const std::filesystem::path lockFolder = std::filesystem::path(lockFile).parent_path();
+    const mode_t mode = WritableByOthers(lockFolder) ? 0660 : 0600;
     // A few rounds: each one either takes the lock or clears away something that is not a lock
     // file, which a run started at the same moment may be doing too.
     for (int attempt = 0; attempt < 8; ++attempt) {
         UniqueFd fd(
-            ::openat(folder.Get(), kFichierVerrou, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+            ::openat(folder.Get(), name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         if (!fd.Valid() && errno == ENOENT) {
-            fd = UniqueFd(::openat(folder.Get(), kFichierVerrou,
+            fd = UniqueFd(::openat(folder.Get(), name.c_str(),
                                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
             if (!fd.Valid() && errno == EEXIST) {
                 continue;
@@ -48,7 +59,7 @@ RunLock RunLock::Take(const std::string& programFolder) {
             // A link, a pipe, a second name of another file or a file the program's users may
             // not open stands at the lock's name: put there by hand, it is no run's lock.
             fd = UniqueFd();
-            if (::unlinkat(folder.Get(), kFichierVerrou, 0) != 0 && errno != ENOENT) {
+            if (::unlinkat(folder.Get(), name.c_str(), 0) != 0 && errno != ENOENT) {
                 return RunLock(UniqueFd(), Result::Unavailable);
             }
             continue;
@@ -63,7 +74,7 @@ RunLock RunLock::Take(const std::string& programFolder) {
         // Still the file at the lock's name? A lock on a file that was just replaced would
         // keep no other run out.
         struct stat current {};
-        if (::fstatat(folder.Get(), kFichierVerrou, &current, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (::fstatat(folder.Get(), name.c_str(), &current, AT_SYMLINK_NOFOLLOW) == 0 &&
             current.st_dev == info.st_dev && current.st_ino == info.st_ino) {
             return RunLock(std::move(fd), Result::Held);
         }

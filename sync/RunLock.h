@@ -26,11 +26,19 @@ class RunLock {
         Unavailable,       // no lock could be asked for (folder unwritable, no lock support)
     };
 
-    // Asks for the lock without waiting.
+    // Asks for the lock of the program folder without waiting.
     static RunLock Take(const std::string& programFolder);
+    // Asks for the lock at `lockFile` without waiting. The file is made when missing only where
+    // the running user may write its folder; the package makes its own in a folder only root
+    // may write, so that no member can remove, replace or block it.
+    static RunLock TakeFile(const std::string& lockFile);
 
     Result State() const { return result_; }
     bool HeldByAnotherRun() const { return result_ == Result::HeldByAnotherRun; }
+    // Whether a run must stay out: another run holds the lock, or it could not be taken at all
+    // (missing in a folder the user may not write, a folder at its name): never a run without
+    // the lock.
+    bool Refused() const { return result_ != Result::Held; }
 
   private:
     RunLock(UniqueFd fd, Result result) : fd_(std::move(fd)), result_(result) {}

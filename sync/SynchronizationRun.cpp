@@ -9,6 +9,7 @@
 #include "base/IniFile.h"
 #include "base/SharedFolder.h"
 #include "config/settings/Settings.h"
+#include "database/Session.h"
 #include "sync/integration/CategoryIntegration.h"
 #include "sync/integration/IntegrationDriver.h"
 #include "sync/report/RunJournal.h"
@@ -52,6 +53,16 @@ void SynchronizationRun::Run() {
     state_.EnErreur = false;
     state_.Erreurs = ListeErreurs{};
     state_.Essai = options_.DryRun;
+    // A dry run leaves no file in the store's folders: no NetDir lock file, no table journal.
+    struct NoFilesLeft {
+        bool dryRun;
+        ~NoFilesLeft() {
+            if (dryRun) {
+                Session().SetLeavesNoFiles(false);
+            }
+        }
+    } noFilesLeft{options_.DryRun};
+    Session().SetLeavesNoFiles(options_.DryRun);
     if (options_.DryRun) {
         options_.Journal = nullptr;
         options_.OpenReport = nullptr;
@@ -88,6 +99,11 @@ void SynchronizationRun::Run() {
     }
     MarquerCategoriesEnEchec();
     if (options_.DryRun) {
+        if (!privateFolder_.empty()) {
+            // Word for word the run's entries: they name Auto/, never the temporary folder.
+            state_.Erreurs.ReplaceInTexts(state_.Paths.RepertoireAuto, downloadFolder_);
+            state_.Paths.RepertoireAuto = downloadFolder_;
+        }
         RemovePrivateDownloadFolder();
         return;
     }
@@ -103,6 +119,7 @@ bool SynchronizationRun::UsePrivateDownloadFolder() {
         return false;
     }
     privateFolder_ = pattern;
+    downloadFolder_ = state_.Paths.RepertoireAuto;
     state_.Paths.RepertoireAuto = privateFolder_ + "/";
     return true;
 }

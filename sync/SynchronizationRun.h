@@ -79,6 +79,8 @@ class SynchronizationRun {
     FtpClient IdFTP1;
     std::unique_ptr<CategoryIntegration> integration_;
     std::string privateFolder_;
+    // The download folder a dry run stands in for.
+    std::string downloadFolder_;
 };
 
 // What a dry run prints: the counts of each enabled category's files, then every entry the

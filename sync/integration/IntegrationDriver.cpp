@@ -176,6 +176,12 @@ bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, Categ
     if (counts != nullptr) {
         *counts = FileCounts{};
         counts->Lu = true;
+        // What the file holds, whichever step gives up and however early (a table that cannot
+        // be opened included).
+        TXMLNodeListOMB lines;
+        if (CollectLines(*xml, lines)) {
+            counts->Lignes = lines.Count();
+        }
     }
     context_.Comptes = counts;
     struct EndOfFile {
@@ -191,6 +197,21 @@ bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, Categ
     TTable suppliers("OmbrelinMaj", "FOURNIS.db");
     const char* step = "XmlToTable()";
     bool result = true;
+    // The refusals past the cap get their counting entry once, whether the file is then kept or
+    // abandoned: the status file counts them either way.
+    bool unlistedReported = false;
+    const auto reportUnlisted = [&] {
+        if (unlistedReported || counts == nullptr || counts->Refuses <= counts->Listes) {
+            return;
+        }
+        unlistedReported = true;
+        const std::int64_t left = counts->Refuses - counts->Listes;
+        context_.Erreur(
+            kXmlPrefix + std::to_string(left) +
+            (left == 1
+                 ? " autre enregistrement refusé du fichier " + path + " n'est pas listé."
+                 : " autres enregistrements refusés du fichier " + path + " ne sont pas listés."));
+    };
     try {
         switch (categorie) {
             case Categorie::RemiseAchat: {
@@ -228,14 +249,7 @@ bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, Categ
                 break;
         }
         step = "XmlToTable()";
-        if (counts != nullptr && counts->Refuses > counts->Listes) {
-            const std::int64_t left = counts->Refuses - counts->Listes;
-            context_.Erreur(
-                kXmlPrefix + std::to_string(left) +
-                (left == 1 ? " autre enregistrement refusé du fichier " + path + " n'est pas listé."
-                           : " autres enregistrements refusés du fichier " + path +
-                                 " ne sont pas listés."));
-        }
+        reportUnlisted();
         if (context_.State.Essai) {
             // A dry run does all the work and keeps none of it.
             span.Abandon();
@@ -248,6 +262,7 @@ bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, Categ
         }
     } catch (...) {
         span.Abandon();
+        reportUnlisted();
         if (counts != nullptr) {
             // The table is left as it was: nothing of the file was deleted or added.
             counts->Supprimes = 0;

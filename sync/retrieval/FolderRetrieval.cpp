@@ -10,18 +10,24 @@
 #include <vector>
 
 #include "base/PosixFile.h"
+#include "base/SharedFolder.h"
 #include "sync/retrieval/PendingFile.h"
 
 namespace quorvane {
-int CopyFileAtomically(const std::string& source, const std::string& destination) {
-    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat info {};
-    if (!in.Valid() || ::fstat(in.Get(), &info) != 0) {
+
+int CopyFileAtomically(const std::string& source, const std::string& destination,
+                       bool& sourceUnreadable) {
+    // Opened once, by the rule on links, never waiting on a pipe swapped in at its name: the
+    // source folder may be another account's.
+    const UniqueFd in = OpenFileToRead(source);
+    sourceUnreadable = !in.Valid();
+    if (sourceUnreadable) {
         return errno;
     }
     try {
-        // Never readable by more people than the head office's file is.
-        PendingFile out(destination, info.st_mode & 0666);
+        // The program's own mode, never the source's: a read-only source must not leave a copy
+        // the next run may not replace, nor a world-readable one the group's files.
+        PendingFile out(destination, kCopyMode);
         std::vector<char> buffer(1 << 16);
         for (;;) {
             const auto n = ::read(in.Get(), buffer.data(), buffer.size());
@@ -62,15 +68,16 @@ std::optional<std::string> FolderRetrieval::Fetch(const HeadOfficeFile& file) {
 
 bool FolderRetrieval::_CopyFile(const std::string& source, const std::string& fileName,
                                 const std::string& destinationFolder) {
-    std::error_code ec;
+    bool sourceUnreadable = false;
+    const int error = CopyFileAtomically(source, destinationFolder + fileName, sourceUnreadable);
     // A source the program may not read is reported as inaccessible, not as a refused copy.
-    if (!std::filesystem::is_regular_file(source, ec) || ::access(source.c_str(), R_OK) != 0) {
+    if (sourceUnreadable) {
         state_.Erreur("[Fonction _CopyFile()] Le fichier : " + fileName +
                           " n'éxiste pas ou est inaccessible.",
                       0);
         return false;
     }
-    if (CopyFileAtomically(source, destinationFolder + fileName) != 0) {
+    if (error != 0) {
         state_.Erreur("[Fonction _CopyFile()] Impossible de copier ce fichier : " + fileName, 0);
         return false;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "sync/retrieval/CategoryRetrieval.h"
@@ -26,8 +28,13 @@ class FolderRetrieval : public FileTransport {
     std::string source_;
 };
 
+// The mode of the copies, narrowed by the umask: the group's, never anyone else's.
+inline constexpr mode_t kCopyMode = 0660;
+
 // Copies `source` to `destination` through a temporary file in the destination's folder.
-// Returns 0, or the errno of the first failure.
-int CopyFileAtomically(const std::string& source, const std::string& destination);
+// Returns 0, or the errno of the first failure; `sourceUnreadable` tells a source that could
+// not be opened (missing, not a regular file, behind a refused link) from a refused copy.
+int CopyFileAtomically(const std::string& source, const std::string& destination,
+                       bool& sourceUnreadable);
 
 }  // namespace quorvane

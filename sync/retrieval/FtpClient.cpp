@@ -13,6 +13,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/SharedFolder.h"
 #include "sync/retrieval/AsciiLineEnds.h"
 #include "sync/retrieval/SftpSession.h"
 #include "sync/retrieval/transfer/CurlSession.h"
@@ -58,11 +59,15 @@ void FtpClient::Connect() {
         }
         knownHosts = std::string(home) + "/.ssh/known_hosts";
     }
+    // Read once here, by the rule on links and never waiting on a pipe put at its name: the
+    // settings naming it are the group's. libcurl gets the bytes, not the name.
+    std::string caCertificates;
     if (security_ == FtpSecurity::Tls && !caFile_.empty()) {
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(caFile_, error)) {
+        auto bytes = ReadFileBytes(caFile_);
+        if (!bytes) {
             throw FtpError("Certificat d'autorité « CertificatAC » introuvable : " + caFile_);
         }
+        caCertificates = std::move(*bytes);
     }
     if (sftp) {
         SftpSession::Settings settings{host_,    port_,      username_,       password_,
@@ -123,7 +128,8 @@ void FtpClient::Connect() {
         session->Set(CURLOPT_SSL_VERIFYPEER, 1L);
         session->Set(CURLOPT_SSL_VERIFYHOST, 2L);
         if (!caFile_.empty()) {
-            session->Set(CURLOPT_CAINFO, caFile_.c_str());
+            curl_blob certificates{caCertificates.data(), caCertificates.size(), CURL_BLOB_COPY};
+            session->Check(curl_easy_setopt(handle, CURLOPT_CAINFO_BLOB, &certificates));
             session->Set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
         }
     }

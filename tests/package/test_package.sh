@@ -381,10 +381,36 @@ data="$sysroot/var/lib/quorvane-client"
 [ -e "$opt" ] && fail "/opt/quorvane-client is still there: $(ls -A "$opt")"
 gid="$(grep '^quorvane:' "$sysroot/etc/group" | cut -d: -f3)"
 [ -n "$gid" ] || fail "postinst did not create the group quorvane"
-for folder in "$data" "$data/Auto"; do
-    [ "$(stat -c '%u %g %a' "$folder")" = "0 $gid 2775" ] ||
-        fail "${folder#"$sysroot"} is $(stat -c '%u %g %a' "$folder"), expected root, quorvane, 2775"
-done
+# The group's folders, closed to every other account; the run lock in a folder only root may
+# write.
+check_layout() {
+    for folder in "$data" "$data/Auto"; do
+        [ "$(stat -c '%F %u %g %a' "$folder")" = "directory 0 $gid 2770" ] ||
+            fail "${folder#"$sysroot"} is $(stat -c '%F %u %g %a' "$folder"), expected root, quorvane, 2770"
+    done
+    [ "$(stat -c '%F %u %g %a' "$sysroot/run/quorvane-client")" = "directory 0 $gid 750" ] ||
+        fail "the run lock's folder is $(stat -c '%F %u %g %a' "$sysroot/run/quorvane-client" 2>&1)"
+    [ "$(stat -c '%F %u %g %a' "$sysroot/run/quorvane-client/QuorvaneClient.lock")" = "regular empty file 0 $gid 660" ] ||
+        fail "the run lock is $(stat -c '%F %u %g %a' "$sysroot/run/quorvane-client/QuorvaneClient.lock" 2>&1)"
+}
+check_layout
+grep -qx 'd /run/quorvane-client 0750 root quorvane -' "$sysroot/usr/lib/tmpfiles.d/quorvane-client.conf" ||
+    fail "no tmpfiles.d line for the run lock's folder"
+
+# An upgrade from the layout of 1.0.0.0-2 (program folder and Auto/ 2775, no lock folder), with
+# Auto/ swapped by a member for a link to a folder of theirs: postinst puts a folder back,
+# changes nothing through the link and closes the folders to other accounts.
+section "upgrade from the 2775 layout"
+chmod 2775 "$data" "$data/Auto"
+rm -rf "$sysroot/run/quorvane-client"
+mkdir "$tmp/member-folder"
+chmod 700 "$tmp/member-folder"
+mv "$data/Auto" "$data/Auto.vrai"
+ln -s "$tmp/member-folder" "$data/Auto"
+in_sysroot -i "$deb" || fail "the package does not install over itself"
+check_layout
+[ "$(stat -c '%a' "$tmp/member-folder")" = 700 ] || fail "postinst changed a folder through a link"
+rm -rf "$data/Auto.vrai" "$tmp/member-folder"
 installed_exe="$sysroot/usr/bin/QuorvaneClient"
 [ "$(stat -c '%u %g %a' "$installed_exe")" = "0 0 755" ] ||
     fail "the installed program is $(stat -c '%u %g %a' "$installed_exe")"
@@ -430,6 +456,7 @@ if unshare -m true 2>/dev/null; then
     # A run that does not end by itself is a failure, not a hang of the suite.
     (exec unshare -m sh -c '
         mount --bind "$1/var/lib" /var/lib || exit 99
+        mount --bind "$1/run" /run || exit 97
         cd /var/lib/quorvane-client || exit 98
         umask 0002
         shift

@@ -1,4 +1,4 @@
-"""The program folder as the package lays it out (root:<group> 2775, Auto/ alike), used by two
+"""The program folder as the package lays it out (root:<group> 2770, Auto/ alike), used by two
 members of the group, an account outside it and root, each a real account made for the test.
 
 - root: the installed build refuses every mode and writes nothing; --help still answers.
@@ -47,12 +47,12 @@ def lay_out_like_the_package(folder):
     """What postinst does to /var/lib/quorvane-client, and what a store gives its users."""
     for path in (folder.root, folder.root / "Auto"):
         os.chown(path, 0, grp_id())
-        os.chmod(path, 0o2775)
+        os.chmod(path, 0o2770)
     for path in (folder.store, folder.source):
         for sub, dirs, files in os.walk(path):
             for name in [sub] + [os.path.join(sub, f) for f in files]:
                 os.chown(name, 0, grp_id())
-                os.chmod(name, 0o2775 if os.path.isdir(name) else 0o664)
+                os.chmod(name, 0o2770 if os.path.isdir(name) else 0o660)
 
 
 def grp_id():
@@ -110,7 +110,7 @@ def check_root(installed, program_folder, failures):
     (program_folder / "Auto").mkdir(parents=True)
     for path in (program_folder, program_folder / "Auto"):
         os.chown(path, 0, grp_id())
-        os.chmod(path, 0o2775)
+        os.chmod(path, 0o2770)
     before = tree(program_folder)
     for arguments in ([], ["CONFIG"], ["config"], ["x", "y"]):
         done = subprocess.run([installed] + arguments, capture_output=True, text=True,
