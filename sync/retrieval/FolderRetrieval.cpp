@@ -16,7 +16,7 @@
 namespace quorvane {
 
 int CopyFileAtomically(const std::string& source, const std::string& destination,
-                       bool& sourceUnreadable) {
+                       bool& sourceUnreadable, FileDigest* digest) {
     // Opened once, by the rule on links, never waiting on a pipe swapped in at its name: the
     // source folder may be another account's.
     const UniqueFd in = OpenFileToRead(source);
@@ -40,11 +40,14 @@ int CopyFileAtomically(const std::string& source, const std::string& destination
             if (n == 0) {
                 break;
             }
-            if (!WriteAll(out.Fd(), buffer.data(), static_cast<std::size_t>(n))) {
+            if (!out.Write(buffer.data(), static_cast<std::size_t>(n))) {
                 return errno;
             }
         }
         out.Commit();
+        if (digest != nullptr) {
+            *digest = out.Digest();
+        }
     } catch (const std::system_error& e) {
         return e.code().value();
     }
@@ -69,7 +72,9 @@ std::optional<std::string> FolderRetrieval::Fetch(const HeadOfficeFile& file) {
 bool FolderRetrieval::_CopyFile(const std::string& source, const std::string& fileName,
                                 const std::string& destinationFolder) {
     bool sourceUnreadable = false;
-    const int error = CopyFileAtomically(source, destinationFolder + fileName, sourceUnreadable);
+    FileDigest digest;
+    const int error =
+        CopyFileAtomically(source, destinationFolder + fileName, sourceUnreadable, &digest);
     // A source the program may not read is reported as inaccessible, not as a refused copy.
     if (sourceUnreadable) {
         state_.Erreur("[Fonction _CopyFile()] Le fichier : " + fileName +
@@ -81,6 +86,7 @@ bool FolderRetrieval::_CopyFile(const std::string& source, const std::string& fi
         state_.Erreur("[Fonction _CopyFile()] Impossible de copier ce fichier : " + fileName, 0);
         return false;
     }
+    state_.RecordFetched(fileName, digest);
     return true;
 }
 

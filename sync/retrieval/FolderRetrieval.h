@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/Sha256.h"
 #include "sync/retrieval/CategoryRetrieval.h"
 
 namespace quorvane {
@@ -34,7 +35,8 @@ inline constexpr mode_t kCopyMode = 0660;
 // Copies `source` to `destination` through a temporary file in the destination's folder.
 // Returns 0, or the errno of the first failure; `sourceUnreadable` tells a source that could
 // not be opened (missing, not a regular file, behind a refused link) from a refused copy.
+// `digest`, when given, receives the size and SHA-256 of the bytes copied.
 int CopyFileAtomically(const std::string& source, const std::string& destination,
-                       bool& sourceUnreadable);
+                       bool& sourceUnreadable, FileDigest* digest = nullptr);
 
 }  // namespace quorvane

@@ -17,12 +17,12 @@ import stat
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "reliability"))
 import relsupport as rs  # noqa: E402
+from accounts import accounts, as_user, tree, verdict  # noqa: E402
 
 SKIP = 77
 BUSY = "Une synchronisation est déjà en cours."
@@ -31,21 +31,10 @@ GROUP, MEMBER_A, MEMBER_B, OUTSIDER = TAG + "g", TAG + "a", TAG + "b", TAG + "x"
 SECRET = b"secret de A"
 
 
-def sh(*command):
-    # useradd and groupadd lock /etc/passwd; another test of the machine may hold it a moment.
-    for _ in range(50):
-        if subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
-            return
-        time.sleep(0.2)
-    raise AssertionError("failed: %s" % " ".join(command))
-
 
 def uid(user):
     return pwd.getpwnam(user).pw_uid
 
-
-def as_user(user):
-    return ["setpriv", "--reuid", user, "--regid", user, "--init-groups", "--"]
 
 
 def as_b(script):
@@ -57,17 +46,6 @@ def give(path, user, mode):
     if not os.path.islink(path):
         os.chmod(path, mode)
 
-
-def tree(path):
-    """Every name under `path` with its kind and bytes, to see that nothing changed there."""
-    seen = {}
-    for sub, dirs, files in os.walk(path):
-        for name in dirs + files:
-            full = Path(sub) / name
-            info = os.lstat(full)
-            content = full.read_bytes() if stat.S_ISREG(info.st_mode) else None
-            seen[str(full.relative_to(path))] = (stat.S_IFMT(info.st_mode), content)
-    return seen
 
 
 class Layout:
@@ -344,38 +322,31 @@ def main():
         print("skipped: needs root and setpriv to make and become the test's accounts")
         return SKIP
     failures, layout, plain = [], None, None
-    try:
-        sh("groupadd", GROUP)
-        for user, groups in ((MEMBER_A, [GROUP]), (MEMBER_B, [GROUP]), (OUTSIDER, [])):
-            sh("useradd", "-M", "-s", "/usr/sbin/nologin",
-               *(["-G", ",".join(groups)] if groups else []), user)
-        layout = Layout(args.installed, args.installed_folder, args.lock_file)
-        plain = rs.ProgramFolder(args.binary)
-        rs.write_headoffice(plain, 5, 1)
-        for sub, dirs, files in os.walk(plain.root):
-            for name in [sub] + [os.path.join(sub, f) for f in files]:
-                if not os.path.islink(name):
-                    give(name, "root", 0o2770 if os.path.isdir(name) else
-                         (0o755 if os.access(name, os.X_OK) else 0o660))
-        checks = (check_links_to_private_files, check_fifo_swapped_in_a_loop,
-                  check_read_only_source, check_netdir_and_dry_run, check_outsider,
-                  check_legitimate_links)
-        only = os.environ.get("QUORVANE_ONLY")
-        for check in [c for c in checks if not only or c.__name__ == only]:
-            started = time.monotonic()
-            check(layout, failures)
-            print("%s: %.1f s" % (check.__name__, time.monotonic() - started), flush=True)
-        check_lock(layout, plain, failures)
-    finally:
-        for folder in (layout, plain):
-            if folder is not None:
-                folder.close()
-        for user in (MEMBER_A, MEMBER_B, OUTSIDER):
-            subprocess.run(["userdel", user], stderr=subprocess.DEVNULL)
-        subprocess.run(["groupdel", GROUP], stderr=subprocess.DEVNULL)
-    for failure in failures:
-        print("FAIL:", failure)
-    return 1 if failures else 0
+    with accounts(GROUP, (MEMBER_A, MEMBER_B), (OUTSIDER,)):
+        try:
+            layout = Layout(args.installed, args.installed_folder, args.lock_file)
+            plain = rs.ProgramFolder(args.binary)
+            rs.write_headoffice(plain, 5, 1)
+            for sub, dirs, files in os.walk(plain.root):
+                for name in [sub] + [os.path.join(sub, f) for f in files]:
+                    if not os.path.islink(name):
+                        give(name, "root", 0o2770 if os.path.isdir(name) else
+                             (0o755 if os.access(name, os.X_OK) else 0o660))
+            checks = (check_links_to_private_files, check_fifo_swapped_in_a_loop,
+                      check_read_only_source, check_netdir_and_dry_run, check_outsider,
+                      check_legitimate_links)
+            # QUORVANE_ONLY=<check> runs that one alone, with the lock's.
+            only = os.environ.get("QUORVANE_ONLY")
+            for check in [c for c in checks if not only or c.__name__ == only]:
+                started = time.monotonic()
+                check(layout, failures)
+                print("%s: %.1f s" % (check.__name__, time.monotonic() - started), flush=True)
+            check_lock(layout, plain, failures)
+        finally:
+            for folder in (layout, plain):
+                if folder is not None:
+                    folder.close()
+    return verdict(failures)
 
 
 if __name__ == "__main__":

@@ -22,6 +22,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "reliability"))
 import relsupport as rs  # noqa: E402
+from accounts import accounts, as_user, tree, verdict  # noqa: E402
 
 SKIP = 77
 REFUSAL = "ne s'exécute pas en tant que root"
@@ -30,17 +31,6 @@ TAG = "qv%d" % (os.getpid() % 100000)
 GROUP, MEMBER_A, MEMBER_B, OUTSIDER = TAG + "g", TAG + "a", TAG + "b", TAG + "x"
 
 
-def sh(*command):
-    # useradd and groupadd lock /etc/passwd; another test of the machine may hold it a moment.
-    for _ in range(50):
-        if subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
-            return
-        time.sleep(0.2)
-    raise AssertionError("failed: %s" % " ".join(command))
-
-
-def as_user(user):
-    return ["setpriv", "--reuid", user, "--regid", user, "--init-groups", "--"]
 
 
 def lay_out_like_the_package(folder):
@@ -59,18 +49,6 @@ def grp_id():
     import grp
     return grp.getgrnam(GROUP).gr_gid
 
-
-def tree(path):
-    """Every name under `path` with its kind and bytes, to see that nothing changed there."""
-    seen = {}
-    for sub, dirs, files in os.walk(path):
-        for name in dirs + files:
-            full = Path(sub) / name
-            info = os.lstat(full)
-            content = full.read_bytes() if stat.S_ISREG(info.st_mode) else os.readlink(full) \
-                if stat.S_ISLNK(info.st_mode) else None
-            seen[str(full.relative_to(path))] = (stat.S_IFMT(info.st_mode), content)
-    return seen
 
 
 def run(folder, user, keep_status=False, limit=120):
@@ -240,44 +218,36 @@ def main():
         return SKIP
     failures = []
     folder = None
-    try:
-        sh("groupadd", GROUP)
-        for user, groups in ((MEMBER_A, [GROUP]), (MEMBER_B, [GROUP]), (OUTSIDER, [])):
-            sh("useradd", "-M", "-s", "/usr/sbin/nologin", *(["-G", ",".join(groups)] if groups
-                                                             else []), user)
-        check_root(args.installed, Path(args.installed_folder), failures)
-
-        folder = rs.ProgramFolder(args.binary)
-        rs.write_headoffice(folder, 50, 3)
-        os.chmod(folder.root, 0o755)
-        lay_out_like_the_package(folder)
-        # The other member's private folder, and the planter's own files, outside the folder.
-        victim, own = folder.root.parent / (TAG + "-prive"), folder.root.parent / (TAG + "-a")
-        for path, user in ((victim, MEMBER_B), (own, MEMBER_A)):
-            path.mkdir()
-            os.chown(path, pwd_id(user), -1)
-        os.chmod(victim, 0o700)
-        for name in ("rapport", "remise", ".remise_achat.xml.partiel-Ab12Cd", "QuorvaneClient.ini"):
-            (victim / name).write_bytes(b"intact")
-            os.chown(victim / name, pwd_id(MEMBER_B), -1)
-        for name in ("statut", "perso"):
-            (own / name).write_bytes(b"intact")
-            os.chown(own / name, pwd_id(MEMBER_A), -1)
+    with accounts(GROUP, (MEMBER_A, MEMBER_B), (OUTSIDER,)):
         try:
-            check_planted(folder, victim, own, failures)
-            check_locks(folder, failures)
+            check_root(args.installed, Path(args.installed_folder), failures)
+
+            folder = rs.ProgramFolder(args.binary)
+            rs.write_headoffice(folder, 50, 3)
+            os.chmod(folder.root, 0o755)
+            lay_out_like_the_package(folder)
+            # The other member's private folder, and the planter's own files, outside the folder.
+            victim, own = folder.root.parent / (TAG + "-prive"), folder.root.parent / (TAG + "-a")
+            for path, user in ((victim, MEMBER_B), (own, MEMBER_A)):
+                path.mkdir()
+                os.chown(path, pwd_id(user), -1)
+            os.chmod(victim, 0o700)
+            for name in ("rapport", "remise", ".remise_achat.xml.partiel-Ab12Cd", "QuorvaneClient.ini"):
+                (victim / name).write_bytes(b"intact")
+                os.chown(victim / name, pwd_id(MEMBER_B), -1)
+            for name in ("statut", "perso"):
+                (own / name).write_bytes(b"intact")
+                os.chown(own / name, pwd_id(MEMBER_A), -1)
+            try:
+                check_planted(folder, victim, own, failures)
+                check_locks(folder, failures)
+            finally:
+                shutil.rmtree(victim, ignore_errors=True)
+                shutil.rmtree(own, ignore_errors=True)
         finally:
-            shutil.rmtree(victim, ignore_errors=True)
-            shutil.rmtree(own, ignore_errors=True)
-    finally:
-        if folder is not None:
-            folder.close()
-        for user in (MEMBER_A, MEMBER_B, OUTSIDER):
-            subprocess.run(["userdel", user], stderr=subprocess.DEVNULL)
-        subprocess.run(["groupdel", GROUP], stderr=subprocess.DEVNULL)
-    for failure in failures:
-        print("FAIL:", failure)
-    return 1 if failures else 0
+            if folder is not None:
+                folder.close()
+    return verdict(failures)
 
 
 if __name__ == "__main__":
