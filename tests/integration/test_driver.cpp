@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "base/TextConversion.h"
+#include "database/Session.h"
+#include "support/SqliteDirect.h"
 #include "support/StoreFixture.h"
 
 namespace quorvane::testing {
@@ -360,6 +362,48 @@ TEST_F(Driver, CategoryIsIntegratedFromThePathsTheRetrievalGives) {
     EXPECT_TRUE(store.state.Erreurs.Empty()) << store.Texts()[0];
     EXPECT_EQ(store.One("Message.DB", "SELECT Titre FROM Message WHERE Code='N1'"), "Siège N1");
     EXPECT_EQ(store.One("Message.DB", "SELECT COUNT(*) FROM Message WHERE Code='ANCIEN'"), "0");
+}
+
+}  // namespace
+}  // namespace quorvane::testing
+
+namespace quorvane::testing {
+namespace {
+
+TEST_F(Driver, AFileGivenUpStillTellsItsLinesAndItsUnlistedRefusals) {
+    // Every message type up to 1001 is refused, the next one rolls the whole file back.
+    ExecSql(OpenSqlite(store.AdminDir() + "/MessageType.DB").get(),
+            "CREATE TRIGGER refus BEFORE INSERT ON MessageType BEGIN "
+            "SELECT CASE WHEN NEW.Code <= 1001 THEN RAISE(ABORT, 'refus') "
+            "ELSE RAISE(ROLLBACK, 'fin') END; END;");
+    std::vector<std::string> lines;
+    for (int code = 1; code <= 1002; ++code) {
+        lines.push_back(Ligne({{"Code", std::to_string(code)}, {"Libelle", "T"}}));
+    }
+    store.WriteHeadOffice("message_type.xml", HeadOffice("Messages", Envelope(lines)));
+    // The message file gives up when its table is opened: another program holds it.
+    store.WriteHeadOffice("message.xml",
+                          HeadOffice("Messages", Envelope({OneMessage("N1"), OneMessage("N2")},
+                                                          "<Configuration ViderExterne=\"1\"/>")));
+    const SqliteHandle holder = OpenSqlite(store.AdminDir() + "/Message.DB");
+    ExecSql(holder.get(), "BEGIN EXCLUSIVE");
+    Session().SetBusyTimeout(std::chrono::milliseconds(50));
+    EXPECT_FALSE(store.driver->IntegrerMessage());
+    const FileCounts& messages = store.state.Comptes[2];
+    const FileCounts& types = store.state.Comptes[3];
+    EXPECT_EQ(messages.Lignes, 2);
+    EXPECT_EQ(types.Lignes, 1002);
+    EXPECT_EQ(types.Refuses, 1001);
+    const auto texts = store.Texts();
+    const std::string unlisted =
+        "[Fonction XmlToTable()] 1 autre enregistrement refusé du fichier " +
+        Path("message_type.xml") + " n'est pas listé.";
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts[texts.size() - 2], unlisted);
+    EXPECT_NE(texts.back().find("L'intégration du fichier " + Path("message_type.xml") +
+                                " est abandonnée"),
+              std::string::npos)
+        << texts.back();
 }
 
 }  // namespace
