@@ -39,6 +39,13 @@ RunLock RunLock::TakeFile(const std::string& lockFile) {
     for (int attempt = 0; attempt < 8; ++attempt) {
         UniqueFd fd(
             ::openat(folder.Get(), name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!fd.Valid() && errno == EROFS) {
+            // The machine-wide service sees /run read-only (ProtectSystem=strict): a descriptor
+            // opened to read holds the flock just as well, and the file's mode still keeps
+            // other accounts from opening it.
+            fd = UniqueFd(::openat(folder.Get(), name.c_str(),
+                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        }
         if (!fd.Valid() && errno == ENOENT) {
             fd = UniqueFd(::openat(folder.Get(), name.c_str(),
                                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));

@@ -94,6 +94,7 @@ expected="$(sort <<'EOF'
 /usr/lib/systemd/system/quorvane-client@.timer
 /usr/lib/systemd/user/quorvane-client.service
 /usr/lib/systemd/user/quorvane-client.timer
+/usr/lib/tmpfiles.d/quorvane-client.conf
 /usr/share/applications/quorvane-client-config.desktop
 /usr/share/applications/quorvane-client-sync.desktop
 /usr/share/doc/quorvane-client/README.md
@@ -457,6 +458,8 @@ if unshare -m true 2>/dev/null; then
     (exec unshare -m sh -c '
         mount --bind "$1/var/lib" /var/lib || exit 99
         mount --bind "$1/run" /run || exit 97
+        # As the machine-wide service sees it (ProtectSystem=strict): the lock read-only.
+        mount -o remount,bind,ro /run || exit 96
         cd /var/lib/quorvane-client || exit 98
         umask 0002
         shift
