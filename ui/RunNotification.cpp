@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QFileInfo>
@@ -29,8 +30,8 @@ class ActionListener : public QObject {
     Q_OBJECT
 
   public:
-    ActionListener(QDBusConnection bus, unsigned id, QString reportPath)
-        : bus_(std::move(bus)), id_(id), reportPath_(std::move(reportPath)) {}
+    ActionListener(QDBusConnection bus, QString reportPath)
+        : bus_(std::move(bus)), reportPath_(std::move(reportPath)) {}
 
     bool Listen() {
         return bus_.connect(Texte(kService), Texte(kPath), Texte(kInterface),
@@ -40,23 +41,30 @@ class ActionListener : public QObject {
                             QStringLiteral("NotificationClosed"), this,
                             SLOT(NotificationClosed(uint, uint)));
     }
-    void SetId(unsigned id) { id_ = id; }
 
   public slots:
+    void Sent(const QDBusMessage& reply) {
+        if (!reply.arguments().isEmpty()) {
+            id_ = reply.arguments().constFirst().toUInt();
+            answered_ = true;
+        }
+    }
+    void NotSent(const QDBusError& /*error*/) { deleteLater(); }
     void ActionInvoked(uint id, const QString& key) {
-        if (id == id_ && key == Texte(kActionKey)) {
+        if (answered_ && id == id_ && key == Texte(kActionKey)) {
             dialogs::OpenWithDesktop(reportPath_);
         }
     }
     void NotificationClosed(uint id, uint /*reason*/) {
-        if (id == id_) {
+        if (answered_ && id == id_) {
             deleteLater();
         }
     }
 
   private:
     QDBusConnection bus_;
-    unsigned id_;
+    unsigned id_ = 0;
+    bool answered_ = false;
     QString reportPath_;
 };
 
@@ -82,27 +90,16 @@ std::optional<QString> SessionBusAddress() {
     return std::nullopt;
 }
 
-std::optional<unsigned> NotifyRunOutcome(const QString& summary, const QString& reportPath) {
+bool NotifyRunOutcome(const QString& summary, const QString& reportPath) {
     const auto address = SessionBusAddress();
     if (!address) {
-        return std::nullopt;
+        return false;
     }
     // A connection of its own, to the address found above: the default session connection
     // would start a bus where there is none.
     QDBusConnection bus = QDBusConnection::connectToBus(*address, Texte(kConnectionName));
     if (!bus.isConnected()) {
-        return std::nullopt;
-    }
-    // Listening before sending, so that no answer is missed; only a process with an event loop
-    // can be told of the action.
-    ActionListener* listener = nullptr;
-    if (QCoreApplication::instance() != nullptr) {
-        listener = new ActionListener(bus, 0, reportPath);
-        listener->setParent(QCoreApplication::instance());
-        if (!listener->Listen()) {
-            delete listener;
-            listener = nullptr;
-        }
+        return false;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(Texte(kService), Texte(kPath),
                                                        Texte(kInterface), QStringLiteral("Notify"));
@@ -112,15 +109,21 @@ std::optional<unsigned> NotifyRunOutcome(const QString& summary, const QString& 
     call << QStringLiteral("QuorvaneClient") << 0U << QStringLiteral("dialog-warning")
          << Texte("Synchronisation terminée avec des erreurs") << PlainBody(summary)
          << QStringList{Texte(kActionKey), Texte("Ouvrir le rapport")} << hints << -1;
-    const QDBusReply<unsigned> reply = bus.call(call, QDBus::Block, kTimeoutMs);
-    if (!reply.isValid()) {
+    if (QCoreApplication::instance() == nullptr) {
+        // Nobody to tell of the action: the answer is only awaited, briefly.
+        return QDBusReply<unsigned>(bus.call(call, QDBus::Block, kTimeoutMs)).isValid();
+    }
+    // With an event loop the window never waits on the service: a screen reader reading the
+    // window while the service is slow would wait on the window in turn. Listening starts
+    // before sending, so that no answer is missed.
+    auto* listener = new ActionListener(bus, reportPath);
+    listener->setParent(QCoreApplication::instance());
+    if (!listener->Listen() || !bus.callWithCallback(call, listener, SLOT(Sent(QDBusMessage)),
+                                                     SLOT(NotSent(QDBusError)), kTimeoutMs)) {
         delete listener;
-        return std::nullopt;
+        return false;
     }
-    if (listener != nullptr) {
-        listener->SetId(reply.value());
-    }
-    return reply.value();
+    return true;
 }
 
 }  // namespace quorvane

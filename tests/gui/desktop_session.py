@@ -57,8 +57,9 @@ class DesktopSession:
         del proc
 
     def _start_bus(self):
-        proc = self._spawn(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                           stdout=subprocess.PIPE)
+        # At the user's bus socket, where a session's programs find it without the variable.
+        proc = self._spawn(["dbus-daemon", "--session", "--nofork", "--print-address=1",
+                            "--address=unix:path=%s/bus" % self.dir], stdout=subprocess.PIPE)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = self._read_line(proc, "dbus-daemon")
 
     def apply(self):
