@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,11 @@ struct RunState {
     bool OmbrelinActif = false;
     std::string OmbrelinTypeEnvoi;
     std::string OmbrelinUri;
+
+    // "ClePublique": when set, only files a manifest signed by this key vouches for are
+    // integrated; GenerationAcceptee is the signed set's generation once accepted.
+    std::string ClePublique;
+    std::optional<std::uint64_t> GenerationAcceptee;
 
     bool EnErreur = false;
     ListeErreurs Erreurs;

@@ -1,7 +1,12 @@
 #include "sync/retrieval/ConnectionTest.h"
 
 #include <chrono>
+#include <ctime>
 #include <exception>
+
+#include "sync/RunDisplay.h"
+#include "sync/retrieval/FtpRetrieval.h"
+#include "sync/signature/SignedSet.h"
 
 namespace quorvane {
 namespace {
@@ -44,6 +49,29 @@ ConnectionTestResult TesterConnexionFtp(
     // Whatever the outcome, the test leaves no session open.
     client.Disconnect();
     return result;
+}
+
+ConnectionTestResult TesterManifeste(FtpClient& client, const ProgramPaths& paths,
+                                     const std::string& clePublique) {
+    RunState state;
+    state.Paths = paths;
+    state.Essai = true;
+    state.ClePublique = clePublique;
+    RunDisplay display;
+    FtpRetrieval retrieval(state, display, client);
+    ManifestTexts texts;
+    texts.Manifest = retrieval.FetchManifestFile(kManifestName);
+    texts.Signature = retrieval.FetchManifestFile(kManifestSignatureName);
+    const auto set = SignedSet::VerifierManifeste(state, clePublique, texts, std::time(nullptr));
+    if (set) {
+        return {true, "Manifeste signé du siège valide (génération " +
+                          std::to_string(set->Generation()) + ")"};
+    }
+    std::string message;
+    for (const ErrorEntry& entry : state.Erreurs.Entries()) {
+        message += (message.empty() ? "" : "\n") + entry.Texte;
+    }
+    return {false, message};
 }
 
 }  // namespace quorvane
