@@ -34,7 +34,7 @@ ConnectionTestResult TesterConnexionFtp(
 
 // On a session the test opened: whether the head office's signed manifest and its signature
 // are on the server and valid for "ClePublique", verified as a dry run verifies them (fetched
-// into the download folder; no generation recorded). The message is the verdict, or the
+// into a temporary folder; no generation recorded). The message is the verdict, or the
 // entries a run would get.
 ConnectionTestResult TesterManifeste(FtpClient& client, const ProgramPaths& paths,
                                      const std::string& clePublique);
