@@ -53,9 +53,18 @@ int CheckConnection(const ProgramPaths& paths) {
     }
     const FtpSecuritySettings security = FtpSecuritySettings::Of(account);
     FtpClient client;
+    const auto stored = settings::ReadMainSettings(paths.CheminIni);
+    const std::string cle = stored ? stored->ClePublique : std::string();
+    ConnectionTestResult manifeste{true, {}};
     const ConnectionTestResult result = TesterConnexionFtp(
-        client, {account->Host, account->Login, account->Mdp, account->Port, security});
-    return Print(result.Message + "\n", result.Etablie ? 0 : 1);
+        client, {account->Host, account->Login, account->Mdp, account->Port, security},
+        [&](const ConnectionTestResult& connection) {
+            if (connection.Etablie && !cle.empty()) {
+                manifeste = TesterManifeste(client, paths, cle);
+            }
+        });
+    const std::string verdict = manifeste.Message.empty() ? "" : manifeste.Message + "\n";
+    return Print(result.Message + "\n" + verdict, result.Etablie && manifeste.Etablie ? 0 : 1);
 }
 
 }  // namespace quorvane

@@ -201,8 +201,9 @@ FtpClient::Session& FtpClient::LiveSession() {
     return *session_;
 }
 
-void FtpClient::Get(const std::string& remote, const std::filesystem::path& localPath,
-                    bool overwrite, bool resume, std::int64_t announcedSize) {
+FileDigest FtpClient::Get(const std::string& remote, const std::filesystem::path& localPath,
+                          bool overwrite, bool resume, std::int64_t announcedSize,
+                          CommitCheck check) {
     CheckRemoteName(remote);
     const bool sftp = sftp_ != nullptr;
     if (sftp) {
@@ -219,7 +220,7 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
     if (localExists && !overwrite && !resume) {
         throw FtpError("Le fichier local existe déjà : " + localPath.string());
     }
-    DownloadTempFile temp(localPath);
+    DownloadTempFile temp(localPath, std::move(check));
     std::int64_t offset = 0;
     if (resume && localExists) {
         std::error_code error;
@@ -241,7 +242,7 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
         throw FtpError(remote + " : transfert incomplet, " + std::to_string(received) +
                        " octets reçus sur " + std::to_string(announcedSize));
     }
-    temp.Commit(localPath);
+    return temp.Commit(localPath);
 }
 
 std::int64_t FtpClient::GetOverFtp(const std::string& remote,
