@@ -45,6 +45,7 @@ std::string StatutJson(const RunSummary& summary) {
         {"start", Iso8601Local(summary.Debut)},
         {"end", Iso8601Local(summary.Fin)},
         {"version", summary.Version},
+        {"retries", summary.Reprises},
         {"mode", summary.Mode.empty() ? ordered_json(nullptr) : ordered_json(summary.Mode)},
         {"categories", std::move(categories)},
         {"entryCount", summary.Entrees.size()},
@@ -57,11 +58,18 @@ std::string StatutJson(const RunSummary& summary) {
 }
 
 std::string EcrireStatut(const std::string& path, const RunSummary& summary) {
-    const std::string content = StatutJson(summary);
+    // The umask decides the mode, as for the report: the group shares the program folder.
+    return RemplacerFichier(path, StatutJson(summary));
+}
+
+std::string RemplacerFichier(const std::string& path, const std::string& content,
+                             std::optional<mode_t> mode) {
     try {
-        // The umask decides the mode, as for the report: the group shares the program folder.
         AtomicFile file(path);
         file.Write(content);
+        if (mode) {
+            file.SetMode(*mode);
+        }
         file.Commit();
     } catch (const AtomicFileError& e) {
         const char* what = "Impossible d'écrire le fichier";

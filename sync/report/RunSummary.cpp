@@ -34,6 +34,10 @@ RunSummary ResumerRun(const RunState& state, const RunDisplay& display, std::tim
         }
     }
     summary.Entrees = state.Erreurs.Entries();
+    for (std::size_t i = 0; i < summary.Entrees.size(); ++i) {
+        summary.Precisions.push_back(state.Erreurs.Precision(i));
+    }
+    summary.Reprises = state.Reprises;
     summary.Rapport = std::move(rapport);
     return summary;
 }

@@ -40,6 +40,10 @@ struct RunSummary {
     std::string Mode;  // "FTP", "URI", or empty when the settings select neither
     std::array<CategorySummary, 4> Categories{};
     std::vector<ErrorEntry> Entrees;
+    // Beside each entry, what only the journal adds to it (empty for most); as long as Entrees
+    // or shorter.
+    std::vector<std::string> Precisions;
+    std::int64_t Reprises = 0;           // failures of the retrieval that were tried again
     std::optional<std::string> Rapport;  // the report's path when one was written
 };
 
