@@ -29,7 +29,13 @@ std::string StatutJson(const RunSummary& summary) {
                              {"deleted", n.Supprimes},
                              {"inserted", n.Ajoutes},
                              {"refused", n.Refuses},
-                             {"refusedNotListed", n.Refuses - n.Listes}});
+                             {"refusedNotListed", n.Refuses - n.Listes},
+                             // Which data the store holds: the bytes the integration read, or
+                             // null when this run fetched nothing of the file.
+                             {"size", f.Recu.Sha256.empty() ? ordered_json(nullptr)
+                                                            : ordered_json(f.Recu.Size)},
+                             {"sha256", f.Recu.Sha256.empty() ? ordered_json(nullptr)
+                                                              : ordered_json(f.Recu.Sha256)}});
         }
         categories[c.Cle] = {{"enabled", c.Active},
                              {"downloaded", c.Telechargee},

@@ -28,8 +28,8 @@ RunSummary ResumerRun(const RunState& state, const RunDisplay& display, std::tim
         if (c.Active) {
             for (const HeadOfficeFile& file : FichiersDeCategorie(categorie)) {
                 const auto index = static_cast<std::size_t>(&file - kHeadOfficeFiles.data());
-                c.Fichiers.push_back(
-                    {std::string(file.Name), std::string(file.Table), state.Comptes[index]});
+                c.Fichiers.push_back({std::string(file.Name), std::string(file.Table),
+                                      state.Comptes[index], state.Recus[index]});
             }
         }
     }

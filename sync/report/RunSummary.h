@@ -17,6 +17,9 @@ struct FileSummary {
     std::string Nom;    // the head-office file, "remise_achat.xml"
     std::string Table;  // the store table it goes into, "REMISES.DB"
     FileCounts Comptes;
+    // The size and SHA-256 of the bytes this run wrote into the download folder, those the
+    // integration read; no hash when the run did not fetch the file.
+    FileDigest Recu;
 };
 
 // What one category ended with, as the window's images show it, and what its files changed.

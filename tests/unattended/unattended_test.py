@@ -5,6 +5,7 @@ node_exporter on loopback), and the FTP password handed over by the service mana
 import argparse
 import datetime
 import fcntl
+import hashlib
 import json
 import os
 import re
@@ -188,6 +189,14 @@ def test_exit_codes_metrics_and_window(binary, work):
               "the status file differs from the window run's")
         check(comparable_report(window) == comparable_report(unattended),
               "the report differs from the window run's")
+        # Which data the store holds: the bytes of each file in Auto/, also the one that did
+        # not load; nothing for a file this run did not fetch.
+        for c in status(unattended)["categories"].values():
+            for file in c["files"]:
+                data = (unattended.root / "Auto" / file["file"]).read_bytes()
+                check(file["size"] == len(data) and
+                      file["sha256"] == hashlib.sha256(data).hexdigest(),
+                      "size and hash of %s: %s" % (file["file"], file))
         reason = [line for line in err.splitlines() if line.startswith(BROKEN_LOAD)]
         check(len(reason) == 1 and "message_type.xml" in reason[0] and "(ligne 3)" in reason[0],
               "the journal gives no reason for the broken file: " + err)
@@ -216,6 +225,9 @@ def test_exit_codes_metrics_and_window(binary, work):
         code, _, _, err = run(unattended, ["--unattended"])
         check(code == 1, "the second run ends with %d" % code)
         second = check_metrics_match_status(metrics_dir / "quorvane.prom", unattended, "second")
+        purchases = status(unattended)["categories"]["Remise_Achat"]["files"][0]
+        check(purchases["size"] is None and purchases["sha256"] is None,
+              "a file not fetched has a size or hash: %s" % purchases)
         last = "quorvane_client_category_last_success_timestamp_seconds"
         end = second[("quorvane_client_run_end_timestamp_seconds", None)]
         check(second[(last, "Remise_Achat")] == first[unattended][(last, "Remise_Achat")] < end,
