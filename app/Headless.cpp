@@ -43,6 +43,7 @@ std::variant<RunSummary, int> LockedRun(const ProgramPaths& paths, RunOptions op
     run.Run();
     return run.Summary();
 }
+
 }  // namespace
 
 int DryRun(const ProgramPaths& paths) {

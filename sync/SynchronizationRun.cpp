@@ -243,7 +243,12 @@ void SynchronizationRun::Conclude() {
     }
     RunJournal(options_.Journal).Fin(summary, problemes);
     if (options_.AtEnd) {
-        options_.AtEnd(summary);
+        // Telling the desktop is a courtesy: whatever goes wrong there, the run has ended and
+        // told the system so.
+        try {
+            options_.AtEnd(summary);
+        } catch (...) {
+        }
     }
 }
 
