@@ -205,9 +205,13 @@ def test_exit_codes_metrics_and_window(binary, work):
         for f, path in ((window, work / "window.prom"),
                         (unattended, metrics_dir / "quorvane.prom")):
             first[f] = check_metrics_match_status(path, f, str(path.name))
-        done = subprocess.run(["promtool", "check", "metrics"],
-                              stdin=open(metrics_dir / "quorvane.prom", "rb"), capture_output=True)
-        check(done.returncode == 0, "promtool: %s" % done.stdout.decode() + done.stderr.decode())
+        if shutil.which("promtool"):
+            with open(metrics_dir / "quorvane.prom", "rb") as metrics:
+                done = subprocess.run(["promtool", "check", "metrics"], stdin=metrics,
+                                      capture_output=True)
+            check(done.returncode == 0, "promtool: %s" % (done.stdout + done.stderr).decode())
+        else:
+            print("SKIP: promtool is not installed here")
 
         page = scrape_with_node_exporter(metrics_dir)
         check('node_textfile_scrape_error 0' in page, "node_exporter's scrape failed: " + page)
