@@ -60,8 +60,16 @@ int main(int argc, char* argv[]) {
     if (quorvane::RunsHeadless(mode)) {
         std::setlocale(LC_ALL, "");
         const auto headlessPaths = ProgramFolder();
-        return mode == quorvane::StartMode::DryRun ? quorvane::DryRun(headlessPaths)
-                                                   : quorvane::CheckConnection(headlessPaths);
+        switch (mode) {
+            case quorvane::StartMode::DryRun:
+                return quorvane::DryRun(headlessPaths);
+            case quorvane::StartMode::Unattended:
+                // The one place where what a scheduled run ends with may also be told to
+                // whoever sits at the store's desktop.
+                return quorvane::Unattended(headlessPaths);
+            default:
+                return quorvane::CheckConnection(headlessPaths);
+        }
     }
     quorvane::InstallQtMessagePriorities();
     quorvane::ChoosePlatformWhenHeadless();

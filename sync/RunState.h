@@ -54,6 +54,8 @@ struct RunState {
     ListeErreurs Erreurs;
     // A dry run: every file is integrated and then rolled back.
     bool Essai = false;
+    // Failures of the retrieval that were tried again.
+    std::int64_t Reprises = 0;
     // In the order of kHeadOfficeFiles.
     std::array<FileCounts, kHeadOfficeFiles.size()> Comptes{};
     // The size and SHA-256 of each file as it was written into the download folder, in the

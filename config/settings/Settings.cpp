@@ -34,6 +34,9 @@ const std::string kSecurite = "Securite";
 const std::string kCertificatAC = "CertificatAC";
 const std::string kCleHote = "CleHote";
 
+const std::string kSuivi = "Quorvane_Suivi";
+const std::string kFichierMetriques = "FichierMetriques";
+
 TransferMode ModeOf(const std::string& typeEnvoi) {
     if (typeEnvoi == kFtp) {
         return TransferMode::Ftp;
@@ -192,6 +195,10 @@ std::optional<std::string> SaveFtpAccount(const std::string& iniPath, const std:
     ini.WriteString(section, kHost, input.Host);
     ini.WriteInteger(section, kPort, *port);
     return std::nullopt;
+}
+
+std::string ReadMetricsFile(const std::string& iniPath) {
+    return TIniFile(iniPath).ReadString(kSuivi, kFichierMetriques, "");
 }
 
 std::string ReadSetupDir(const std::string& iniPath) {

@@ -114,6 +114,10 @@ struct FtpAccountInput {
 std::optional<std::string> SaveFtpAccount(const std::string& iniPath, const std::string& section,
                                           const FtpAccountInput& input);
 
+// "Quorvane_Suivi"/"FichierMetriques": the file a run leaves its metrics in for a monitor;
+// empty when absent. No window shows or writes it.
+std::string ReadMetricsFile(const std::string& iniPath);
+
 // "Setup"/"Dir": the folder of the database environment file; empty when absent.
 std::string ReadSetupDir(const std::string& iniPath);
 

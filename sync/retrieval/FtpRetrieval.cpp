@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/IniFile.h"
+#include "config/settings/ServiceCredential.h"
 #include "config/settings/Settings.h"
 #include "sync/retrieval/FtpSecuritySettings.h"
 
@@ -23,7 +24,7 @@ bool FtpRetrieval::ClientConnected() noexcept {
 void FtpRetrieval::LancerTransfertFtp(const std::string& section,
                                       CategoryIntegration& integration) {
     // Without a settings file: empty login, password and host, on port 21.
-    const auto stored = settings::ReadFtpAccount(state_.Paths.CheminIni, section);
+    const auto stored = settings::ReadFtpAccountForRun(state_.Paths.CheminIni, section);
     const settings::FtpAccount account = stored.value_or(settings::FtpAccount{});
     const FtpSecuritySettings security = FtpSecuritySettings::Of(stored);
 
