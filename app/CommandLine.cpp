@@ -21,6 +21,9 @@ StartMode ReadCommandLine(const std::vector<std::string>& arguments) {
     if (argument == "--check-connection") {
         return StartMode::CheckConnection;
     }
+    if (argument == "--unattended") {
+        return StartMode::Unattended;
+    }
     if (AsciiUpper(argument) == "CONFIG") {
         return StartMode::Configuration;
     }
@@ -32,7 +35,8 @@ bool AnsweredWithoutWindow(StartMode mode) {
 }
 
 bool RunsHeadless(StartMode mode) {
-    return mode == StartMode::DryRun || mode == StartMode::CheckConnection;
+    return mode == StartMode::DryRun || mode == StartMode::CheckConnection ||
+           mode == StartMode::Unattended;
 }
 
 std::string UsageText() {
@@ -43,6 +47,8 @@ std::string UsageText() {
            "  QuorvaneClient --dry-run           fait un essai de synchronisation sans rien "
            "modifier\n"
            "  QuorvaneClient --check-connection  teste la connexion au serveur FTP enregistré\n"
+           "  QuorvaneClient --unattended        effectue une synchronisation sans fenêtre ni "
+           "compte à rebours\n"
            "  QuorvaneClient --help              affiche cette aide\n"
            "  QuorvaneClient --version           affiche la version\n"
            "\n"
@@ -62,6 +68,12 @@ std::string UsageText() {
            "déconnecte :\n"
            "  Connection établie avec le serveur FTP\n"
            "Code de sortie : 0 si la connexion est établie, 1 sinon.\n"
+           "\n"
+           "--unattended est la synchronisation des services planifiés : mêmes fichiers, même "
+           "rapport,\n"
+           "même journal, mais aucune fenêtre et aucun affichage nécessaire.\n"
+           "Code de sortie : 0 sans erreur, 1 avec des erreurs (rapport écrit), 2 si une\n"
+           "synchronisation est en cours.\n"
            "\n"
            "Toute autre ligne de commande effectue une synchronisation.\n"
            "\n"

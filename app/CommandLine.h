@@ -13,6 +13,7 @@ enum class StartMode {
     Version,          // --version alone: the version on standard output
     DryRun,           // --dry-run alone: a run that changes nothing, told on standard output
     CheckConnection,  // --check-connection alone: the FTP connection test of the saved account
+    Unattended,       // --unattended alone: the run without a window, told by its exit code
 };
 
 // arguments[0] is the program itself and is not looked at. The options are matched exactly

@@ -12,6 +12,7 @@
 #include "app/Headless.h"
 #include "app/Startup.h"
 #include "ui/StandardErrorPriorities.h"
+#include "ui/StyleManager.h"
 
 // The version record, readable with `strings QuorvaneClient` on a store machine; the package
 // carries the same number.
@@ -64,11 +65,20 @@ int main(int argc, char* argv[]) {
     if (quorvane::RunsHeadless(mode)) {
         std::setlocale(LC_ALL, "");
         const auto headlessPaths = ProgramFolder();
-        return mode == quorvane::StartMode::DryRun ? quorvane::DryRun(headlessPaths)
-                                                   : quorvane::CheckConnection(headlessPaths);
+        switch (mode) {
+            case quorvane::StartMode::DryRun:
+                return quorvane::DryRun(headlessPaths);
+            case quorvane::StartMode::Unattended:
+                // The one place where what a scheduled run ends with may also be told to
+                // whoever sits at the store's desktop.
+                return quorvane::Unattended(headlessPaths);
+            default:
+                return quorvane::CheckConnection(headlessPaths);
+        }
     }
     quorvane::InstallQtMessagePriorities();
     quorvane::ChoosePlatformWhenHeadless();
+    quorvane::StyleManager::IgnoreDesktopLook();
     QApplication application(argc, argv);
     std::setlocale(LC_ALL, "");
     const auto paths = ProgramFolder();

@@ -16,6 +16,7 @@ ProgramPaths ProgramPaths::ForFolder(std::string folder) {
     p.CheminRapport = folder + "QuorvaneClientAutoLog.html";
     p.CheminStatut = folder + "QuorvaneClientStatus.json";
     p.CheminVerrou = folder + "QuorvaneClient.lock";
+    p.CheminGeneration = folder + "QuorvaneClientGeneration";
     return p;
 }
 

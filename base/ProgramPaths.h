@@ -13,6 +13,7 @@ struct ProgramPaths {
     std::string CheminRapport;        // HTML run report
     std::string CheminStatut;         // JSON status of the last run, beside the report
     std::string CheminVerrou;         // the run lock's file; the installed program's is elsewhere
+    std::string CheminGeneration;     // newest signed generation of head-office files accepted
 
     static ProgramPaths ForFolder(std::string folder);
     // The folder of the running executable as the kernel reports it.

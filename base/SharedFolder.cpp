@@ -59,7 +59,7 @@ UniqueFd OpenFileToRead(const std::filesystem::path& file) {
     return OpenRegularAt(walked.Folder.Get(), walked.Name);
 }
 
-std::optional<std::string> ReadFileBytes(const std::filesystem::path& path) {
+std::optional<std::string> ReadFileBytes(const std::filesystem::path& path, std::size_t limit) {
     const UniqueFd fd = OpenFileToRead(path);
     if (!fd.Valid()) {
         return std::nullopt;
@@ -78,6 +78,9 @@ std::optional<std::string> ReadFileBytes(const std::filesystem::path& path) {
             return bytes;
         }
         bytes.append(buffer, static_cast<std::size_t>(n));
+        if (bytes.size() > limit) {
+            return std::nullopt;
+        }
     }
 }
 

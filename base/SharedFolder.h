@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -30,8 +32,10 @@ UniqueFd OpenFolder(const std::filesystem::path& folder);
 // something other than a file).
 UniqueFd OpenFileToRead(const std::filesystem::path& file);
 
-// The whole of `file`, opened as OpenFileToRead does; nothing when it cannot be read.
-std::optional<std::string> ReadFileBytes(const std::filesystem::path& file);
+// The whole of `file`, opened as OpenFileToRead does; nothing when it cannot be read or holds
+// more than `limit` bytes.
+std::optional<std::string> ReadFileBytes(const std::filesystem::path& file,
+                                         std::size_t limit = SIZE_MAX);
 
 // The last component of `path`, a trailing "/" ignored.
 std::filesystem::path NameOf(const std::filesystem::path& path);

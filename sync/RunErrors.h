@@ -23,6 +23,19 @@ class ListeErreurs {
     void Ajouter(std::string texte, int code) {
         entries_.push_back({std::move(texte), code, std::time(nullptr)});
     }
+    // Attaches to the entry added last what only the journal adds to it, on a line of its own:
+    // the cause a person on the store machine needs (the parser's reason and line, the drop-in
+    // that opens a table).
+    void Preciser(std::string precision) {
+        if (!entries_.empty()) {
+            precisions_.resize(entries_.size());
+            precisions_.back() = std::move(precision);
+        }
+    }
+    // The precision of each entry, by its index; empty for most.
+    std::string Precision(std::size_t index) const {
+        return index < precisions_.size() ? precisions_[index] : std::string();
+    }
     const std::vector<ErrorEntry>& Entries() const { return entries_; }
     std::size_t Count() const { return entries_.size(); }
     bool Empty() const { return entries_.empty(); }
@@ -39,6 +52,7 @@ class ListeErreurs {
 
   private:
     std::vector<ErrorEntry> entries_;
+    std::vector<std::string> precisions_;
 };
 
 }  // namespace quorvane

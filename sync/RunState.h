@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,10 +45,17 @@ struct RunState {
     std::string OmbrelinTypeEnvoi;
     std::string OmbrelinUri;
 
+    // "ClePublique": when set, only files a manifest signed by this key vouches for are
+    // integrated; GenerationAcceptee is the signed set's generation once accepted.
+    std::string ClePublique;
+    std::optional<std::uint64_t> GenerationAcceptee;
+
     bool EnErreur = false;
     ListeErreurs Erreurs;
     // A dry run: every file is integrated and then rolled back.
     bool Essai = false;
+    // Failures of the retrieval that were tried again.
+    std::int64_t Reprises = 0;
     // In the order of kHeadOfficeFiles.
     std::array<FileCounts, kHeadOfficeFiles.size()> Comptes{};
     // The size and SHA-256 of each file as it was written into the download folder, in the

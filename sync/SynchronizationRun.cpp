@@ -13,6 +13,7 @@
 #include "sync/integration/CategoryIntegration.h"
 #include "sync/integration/IntegrationDriver.h"
 #include "sync/report/RunJournal.h"
+#include "sync/report/RunMetrics.h"
 #include "sync/report/RunStatusFile.h"
 #include "sync/report/RunSummary.h"
 #include "sync/retrieval/FolderRetrieval.h"
@@ -50,6 +51,7 @@ SynchronizationRun::~SynchronizationRun() {
 
 void SynchronizationRun::Run() {
     debut_ = std::time(nullptr);
+    debutMonotone_ = std::chrono::steady_clock::now();
     state_.EnErreur = false;
     state_.Erreurs = ListeErreurs{};
     state_.Essai = options_.DryRun;
@@ -165,6 +167,7 @@ void SynchronizationRun::ReadSettings() {
     state_.OmbrelinActif = stored->Ombrelin;
     state_.OmbrelinTypeEnvoi = stored->OmbrelinTypeEnvoi;
     state_.OmbrelinUri = stored->OmbrelinUri;
+    state_.ClePublique = stored->ClePublique;
 }
 
 void SynchronizationRun::Retrieve() {
@@ -240,11 +243,31 @@ void SynchronizationRun::Conclude() {
     }
     const RunSummary summary =
         ResumerRun(state_, display_, debut_, std::time(nullptr), std::move(rapport));
-    // The status first: when it cannot be written, the journal says so before its closing line.
-    const std::string failure = EcrireStatut(state_.Paths.CheminStatut, summary);
-    RunJournal(options_.Journal)
-        .Fin(summary,
-             failure.empty() ? failure : "Le fichier d'état n'a pas pu être écrit : " + failure);
+    // The status and the metrics first: what cannot be written, the journal says before its
+    // closing line. Neither is an entry: the report is already written.
+    std::vector<std::string> problemes;
+    if (const std::string failure = EcrireStatut(state_.Paths.CheminStatut, summary);
+        !failure.empty()) {
+        problemes.push_back("Le fichier d'état n'a pas pu être écrit : " + failure);
+    }
+    if (const std::string metrics = settings::ReadMetricsFile(state_.Paths.CheminIni);
+        !metrics.empty()) {
+        const std::chrono::duration<double> duree =
+            std::chrono::steady_clock::now() - debutMonotone_;
+        if (const std::string failure = EcrireMetriques(metrics, summary, duree.count());
+            !failure.empty()) {
+            problemes.push_back("Le fichier de métriques n'a pas pu être écrit : " + failure);
+        }
+    }
+    RunJournal(options_.Journal).Fin(summary, problemes);
+    if (options_.AtEnd) {
+        // Telling the desktop is a courtesy: whatever goes wrong there, the run has ended and
+        // told the system so.
+        try {
+            options_.AtEnd(summary);
+        } catch (...) {
+        }
+    }
 }
 
 void SynchronizationRun::LancerTransfertFtp(const std::string& section) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -32,6 +33,9 @@ struct RunOptions {
     // A dry run: the files are fetched into a private temporary folder and every integration
     // is rolled back; no report, status file or journal line is written, nothing is opened.
     bool DryRun = false;
+    // Called once the run has told the system how it ended (status file, metrics, journal), with
+    // that summary; never by a dry run. The desktop notification hooks in here.
+    std::function<void(const RunSummary& summary)> AtEnd;
 };
 
 // One synchronization run, without any window: settings, retrieval, integration, the final
@@ -75,6 +79,7 @@ class SynchronizationRun {
     RunDisplay display_;
     RunOptions options_;
     std::time_t debut_ = 0;
+    std::chrono::steady_clock::time_point debutMonotone_;
     // One FTP client for the run, as the window owns one.
     FtpClient IdFTP1;
     std::unique_ptr<CategoryIntegration> integration_;

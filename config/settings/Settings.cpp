@@ -17,6 +17,8 @@ const std::string kMainUri = "Quorvane_URI";
 const std::string kOmbrelin = "Ombrelin";
 const std::string kOmbrelinUri = "Ombrelin_URI";
 const std::string kSetup = "Setup";
+const std::string kSignature = "Quorvane_Signature";
+const std::string kClePublique = "ClePublique";
 
 constexpr std::array<const char*, 4> kCategoryKeys = {"Remise_Achat", "Personnalisation", "Message",
                                                       "Document"};
@@ -31,6 +33,9 @@ const std::string kPort = "Port";
 const std::string kSecurite = "Securite";
 const std::string kCertificatAC = "CertificatAC";
 const std::string kCleHote = "CleHote";
+
+const std::string kSuivi = "Quorvane_Suivi";
+const std::string kFichierMetriques = "FichierMetriques";
 
 TransferMode ModeOf(const std::string& typeEnvoi) {
     if (typeEnvoi == kFtp) {
@@ -63,6 +68,7 @@ std::optional<MainSettings> ReadMainSettings(const std::string& iniPath) {
     settings.Ombrelin = ini.ReadBool(kOmbrelin, kOmbrelin, false);
     settings.OmbrelinTypeEnvoi = ini.ReadString(kOmbrelin, kTypeEnvoi, "");
     settings.OmbrelinUri = ini.ReadString(kOmbrelinUri, kUri, "");
+    settings.ClePublique = ini.ReadString(kSignature, kClePublique, "");
     return settings;
 }
 
@@ -189,6 +195,10 @@ std::optional<std::string> SaveFtpAccount(const std::string& iniPath, const std:
     ini.WriteString(section, kHost, input.Host);
     ini.WriteInteger(section, kPort, *port);
     return std::nullopt;
+}
+
+std::string ReadMetricsFile(const std::string& iniPath) {
+    return TIniFile(iniPath).ReadString(kSuivi, kFichierMetriques, "");
 }
 
 std::string ReadSetupDir(const std::string& iniPath) {

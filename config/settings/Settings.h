@@ -37,6 +37,8 @@ struct MainSettings {
     bool Ombrelin = false;
     std::string OmbrelinTypeEnvoi;
     std::string OmbrelinUri;
+    // "Quorvane_Signature"/"ClePublique": the head office's public key(s); no window shows it.
+    std::string ClePublique;
 
     bool AnyCategory() const { return RemiseAchat || Personnalisation || Message || Document; }
     // The folder copied from: "URI" and one separator, whatever it already ends with, so an
@@ -111,6 +113,10 @@ struct FtpAccountInput {
 // saved), or nothing once "Login", "Mdp", "Host" and "Port" are written, in this order.
 std::optional<std::string> SaveFtpAccount(const std::string& iniPath, const std::string& section,
                                           const FtpAccountInput& input);
+
+// "Quorvane_Suivi"/"FichierMetriques": the file a run leaves its metrics in for a monitor;
+// empty when absent. No window shows or writes it.
+std::string ReadMetricsFile(const std::string& iniPath);
 
 // "Setup"/"Dir": the folder of the database environment file; empty when absent.
 std::string ReadSetupDir(const std::string& iniPath);

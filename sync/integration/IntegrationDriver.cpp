@@ -1,7 +1,10 @@
 #include "sync/integration/IntegrationDriver.h"
 
+#include <sys/statvfs.h>
+
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <filesystem>
 
 #include "base/TextConversion.h"
@@ -271,6 +274,7 @@ bool IntegrationDriver::XmlToTable(TTable& table, const std::string& path, Categ
         context_.Erreur(std::string("[Fonction ") + step + "] L'intégration du fichier " + path +
                         " est abandonnée, la table " + table.TableName() +
                         " est laissée inchangée : " + WhatOf(std::current_exception()));
+        PreciserDossierProtege(table);
         return false;
     }
     return result;
@@ -282,6 +286,8 @@ bool IntegrationDriver::ChargerEtVerifier(TNativeXmlOMB& xml, const std::string&
     } catch (...) {
         context_.State.Erreur(
             kXmlPrefix + "Une erreur est survenue au chargement du fichier :\n" + path, 1);
+        // The entry keeps its historical words; whoever reads the journal gets the cause.
+        context_.State.Erreurs.Preciser(WhatOf(std::current_exception()));
         return false;
     }
     if (const auto version = xml.Root().FindChild("Version")) {
@@ -295,6 +301,31 @@ bool IntegrationDriver::ChargerEtVerifier(TNativeXmlOMB& xml, const std::string&
         }
     }
     return true;
+}
+
+void IntegrationDriver::PreciserDossierProtege(const TTable& table) {
+    // Only a service has a sandbox to open; elsewhere a read-only mount is the machine's choice.
+    const char* invocation = std::getenv("INVOCATION_ID");
+    if (invocation == nullptr || *invocation == '\0') {
+        return;
+    }
+    std::string directory;
+    try {
+        directory = table.DatabaseDirectory();
+    } catch (const std::exception&) {
+        return;
+    }
+    struct statvfs mount {};
+    if (directory.empty() || ::statvfs(directory.c_str(), &mount) != 0 ||
+        (mount.f_flag & ST_RDONLY) == 0) {
+        return;
+    }
+    context_.State.Erreurs.Preciser(
+        "La table " + table.TableName() + " est dans " + directory +
+        ", que le service garde en lecture seule : ouvrez ce dossier au service avec "
+        "« systemctl edit quorvane-client@.service » et les lignes « [Service] » puis "
+        "« ReadWritePaths=" +
+        directory + " ».");
 }
 
 TTable& IntegrationDriver::TableOf(const HeadOfficeFile& file) {

@@ -52,6 +52,9 @@ class IntegrationDriver : public CategoryIntegration {
     // The counts of the file whose table this is; nullptr for a table of no head-office file.
     FileCounts* CountsOf(const TTable& table);
     void TableManquante(const std::string& operation, const TTable& table);
+    // Beside the entry of a table the service's sandbox keeps read-only, the journal names the
+    // drop-in that opens its folder.
+    void PreciserDossierProtege(const TTable& table);
 
     IntegrationContext context_;
 };

@@ -114,6 +114,10 @@ std::string RunJournal::LigneFin(const RunSummary& summary) {
     if (first) {
         line += "aucune catégorie";
     }
+    if (summary.Generation) {
+        line += " ; manifeste signé du siège accepté (génération " +
+                std::to_string(*summary.Generation) + ")";
+    }
     const std::size_t count = summary.Entrees.size();
     if (count == 0) {
         line += " ; aucune erreur";
@@ -145,14 +149,18 @@ void RunJournal::Debut(const RunSummary& summary) const {
     Ecrire(Priorite::Info, LigneDebut(summary));
 }
 
-void RunJournal::Fin(const RunSummary& summary, const std::string& problemeFinal) const {
-    for (const ErrorEntry& entry : summary.Entrees) {
-        Ecrire(Priorite::Erreur, LigneEntree(entry));
+void RunJournal::Fin(const RunSummary& summary,
+                     const std::vector<std::string>& problemesFinaux) const {
+    for (std::size_t i = 0; i < summary.Entrees.size(); ++i) {
+        Ecrire(Priorite::Erreur, LigneEntree(summary.Entrees[i]));
+        if (i < summary.Precisions.size() && !summary.Precisions[i].empty()) {
+            Ecrire(Priorite::Notice, SurUneLigne(summary.Precisions[i]));
+        }
     }
-    if (!problemeFinal.empty()) {
-        Ecrire(Priorite::Erreur, SurUneLigne(problemeFinal));
+    for (const std::string& probleme : problemesFinaux) {
+        Ecrire(Priorite::Erreur, SurUneLigne(probleme));
     }
-    const bool problemes = !summary.Entrees.empty() || !problemeFinal.empty();
+    const bool problemes = !summary.Entrees.empty() || !problemesFinaux.empty();
     Ecrire(problemes ? Priorite::Notice : Priorite::Info, LigneFin(summary));
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "sync/report/RunSummary.h"
 
@@ -26,9 +27,10 @@ class RunJournal {
     static bool IsJournalStream(int fd);
 
     void Debut(const RunSummary& summary) const;
-    // The entries, then a problem of the run's own ending that no report holds (the status
-    // file not written) when there is one, then the closing line.
-    void Fin(const RunSummary& summary, const std::string& problemeFinal = {}) const;
+    // The entries (each followed by its precision, when it has one), then the problems of the
+    // run's own ending that no report holds (the status or metrics file not written), then the
+    // closing line.
+    void Fin(const RunSummary& summary, const std::vector<std::string>& problemesFinaux = {}) const;
 
     static std::string LigneDebut(const RunSummary& summary);
     static std::string LigneEntree(const ErrorEntry& entry);

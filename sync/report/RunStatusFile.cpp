@@ -29,7 +29,13 @@ std::string StatutJson(const RunSummary& summary) {
                              {"deleted", n.Supprimes},
                              {"inserted", n.Ajoutes},
                              {"refused", n.Refuses},
-                             {"refusedNotListed", n.Refuses - n.Listes}});
+                             {"refusedNotListed", n.Refuses - n.Listes},
+                             // Which data the store holds: the bytes the integration read, or
+                             // null when this run fetched nothing of the file.
+                             {"size", f.Recu.Sha256.empty() ? ordered_json(nullptr)
+                                                            : ordered_json(f.Recu.Size)},
+                             {"sha256", f.Recu.Sha256.empty() ? ordered_json(nullptr)
+                                                              : ordered_json(f.Recu.Sha256)}});
         }
         categories[c.Cle] = {{"enabled", c.Active},
                              {"downloaded", c.Telechargee},
@@ -45,11 +51,14 @@ std::string StatutJson(const RunSummary& summary) {
         {"start", Iso8601Local(summary.Debut)},
         {"end", Iso8601Local(summary.Fin)},
         {"version", summary.Version},
+        {"retries", summary.Reprises},
         {"mode", summary.Mode.empty() ? ordered_json(nullptr) : ordered_json(summary.Mode)},
         {"categories", std::move(categories)},
         {"entryCount", summary.Entrees.size()},
         {"entries", std::move(entries)},
         {"report", summary.Rapport ? ordered_json(*summary.Rapport) : ordered_json(nullptr)},
+        {"signedGeneration",
+         summary.Generation ? ordered_json(*summary.Generation) : ordered_json(nullptr)},
     };
     // A text that is not valid UTF-8 (a path or a server reply in another code page) must not
     // lose the whole file: its bad bytes become U+FFFD.
@@ -57,11 +66,18 @@ std::string StatutJson(const RunSummary& summary) {
 }
 
 std::string EcrireStatut(const std::string& path, const RunSummary& summary) {
-    const std::string content = StatutJson(summary);
+    // The umask decides the mode, as for the report: the group shares the program folder.
+    return RemplacerFichier(path, StatutJson(summary));
+}
+
+std::string RemplacerFichier(const std::string& path, const std::string& content,
+                             std::optional<mode_t> mode) {
     try {
-        // The umask decides the mode, as for the report: the group shares the program folder.
         AtomicFile file(path);
         file.Write(content);
+        if (mode) {
+            file.SetMode(*mode);
+        }
         file.Commit();
     } catch (const AtomicFileError& e) {
         const char* what = "Impossible d'écrire le fichier";

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
 
 #include "sync/report/RunSummary.h"
@@ -13,5 +16,10 @@ std::string StatutJson(const RunSummary& summary);
 // Replaces the file at path atomically: a reader sees the previous run's status or this one,
 // never a part. Empty on success, otherwise what went wrong (the previous file is then kept).
 std::string EcrireStatut(const std::string& path, const RunSummary& summary);
+
+// The same replacement for any file the run leaves for others to read; with a mode, the file
+// gets exactly that mode whatever the umask.
+std::string RemplacerFichier(const std::string& path, const std::string& content,
+                             std::optional<mode_t> mode = std::nullopt);
 
 }  // namespace quorvane

@@ -28,13 +28,18 @@ RunSummary ResumerRun(const RunState& state, const RunDisplay& display, std::tim
         if (c.Active) {
             for (const HeadOfficeFile& file : FichiersDeCategorie(categorie)) {
                 const auto index = static_cast<std::size_t>(&file - kHeadOfficeFiles.data());
-                c.Fichiers.push_back(
-                    {std::string(file.Name), std::string(file.Table), state.Comptes[index]});
+                c.Fichiers.push_back({std::string(file.Name), std::string(file.Table),
+                                      state.Comptes[index], state.Recus[index]});
             }
         }
     }
     summary.Entrees = state.Erreurs.Entries();
+    for (std::size_t i = 0; i < summary.Entrees.size(); ++i) {
+        summary.Precisions.push_back(state.Erreurs.Precision(i));
+    }
+    summary.Reprises = state.Reprises;
     summary.Rapport = std::move(rapport);
+    summary.Generation = state.GenerationAcceptee;
     return summary;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -17,6 +18,9 @@ struct FileSummary {
     std::string Nom;    // the head-office file, "remise_achat.xml"
     std::string Table;  // the store table it goes into, "REMISES.DB"
     FileCounts Comptes;
+    // The size and SHA-256 of the bytes this run wrote into the download folder, those the
+    // integration read; no hash when the run did not fetch the file.
+    FileDigest Recu;
 };
 
 // What one category ended with, as the window's images show it, and what its files changed.
@@ -40,7 +44,13 @@ struct RunSummary {
     std::string Mode;  // "FTP", "URI", or empty when the settings select neither
     std::array<CategorySummary, 4> Categories{};
     std::vector<ErrorEntry> Entrees;
+    // Beside each entry, what only the journal adds to it (empty for most); as long as Entrees
+    // or shorter.
+    std::vector<std::string> Precisions;
+    std::int64_t Reprises = 0;           // failures of the retrieval that were tried again
     std::optional<std::string> Rapport;  // the report's path when one was written
+    // The generation of the head office's signed set the run accepted, when it verified one.
+    std::optional<std::uint64_t> Generation;
 };
 
 RunSummary ResumerRun(const RunState& state, const RunDisplay& display, std::time_t debut,

@@ -16,7 +16,7 @@
 namespace quorvane {
 
 int CopyFileAtomically(const std::string& source, const std::string& destination,
-                       bool& sourceUnreadable, FileDigest* digest) {
+                       bool& sourceUnreadable, FileDigest* digest, CommitCheck check) {
     // Opened once, by the rule on links, never waiting on a pipe swapped in at its name: the
     // source folder may be another account's.
     const UniqueFd in = OpenFileToRead(source);
@@ -28,6 +28,7 @@ int CopyFileAtomically(const std::string& source, const std::string& destination
         // The program's own mode, never the source's: a read-only source must not leave a copy
         // the next run may not replace, nor a world-readable one the group's files.
         PendingFile out(destination, kCopyMode);
+        out.CheckBeforeCommit(std::move(check));
         std::vector<char> buffer(1 << 16);
         for (;;) {
             const auto n = ::read(in.Get(), buffer.data(), buffer.size());
@@ -69,18 +70,25 @@ std::optional<std::string> FolderRetrieval::Fetch(const HeadOfficeFile& file) {
     return state_.Paths.RepertoireAuto + fileName;
 }
 
+std::optional<std::string> FolderRetrieval::FetchManifestFile(std::string_view name) {
+    return ReadManifestFile(source_ + std::string(name));
+}
+
 bool FolderRetrieval::_CopyFile(const std::string& source, const std::string& fileName,
                                 const std::string& destinationFolder) {
     bool sourceUnreadable = false;
     FileDigest digest;
-    const int error =
-        CopyFileAtomically(source, destinationFolder + fileName, sourceUnreadable, &digest);
+    const int error = CopyFileAtomically(source, destinationFolder + fileName, sourceUnreadable,
+                                         &digest, SignedCheck(state_, fileName));
     // A source the program may not read is reported as inaccessible, not as a refused copy.
     if (sourceUnreadable) {
         state_.Erreur("[Fonction _CopyFile()] Le fichier : " + fileName +
                           " n'éxiste pas ou est inaccessible.",
                       0);
         return false;
+    }
+    if (error == kCommitRefused) {
+        return false;  // the signed set's entry says why
     }
     if (error != 0) {
         state_.Erreur("[Fonction _CopyFile()] Impossible de copier ce fichier : " + fileName, 0);

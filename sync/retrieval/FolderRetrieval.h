@@ -6,6 +6,7 @@
 
 #include "base/Sha256.h"
 #include "sync/retrieval/CategoryRetrieval.h"
+#include "sync/retrieval/PendingFile.h"
 
 namespace quorvane {
 
@@ -23,6 +24,7 @@ class FolderRetrieval : public FileTransport {
                    const std::string& destinationFolder);
 
     std::optional<std::string> Fetch(const HeadOfficeFile& file) override;
+    std::optional<std::string> FetchManifestFile(std::string_view name) override;
 
   private:
     RunState& state_;
@@ -36,7 +38,10 @@ inline constexpr mode_t kCopyMode = 0660;
 // Returns 0, or the errno of the first failure; `sourceUnreadable` tells a source that could
 // not be opened (missing, not a regular file, behind a refused link) from a refused copy.
 // `digest`, when given, receives the size and SHA-256 of the bytes copied.
+// A `check` that refuses the copy's digest leaves the destination as it was and gives
+// kCommitRefused.
 int CopyFileAtomically(const std::string& source, const std::string& destination,
-                       bool& sourceUnreadable, FileDigest* digest = nullptr);
+                       bool& sourceUnreadable, FileDigest* digest = nullptr,
+                       CommitCheck check = {});
 
 }  // namespace quorvane

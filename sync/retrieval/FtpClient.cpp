@@ -208,7 +208,8 @@ FtpClient::Session& FtpClient::LiveSession() {
 }
 
 FileDigest FtpClient::Get(const std::string& remote, const std::filesystem::path& localPath,
-                          bool overwrite, bool resume, std::int64_t announcedSize) {
+                          bool overwrite, bool resume, std::int64_t announcedSize,
+                          CommitCheck check) {
     CheckRemoteName(remote);
     const bool sftp = sftp_ != nullptr;
     if (sftp) {
@@ -225,7 +226,7 @@ FileDigest FtpClient::Get(const std::string& remote, const std::filesystem::path
     if (localExists && !overwrite && !resume) {
         throw FtpError("Le fichier local existe déjà : " + localPath.string());
     }
-    DownloadTempFile temp(localPath);
+    DownloadTempFile temp(localPath, std::move(check));
     std::int64_t offset = 0;
     if (resume && localExists) {
         std::error_code error;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/Sha256.h"
+#include "sync/retrieval/PendingFile.h"
 
 // Client of the synchronization run and of the FTP settings window's connection test: plain FTP,
 // explicit FTPS (control and data channels protected) or SFTP. One session holds one control
@@ -28,6 +29,12 @@ class FtpError : public std::runtime_error {
 
 // Failure of the session's security negotiation (TLS, AUTH), told apart from other failures.
 class FtpAuthError : public FtpError {
+  public:
+    using FtpError::FtpError;
+};
+
+// A download whose commit check refused the bytes received; the local file stays as it was.
+class FtpFileRefused : public FtpError {
   public:
     using FtpError::FtpError;
 };
@@ -108,9 +115,11 @@ class FtpClient {
     // counted before any line-end conversion; a server's ASCII mode only lengthens a file
     // (LF to CR LF), so the size is a lower bound in both modes. In ASCII mode each CR LF of
     // the stream becomes LF and any other CR stays. SFTP has no ASCII mode: files arrive as
-    // they are. Returns the size and SHA-256 of the bytes written to localPath.
+    // they are. Returns the size and SHA-256 of the bytes written to localPath. A `check` that
+    // refuses them raises FtpFileRefused, localPath left as it was.
     FileDigest Get(const std::string& remote, const std::filesystem::path& localPath,
-                   bool overwrite, bool resume, std::int64_t announcedSize = -1);
+                   bool overwrite, bool resume, std::int64_t announcedSize = -1,
+                   CommitCheck check = {});
     // The file's size in bytes, asked in binary mode; -1 when the server gives none (the file is
     // absent or the server does not answer the query). Over SFTP, -1 when the login folder's
     // listing does not show the file, and 0 for a file whose size the server does not give.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/IniFile.h"
+#include "config/settings/ServiceCredential.h"
 #include "config/settings/Settings.h"
 #include "sync/retrieval/FtpSecuritySettings.h"
 
@@ -23,7 +24,7 @@ bool FtpRetrieval::ClientConnected() noexcept {
 void FtpRetrieval::LancerTransfertFtp(const std::string& section,
                                       CategoryIntegration& integration) {
     // Without a settings file: empty login, password and host, on port 21.
-    const auto stored = settings::ReadFtpAccount(state_.Paths.CheminIni, section);
+    const auto stored = settings::ReadFtpAccountForRun(state_.Paths.CheminIni, section);
     const settings::FtpAccount account = stored.value_or(settings::FtpAccount{});
     const FtpSecuritySettings security = FtpSecuritySettings::Of(stored);
 
@@ -58,10 +59,20 @@ void FtpRetrieval::LancerTransfertFtp(const std::string& section,
 
 std::optional<std::string> FtpRetrieval::Fetch(const HeadOfficeFile& file) {
     const std::string fileName(file.Name);
-    if (!DownloadFile(fileName, FtpTransferType::Ascii, state_.Paths.RepertoireAuto)) {
+    // A signed file must arrive with the bytes the head office signed: no line-end decoding.
+    const auto type = signedSet_ ? FtpTransferType::Binary : FtpTransferType::Ascii;
+    if (!DownloadFile(fileName, type, state_.Paths.RepertoireAuto, SignedCheck(state_, fileName))) {
         return std::nullopt;
     }
     return state_.Paths.RepertoireAuto + fileName;
+}
+
+std::optional<std::string> FtpRetrieval::FetchManifestFile(std::string_view name) {
+    const std::string fileName(name);
+    if (!DownloadFile(fileName, FtpTransferType::Binary, state_.Paths.RepertoireAuto)) {
+        return std::nullopt;
+    }
+    return ReadManifestFile(state_.Paths.RepertoireAuto + fileName);
 }
 
 void FtpRetrieval::BeforeCategory(Categorie) {
@@ -75,7 +86,7 @@ void FtpRetrieval::AfterCategory(Categorie categorie) {
 }
 
 bool FtpRetrieval::DownloadFile(const std::string& fileName, FtpTransferType transferType,
-                                const std::string& localFolder) {
+                                const std::string& localFolder, CommitCheck check) {
     if (!FileExistOnServer(fileName)) {
         return false;
     }
@@ -86,10 +97,12 @@ bool FtpRetrieval::DownloadFile(const std::string& fileName, FtpTransferType tra
     try {
         IdFTP1.SetTransferType(transferType);
         IdFTP1.SetPassive(true);
-        const FileDigest digest =
-            IdFTP1.Get(fileName, localFolder + fileName, true, false, announcedSize_);
+        const FileDigest digest = IdFTP1.Get(fileName, localFolder + fileName, true, false,
+                                             announcedSize_, std::move(check));
         state_.RecordFetched(fileName, digest);
         return true;
+    } catch (const FtpFileRefused&) {
+        // The signed set's entry says why.
     } catch (const FtpAuthError& e) {
         state_.Erreur(
             std::string("[Fonction DownloadFile()] Erreur lors du téléchargement : ") + e.what(),

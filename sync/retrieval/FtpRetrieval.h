@@ -15,12 +15,13 @@ class FtpRetrieval : public FileTransport {
 
     void LancerTransfertFtp(const std::string& section, CategoryIntegration& integration);
     bool DownloadFile(const std::string& fileName, FtpTransferType transferType,
-                      const std::string& localFolder);
+                      const std::string& localFolder, CommitCheck check = {});
     bool FileExistOnServer(const std::string& fileName);
 
     std::optional<std::string> Fetch(const HeadOfficeFile& file) override;
     void BeforeCategory(Categorie categorie) override;
     void AfterCategory(Categorie categorie) override;
+    std::optional<std::string> FetchManifestFile(std::string_view name) override;
 
   private:
     bool ClientConnected() noexcept;

@@ -44,6 +44,11 @@ FileDigest PendingFile::Digest() const {
 
 void PendingFile::Commit() {
     const std::filesystem::path& target = file_.Target();
+    if (check_ && !check_(Digest())) {
+        file_.Abandon();
+        throw std::system_error(kCommitRefused, std::generic_category(),
+                                target.string() + " refusé");
+    }
     struct stat existing {};
     if (::lstat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
         (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {

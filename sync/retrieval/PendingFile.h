@@ -2,7 +2,9 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +14,11 @@
 #include "base/Sha256.h"
 
 namespace quorvane {
+
+// Decides from the digest of a file's complete bytes whether it may take its final name.
+using CommitCheck = std::function<bool(const FileDigest&)>;
+// The errno of a Commit its check refused.
+inline constexpr int kCommitRefused = ECANCELED;
 
 // A file of the download folder being written: an AtomicFile that, in addition, never replaces
 // a file the store made read-only.
@@ -40,9 +47,13 @@ class PendingFile {
     // read-only file is not replaced, whoever the process runs as), or the errno of the write,
     // close or rename that failed. On failure the final name is left as it was.
     void Commit();
+    // Asked by Commit before anything else: a file it refuses is removed, and Commit raises
+    // std::system_error(kCommitRefused) with the final name left as it was.
+    void CheckBeforeCommit(CommitCheck check) { check_ = std::move(check); }
 
   private:
     AtomicFile file_;
+    CommitCheck check_;
     Sha256 hash_;
     bool digestValid_ = true;
 };

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/FtpServers.h"
+#include "support/SignedSets.h"
 #include "support/StoreFixture.h"
 #include "sync/RunLock.h"
 
@@ -272,6 +273,21 @@ TEST(ProgramRun, CheckConnectionConnectsWithTheSavedAccountOnly) {
         EXPECT_EQ(check(server.Port(), server.User(), server.Password(), sftp), established);
         EXPECT_EQ(check(server.Port(), server.User(), "faux", sftp).rfind(refused, 0), 0u);
         EXPECT_EQ(server.PasswordAttempts(), 2);
+    }
+    {
+        // With a public key set, the signed manifest on the server is verified too.
+        FtpTestServer server;
+        const MinisignKey key(dir.Path() / "cles");
+        server.PutFile("message.xml", "<Messages/>");
+        key.Publish(server.Root(), 3);
+        const std::string signature = "[Quorvane_Signature]\r\nClePublique=" + key.PublicLine();
+        EXPECT_EQ(check(server.Port(), server.User(), server.Password(), signature),
+                  established + "Manifeste signé du siège valide (génération 3)\n");
+        std::filesystem::remove(server.Root() / "quorvane.manifest.minisig");
+        EXPECT_EQ(check(server.Port(), server.User(), server.Password(), signature),
+                  "1 Connection établie avec le serveur FTP\n[Fonction VerifierManifeste()] Le "
+                  "manifeste signé du siège est introuvable : quorvane.manifest.minisig\n");
+        EXPECT_FALSE(std::filesystem::exists(dir.Path() / "QuorvaneClientGeneration"));
     }
     std::filesystem::remove(dir.Path() / "QuorvaneClient.ini");
     EXPECT_EQ(RunProgram(dir, "--check-connection"), 1);

@@ -4,7 +4,9 @@
 # apt pulls in with it, booted in a container (systemd-nspawn). There the machine-wide timer's
 # service runs for a store user with its sandbox, in folder mode with the store tables under
 # /srv and over FTP from a server on the loopback (the container shares this machine's
-# network) with the tables in the user's home; the root instance is started and must fail; then the package is removed and purged.
+# network) with the tables in the user's home; a run with errors must fail the unit, one refused
+# by the run lock must not; the root instance is started and must fail; then the package is
+# removed and purged.
 #   tests/package/bare_machine.sh PACKAGE.deb [ROOT_FOLDER]
 # Needs root, debootstrap, systemd-container, sqlite3, jq and python3-pyftpdlib. ROOT_FOLDER
 # (default /var/tmp/quorvane-bare) is made when missing and kept for the next time.
@@ -120,6 +122,30 @@ jq -e "$all_done" "$data/QuorvaneClientStatus.json" >/dev/null ||
 echo "REMISES: $(sqlite3 "$store/Administration/REMISES.DB" 'select count(*) from REMISES') records after"
 kill "$ftp_pid"
 ftp_pid=""
+
+section "a failing run fails the unit, a refused one does not"
+# The metrics go to node_exporter's folder, which the sandbox opens when it exists.
+mkdir -p "$machine/var/lib/prometheus/node-exporter"
+inside chgrp quorvane /var/lib/prometheus/node-exporter
+chmod 2775 "$machine/var/lib/prometheus/node-exporter"
+metrics=/var/lib/prometheus/node-exporter/quorvane-client.prom
+write_settings "TypeEnvoi=URI\r\n[Quorvane_URI]\r\nURI=/srv/absent\r\n[Quorvane_Suivi]\r\nFichierMetriques=$metrics\r\n"
+if run_service quorvane-client@magasin.service; then
+    fail "a run with entries succeeded"
+fi
+inside systemctl is-failed -q quorvane-client@magasin.service || fail "the unit is not failed"
+inside systemctl --failed --no-pager
+grep -qx 'quorvane_client_run_entries [1-9][0-9]*' "$machine$metrics" ||
+    fail "no metrics in node_exporter's folder: $(cat "$machine$metrics" 2>&1)"
+# Another run holds the lock: exit code 2, which the unit counts as a success.
+inside setpriv --reuid=magasin --regid=magasin --init-groups \
+    flock /var/lib/quorvane-client/QuorvaneClient.lock sleep 30 &
+sleep 2
+run_service quorvane-client@magasin.service || fail "a run refused by the lock failed the unit"
+inside systemctl is-failed -q quorvane-client@magasin.service && fail "the refused run left the unit failed"
+wait $!
+# The metrics file is the store's, in a folder the package does not own: this check's own.
+rm -rf "$machine/var/lib/prometheus"
 
 section "the root instance"
 touch "$machine/var/tmp/before-root"

@@ -88,15 +88,23 @@ TEST_F(RunStatusTest, RunWithErrorsTellsTheJournalWithPrioritiesAndWritesItsStat
     EXPECT_EQ(status["version"], QUORVANE_VERSION);
     EXPECT_EQ(status["mode"], "URI");
     // A file that never reached its table is listed with nothing counted.
-    const auto unread = [](const char* file, const char* table) {
-        return json{{"file", file}, {"table", table}, {"read", false}, {"lines", 0},
-                    {"deleted", 0}, {"inserted", 0},  {"refused", 0},  {"refusedNotListed", 0}};
+    // Which bytes the store received is told also for a file that failed, and nothing for a
+    // file this run did not fetch.
+    const auto unread = [](const char* file, const char* table, json size = nullptr,
+                           json sha256 = nullptr) {
+        return json{{"file", file}, {"table", table},  {"read", false}, {"lines", 0},
+                    {"deleted", 0}, {"inserted", 0},   {"refused", 0},  {"refusedNotListed", 0},
+                    {"size", size}, {"sha256", sha256}};
     };
     EXPECT_EQ(status["categories"]["Remise_Achat"],
               (json{{"enabled", true},
                     {"downloaded", true},
                     {"integrated", false},
-                    {"files", json::array({unread("remise_achat.xml", "REMISES.DB")})}}));
+                    {"files",
+                     json::array({unread(
+                         "remise_achat.xml", "REMISES.DB", 30,
+                         "1d9652cb65d1072697b107654613d6b79bacc7042699cdb3e9dd43813603cb47")})}}));
+    EXPECT_EQ(status["retries"], 0);
     EXPECT_EQ(status["categories"]["Message"],
               (json{{"enabled", true},
                     {"downloaded", false},

@@ -34,8 +34,9 @@ int SeekCookie(void* cookie, off64_t* offset, int whence) noexcept {
 
 }  // namespace
 
-DownloadTempFile::DownloadTempFile(const std::filesystem::path& target) try
+DownloadTempFile::DownloadTempFile(const std::filesystem::path& target, CommitCheck check) try
     : pending_(std::make_unique<PendingFile>(target)) {
+    pending_->CheckBeforeCommit(std::move(check));
     const cookie_io_functions_t functions{nullptr, &WriteCookie, &SeekCookie, nullptr};
     file_.reset(::fopencookie(pending_.get(), "wb", functions));
     if (!file_) {
@@ -53,6 +54,9 @@ FileDigest DownloadTempFile::Commit(const std::filesystem::path& target) {
     try {
         pending_->Commit();
     } catch (const std::system_error& e) {
+        if (e.code().value() == kCommitRefused) {
+            throw FtpFileRefused(std::string(e.what()));
+        }
         throw FtpError(std::string(e.what()));
     }
     return pending_->Digest();

@@ -17,7 +17,8 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // stream hashes what passes through it, so the file's digest costs no second read.
 class DownloadTempFile {
   public:
-    explicit DownloadTempFile(const std::filesystem::path& target);
+    // `check` is asked before the file takes the local name (PendingFile::CheckBeforeCommit).
+    explicit DownloadTempFile(const std::filesystem::path& target, CommitCheck check = {});
 
     std::FILE* File() const { return file_.get(); }
     const std::filesystem::path& Path() const { return pending_->Path(); }
