@@ -77,6 +77,16 @@ def find_window(title):
     return None
 
 
+def alert_of(title):
+    """The message box of that title, when one is shown."""
+    import pyatspi
+    for app in pyatspi.Registry.getDesktop(0):
+        for window in app or []:
+            if window is not None and window.name == title and window.getRoleName() == "alert":
+                return window
+    return None
+
+
 def showing(node):
     import pyatspi
     return node.getState().contains(pyatspi.STATE_SHOWING)
@@ -350,6 +360,15 @@ def test_configuration_keyboard(binary):
             fields = [n.name for _, n in nodes(ftp) if n.getRoleName() == "text"]
             check(fields == ["Login", "Mot de passe", "Host", "Port"], "FTP fields: %r" % fields)
             check(focused_name() == "Login", "FTP first focus: %r" % focused_name())
+            # Enter in an empty field presses "Enregistrer": its refusal, in a box bearing the
+            # window's title.
+            xdotool("key", "Return")
+            box = wait_for(lambda: alert_of("Paramétrage FTP"), 30)
+            check(box is not None, "no message box titled as the FTP window")
+            xdotool("key", "Return")
+            check(wait_for(lambda: alert_of("Paramétrage FTP") is None, 30),
+                  "the message box did not close")
+            xdotool("windowfocus", "--sync", x_window("Paramétrage FTP"))
             xdotool("key", "Escape")
             check(wait_for(lambda: find_window("Paramétrage FTP") is None, 30),
                   "Escape did not close the FTP window")
