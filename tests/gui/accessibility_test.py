@@ -287,6 +287,23 @@ def test_notification_needs_a_bus(binary, notifications):
             folder.close()
 
 
+def test_notification_without_application(notifier, notifications):
+    """A run without a window has no event loop: the service's answer is awaited, briefly, and
+    nothing is attempted without a bus."""
+    pump(1.0)
+    notifications.received.clear()
+    proc = subprocess.Popen([notifier, "Messages : téléchargement échoué", "/tmp/rapport.html"],
+                            env=os.environ, stdout=subprocess.PIPE, text=True)
+    check(pump_until(lambda: proc.poll() is not None, 60), "the notifier did not end")
+    check(proc.stdout.read().strip() == "envoyée" and len(notifications.received) == 1 and
+          notifications.received[0]["body"] == "Messages : téléchargement échoué",
+          "without an application: %r" % notifications.received)
+    env = {k: v for k, v in os.environ.items() if k != "DBUS_SESSION_BUS_ADDRESS"}
+    env["XDG_RUNTIME_DIR"] = "/nonexistent"
+    out = subprocess.run([notifier, "x", ""], env=env, capture_output=True, text=True, timeout=60)
+    check(out.stdout.strip() == "non envoyée", "without a bus: %r" % out.stdout)
+
+
 def test_sync_window_leaves_the_keyboard(binary):
     """A till (xev, which prints the keys it receives) has the keyboard; the synchronization
     window appears; typed keys still reach the till."""
@@ -396,6 +413,7 @@ def test_configuration_keyboard(binary):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--binary", required=True)
+    parser.add_argument("--notifier", required=True)
     args = parser.parse_args()
     with_bus = DesktopSession()
     try:
@@ -405,6 +423,7 @@ def main():
         test_configuration_keyboard(args.binary)
         test_sync_window_leaves_the_keyboard(args.binary)
         test_notification_needs_a_bus(args.binary, notifications)
+        test_notification_without_application(args.notifier, notifications)
     finally:
         with_bus.close()
     if FAILURES:
