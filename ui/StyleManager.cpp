@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
+#include <QPointer>
 
 #include <optional>
 #include <utility>
@@ -75,7 +76,8 @@ std::optional<QFont>& HeldFont() {
 void StyleManager::HoldApplicationFont(const QFont& font) {
     SetFontEverywhere(font);
     HeldFont() = font;
-    static FontHolder* holder = nullptr;
+    // Gone with the application object that owns it.
+    static QPointer<FontHolder> holder;
     delete holder;
     holder = new FontHolder(qApp, font);
     qApp->installEventFilter(holder);
