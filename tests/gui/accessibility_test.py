@@ -317,7 +317,13 @@ def test_sync_window_leaves_the_keyboard(binary):
         till_id = wait_for(lambda: x_window("caisse"), 30)
         xdotool("windowfocus", "--sync", till_id)
         proc = folder.start(extra_env=session_env())
-        check(wait_for(lambda: x_window(SYNC_TITLE), 60), "the synchronization window never showed")
+        sync = wait_for(lambda: x_window(SYNC_TITLE), 60)
+        check(sync, "the synchronization window never showed")
+        # What a window manager reads to leave the keyboard where it is (a user time of 0);
+        # without one, nobody moves it anyway, which the keys typed below check.
+        user_time = subprocess.run(["xprop", "-id", sync or "0", "_NET_WM_USER_TIME"],
+                                   capture_output=True, text=True).stdout.strip()
+        check(user_time == "_NET_WM_USER_TIME(CARDINAL) = 0", "user time: %r" % user_time)
         wait_for(folder.report_complete, 120)
         time.sleep(1.0)
         check(xdotool("getwindowfocus") == till_id, "the synchronization window took the focus")
