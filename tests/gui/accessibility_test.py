@@ -200,6 +200,7 @@ def test_sync_window_tells_the_outcome(binary, notifications):
         if window is None:
             return
         print("Tree of the synchronization window after the run:\n" + tree_text(window))
+        check(window.getRoleName() == "frame", "the window is a %s" % window.getRoleName())
         print("Notification received: %r" % notifications.received)
         everything = [n for _, n in nodes(window)]
         images = sorted(n.name for n in everything if n.getRoleName() == "image")
