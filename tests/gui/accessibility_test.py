@@ -305,6 +305,25 @@ def test_notification_without_application(notifier, notifications):
     check(out.stdout.strip() == "non envoyée", "without a bus: %r" % out.stdout)
 
 
+def test_headless_runs_notify_only_when_they_synchronize(binary, notifications):
+    """A scheduled run in an open session tells the desktop of its entries; a dry run never."""
+    for option, expected in (("--unattended", 1), ("--dry-run", 0)):
+        pump(1.0)
+        notifications.received.clear()
+        folder = store_with_one_failure(binary)
+        try:
+            proc = subprocess.Popen([str(folder.root / "QuorvaneClient"), option],
+                                    cwd=folder.root, env=session_env(),
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            check(pump_until(lambda: proc.poll() is not None, 120), option + " did not end")
+            pump_until(lambda: notifications.received, 3.0)
+            check(proc.returncode == 1 and len(notifications.received) == expected,
+                  "%s: exit %s, notifications %r" % (option, proc.returncode,
+                                                      notifications.received))
+        finally:
+            folder.close()
+
+
 def test_sync_window_leaves_the_keyboard(binary):
     """A till (xev, which prints the keys it receives) has the keyboard; the synchronization
     window appears; typed keys still reach the till."""
@@ -431,6 +450,7 @@ def main():
         test_sync_window_leaves_the_keyboard(args.binary)
         test_notification_needs_a_bus(args.binary, notifications)
         test_notification_without_application(args.notifier, notifications)
+        test_headless_runs_notify_only_when_they_synchronize(args.binary, notifications)
     finally:
         with_bus.close()
     if FAILURES:
