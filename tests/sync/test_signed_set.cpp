@@ -159,6 +159,27 @@ TEST_F(SignedSetTest, RefusesMissingOlderAndExpiredSets) {
     EXPECT_EQ(ReadAcceptedGeneration(state.Paths.CheminGeneration), 6u);
 }
 
+TEST(DemoSignedSet, TheDemoHeadOfficeFilesAreThoseTheDemoKeySigned) {
+    TempDir dir;
+    RunState state;
+    state.Paths = ProgramPaths::ForFolder(dir.Path().string());
+    state.Essai = true;
+    const std::string demo = QUORVANE_SOURCE_DIR "/demo/";
+    std::string key = ReadFile(demo + "signing/demo-siege.pub");
+    key = key.substr(key.find('\n') + 1, 56);
+    const auto set = SignedSet::VerifierManifeste(
+        state, key,
+        {ReadManifestFile(demo + "headoffice/quorvane.manifest"),
+         ReadManifestFile(demo + "headoffice/quorvane.manifest.minisig")},
+        std::time(nullptr));
+    ASSERT_TRUE(set) << "demo/signing/README.md says how to sign the demo set again";
+    for (const HeadOfficeFile& file : kHeadOfficeFiles) {
+        const std::string name(file.Name);
+        EXPECT_TRUE(set->Vouches(state, name, Digest(ReadFile(demo + "headoffice/" + name))))
+            << name;
+    }
+}
+
 TEST(ManifestTest, ReadsOnlyWellFormedManifests) {
     const std::string hash(64, 'a');
     const auto manifest =
