@@ -1,5 +1,6 @@
 #include "sync/signature/SignedSet.h"
 
+#include <filesystem>
 #include <fstream>
 
 #include "sync/signature/AcceptedGeneration.h"
@@ -17,6 +18,11 @@ constexpr std::size_t kMaxManifestFile = 1 << 20;
 }  // namespace
 
 std::optional<std::string> ReadManifestFile(const std::string& path) {
+    // A folder at the name opens, and reads as an empty file.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        return std::nullopt;
+    }
     std::ifstream in(path, std::ios::binary);
     std::string bytes(kMaxManifestFile + 1, '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
