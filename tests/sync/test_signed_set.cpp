@@ -42,9 +42,14 @@ class SignedSetTest : public ::testing::Test {
     ManifestTexts Texts() const {
         return {Manifest(), ReadFile(office / "quorvane.manifest.minisig")};
     }
+    // Verifies, and records the generation as a run does after its categories.
     std::optional<SignedSet> Verify(const ManifestTexts& texts,
                                     std::time_t now = std::time(nullptr)) {
-        return SignedSet::VerifierManifeste(state, key.PublicLine(), texts, now);
+        auto set = SignedSet::VerifierManifeste(state, key.PublicLine(), texts, now);
+        if (set) {
+            set->Record(state);
+        }
+        return set;
     }
     std::vector<std::string> Entries() const {
         std::vector<std::string> texts;
