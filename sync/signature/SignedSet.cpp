@@ -1,5 +1,6 @@
 #include "sync/signature/SignedSet.h"
 
+#include <filesystem>
 #include <fstream>
 
 #include "sync/signature/AcceptedGeneration.h"
@@ -17,6 +18,11 @@ constexpr std::size_t kMaxManifestFile = 1 << 20;
 }  // namespace
 
 std::optional<std::string> ReadManifestFile(const std::string& path) {
+    // A folder at the name opens, and reads as an empty file.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        return std::nullopt;
+    }
     std::ifstream in(path, std::ios::binary);
     std::string bytes(kMaxManifestFile + 1, '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -47,8 +53,7 @@ std::optional<SignedSet> SignedSet::VerifierManifeste(RunState& state, std::stri
                      0);
         return std::nullopt;
     }
-    const std::string path = state.Paths.CheminGeneration;
-    if (const auto accepted = ReadAcceptedGeneration(path);
+    if (const auto accepted = ReadAcceptedGeneration(state.Paths.CheminGeneration);
         accepted && manifest->Generation < *accepted) {
         state.Erreur(kPrefixe + "Le manifeste du siège (génération " +
                          std::to_string(manifest->Generation) +
@@ -63,15 +68,19 @@ std::optional<SignedSet> SignedSet::VerifierManifeste(RunState& state, std::stri
             0);
         return std::nullopt;
     }
-    if (!state.Essai) {
-        // Without the record an older set could come back unnoticed: the run says so.
-        if (const auto failure = RecordAcceptedGeneration(path, manifest->Generation)) {
-            state.Erreur(kPrefixe + "Impossible d'enregistrer la génération acceptée : " + *failure,
-                         0);
-        }
-    }
     state.GenerationAcceptee = manifest->Generation;
     return SignedSet(std::move(*manifest));
+}
+
+void SignedSet::Record(RunState& state) const {
+    if (state.Essai) {
+        return;
+    }
+    // Without the record an older set could come back unnoticed: the run says so.
+    if (const auto failure =
+            RecordAcceptedGeneration(state.Paths.CheminGeneration, manifest_.Generation)) {
+        state.Erreur(kPrefixe + "Impossible d'enregistrer la génération acceptée : " + *failure, 0);
+    }
 }
 
 bool SignedSet::Vouches(RunState& state, std::string_view name, const FileDigest& digest) const {

@@ -39,7 +39,8 @@ TEST_F(SettingsTest, MainSettingsDefaultsAndValues) {
     s = Read(
         "[Quorvane]\nRemise_Achat=yes\nPersonnalisation=2\nMessage=0\nDocument=1\n"
         "TypeEnvoi=URI\n[Quorvane_URI]\nURI=/srv/siege/\n"
-        "[Ombrelin]\nOmbrelin=1\nTypeEnvoi=FTP\n[Ombrelin_URI]\nURI=/x\n[Setup]\nDir=/opt/bde\n");
+        "[Ombrelin]\nOmbrelin=1\nTypeEnvoi=FTP\n[Ombrelin_URI]\nURI=/x\n[Setup]\nDir=/opt/bde\n"
+        "[Quorvane_Signature]\nClePublique=RWQa RWQb\n");
     EXPECT_FALSE(s.RemiseAchat);
     EXPECT_TRUE(s.Personnalisation);
     EXPECT_FALSE(s.Message);
@@ -50,6 +51,7 @@ TEST_F(SettingsTest, MainSettingsDefaultsAndValues) {
     EXPECT_TRUE(s.Ombrelin);
     EXPECT_EQ(s.OmbrelinTypeEnvoi, "FTP");
     EXPECT_EQ(s.OmbrelinUri, "/x");
+    EXPECT_EQ(s.ClePublique, "RWQa RWQb");
     EXPECT_EQ(ReadSetupDir(ini), "/opt/bde");
 
     // Only the exact values select a mode; a present empty value is not the default.
@@ -114,7 +116,7 @@ TEST_F(SettingsTest, EachWindowKeepsTheKeysItDoesNotManage) {
     const std::string ftp =
         "[Quorvane_FTP]\nLogin=a\nMdp=b\nHost=c\nPort=21\nSecurite=TLS\nCertificatAC=/ca.pem\n"
         "CleHote=SHA256:k\n";
-    const std::string setup = "[Setup]\nDir=/opt/bde\n";
+    const std::string setup = "[Setup]\nDir=/opt/bde\n[Quorvane_Signature]\nClePublique=RWQa\n";
     WriteFile(ini, "[Quorvane]\nTypeEnvoi=FTP\n" + ftp + setup);
     MainSettings s;
     s.Message = true;
