@@ -86,6 +86,7 @@ TEST_F(SignedSetTest, AcceptsMinisignsBothFormsAndVouchesForTheListedBytesOnly) 
     }
     WriteFile(office / "quorvane.manifest", crlf);
     key.Sign(office / "quorvane.manifest", true);
+    ASSERT_FALSE(ParseMinisignSignature(*Texts().Signature)->Prehashed);
     EXPECT_TRUE(Verify(Texts()));
 }
 
