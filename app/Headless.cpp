@@ -53,9 +53,16 @@ int CheckConnection(const ProgramPaths& paths) {
     }
     const FtpSecuritySettings security = FtpSecuritySettings::Of(account);
     FtpClient client;
+    std::string files;
+    bool complete = true;
     const ConnectionTestResult result = TesterConnexionFtp(
-        client, {account->Host, account->Login, account->Mdp, account->Port, security});
-    return Print(result.Message + "\n", result.Etablie ? 0 : 1);
+        client, {account->Host, account->Login, account->Mdp, account->Port, security},
+        [&](const ConnectionTestResult& established) {
+            if (established.Etablie) {
+                files = FichiersDuServeur(client, complete);
+            }
+        });
+    return Print(result.Message + "\n" + files, result.Etablie && complete ? 0 : 1);
 }
 
 }  // namespace quorvane

@@ -46,6 +46,8 @@ struct RunState {
     ListeErreurs Erreurs;
     // A dry run: every file is integrated and then rolled back.
     bool Essai = false;
+    // Failed attempts of the retrieval that were tried again, over the whole run.
+    std::int64_t Reprises = 0;
     // In the order of kHeadOfficeFiles.
     std::array<FileCounts, kHeadOfficeFiles.size()> Comptes{};
 

@@ -145,6 +145,10 @@ void RunJournal::Debut(const RunSummary& summary) const {
     Ecrire(Priorite::Info, LigneDebut(summary));
 }
 
+void RunJournal::Avertissement(const std::string& line) const {
+    Ecrire(Priorite::Avertissement, SurUneLigne(line));
+}
+
 void RunJournal::Fin(const RunSummary& summary, const std::string& problemeFinal) const {
     for (const ErrorEntry& entry : summary.Entrees) {
         Ecrire(Priorite::Erreur, LigneEntree(entry));

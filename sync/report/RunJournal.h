@@ -14,7 +14,7 @@ namespace quorvane {
 // or in a file the lines stay plain.
 class RunJournal {
   public:
-    enum class Priorite { Erreur = 3, Notice = 5, Info = 6 };
+    enum class Priorite { Erreur = 3, Avertissement = 4, Notice = 5, Info = 6 };
 
     // Prefixes the lines when the stream is the one systemd named in JOURNAL_STREAM.
     explicit RunJournal(std::FILE* out);
@@ -26,6 +26,8 @@ class RunJournal {
     static bool IsJournalStream(int fd);
 
     void Debut(const RunSummary& summary) const;
+    // Something that went wrong for a moment and is being put right (a retried failure).
+    void Avertissement(const std::string& line) const;
     // The entries, then a problem of the run's own ending that no report holds (the status
     // file not written) when there is one, then the closing line.
     void Fin(const RunSummary& summary, const std::string& problemeFinal = {}) const;

@@ -31,4 +31,9 @@ ConnectionTestResult TesterConnexionFtp(
     FtpClient& client, const ConnectionTestAccount& account,
     const std::function<void(const ConnectionTestResult&)>& tell = {});
 
+// What the server holds of the head-office files, asked over an open session: one line each,
+// "remise_achat.xml : présent, 1030 octets", "... : absent du serveur", or why the question
+// failed. complete says whether every question got its answer.
+std::string FichiersDuServeur(FtpClient& client, bool& complete);
+
 }  // namespace quorvane

@@ -232,8 +232,8 @@ TEST(ProgramRun, DryRunWaitsForNoRunAndTouchesNothingWhileOneHoldsTheLock) {
 }
 
 // The connection test of the FTP settings window, from the command line, against each kind of
-// server: a good password connects, a wrong one fails with the server's refusal, and the test
-// logs in once and fetches nothing.
+// server: a good password connects and says which head-office files the server holds, a wrong
+// one fails with the server's refusal, and the test logs in once and fetches nothing.
 TEST(ProgramRun, CheckConnectionConnectsWithTheSavedAccountOnly) {
     const TempDir dir;
     std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient",
@@ -247,20 +247,28 @@ TEST(ProgramRun, CheckConnectionConnectsWithTheSavedAccountOnly) {
         const int code = RunProgram(dir, "--check-connection");
         return std::to_string(code) + " " + ReadFile(dir.Path() / "out.txt");
     };
-    const std::string established = "0 Connection établie avec le serveur FTP\n";
+    const std::string established =
+        "0 Connection établie avec le serveur FTP\nremise_achat.xml : présent, 5 octets\n"
+        "personnalisation.xml : absent du serveur\nmessage.xml : présent, 0 octets\n"
+        "message_type.xml : absent du serveur\nmes_docs.xml : absent du serveur\n"
+        "mes_docs_type.xml : absent du serveur\n";
+    const auto publish = [](const auto& server) {
+        server.PutFile("remise_achat.xml", "<a/>\n");
+        server.PutFile("message.xml", "");
+    };
     const std::string refused = "1 Impossible de se connecter au serveur FTP. Erreur ";
     {
         FtpTestServer server;
+        publish(server);
         EXPECT_EQ(check(server.Port(), server.User(), server.Password(), ""), established);
         EXPECT_EQ(check(server.Port(), server.User(), "faux", "").rfind(refused, 0), 0u);
         EXPECT_EQ(server.CountCommands("USER"), 2);
-        EXPECT_EQ(server.CountCommands("RETR") + server.CountCommands("LIST") +
-                      server.CountCommands("NLST") + server.CountCommands("STOR"),
-                  0);
+        EXPECT_EQ(server.CountCommands("RETR") + server.CountCommands("STOR"), 0);
     }
     {
         TestCertificate certificate("IP:127.0.0.1");
         FtpTestServer server(FtpServerOptions{.tlsCertificate = certificate.ServerPem()});
+        publish(server);
         const std::string tls = "Securite=TLS\r\nCertificatAC=" + certificate.Authority().string();
         EXPECT_EQ(check(server.Port(), server.User(), server.Password(), tls), established);
         EXPECT_EQ(check(server.Port(), server.User(), "faux", tls).rfind(refused, 0), 0u);
@@ -268,6 +276,7 @@ TEST(ProgramRun, CheckConnectionConnectsWithTheSavedAccountOnly) {
     }
     {
         SftpTestServer server;
+        publish(server);
         const std::string sftp = "Securite=SFTP\r\nCleHote=" + server.Fingerprint();
         EXPECT_EQ(check(server.Port(), server.User(), server.Password(), sftp), established);
         EXPECT_EQ(check(server.Port(), server.User(), "faux", sftp).rfind(refused, 0), 0u);

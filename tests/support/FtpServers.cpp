@@ -182,6 +182,12 @@ void FtpTestServer::Start() {
     if (options_.greeting421) {
         add("--greeting-421");
     }
+    if (options_.faultySessions >= 0) {
+        add("--faulty-sessions", std::to_string(options_.faultySessions));
+    }
+    if (options_.trickleBytesPerSecond > 0) {
+        add("--trickle", std::to_string(options_.trickleBytesPerSecond));
+    }
     port_ = std::atoi(process_.Start(std::move(args), 1).front().c_str());
 }
 

@@ -33,8 +33,10 @@ struct FtpServerOptions {
     int refuseSize = 0;  // answer SIZE with this refusal code (502, 550)
     // PEM file with the server's certificate and key: TLS required on both channels.
     std::filesystem::path tlsCertificate{};
-    bool asciiCrCrLf = false;  // ASCII mode sends a file's CR LF lines as CR CR LF
-    bool greeting421 = false;  // greet with a two-line 421 and close
+    bool asciiCrCrLf = false;       // ASCII mode sends a file's CR LF lines as CR CR LF
+    bool greeting421 = false;       // greet with a two-line 421 and close
+    int faultySessions = -1;        // the faults above hit only the first N control connections
+    int trickleBytesPerSecond = 0;  // send each download at most this fast
 };
 
 // A child process that prints what the test needs to know (its port first) on its first lines
