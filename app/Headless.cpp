@@ -53,16 +53,25 @@ int CheckConnection(const ProgramPaths& paths) {
     }
     const FtpSecuritySettings security = FtpSecuritySettings::Of(account);
     FtpClient client;
+    const auto stored = settings::ReadMainSettings(paths.CheminIni);
+    const std::string cle = stored ? stored->ClePublique : std::string();
+    ConnectionTestResult manifeste{true, {}};
     std::string files;
     bool complete = true;
     const ConnectionTestResult result = TesterConnexionFtp(
         client, {account->Host, account->Login, account->Mdp, account->Port, security},
-        [&](const ConnectionTestResult& established) {
-            if (established.Etablie) {
-                files = FichiersDuServeur(client, complete);
+        [&](const ConnectionTestResult& connection) {
+            if (!connection.Etablie) {
+                return;
+            }
+            files = FichiersDuServeur(client, complete);
+            if (!cle.empty()) {
+                manifeste = TesterManifeste(client, paths, cle);
             }
         });
-    return Print(result.Message + "\n" + files, result.Etablie && complete ? 0 : 1);
+    const std::string verdict = manifeste.Message.empty() ? "" : manifeste.Message + "\n";
+    return Print(result.Message + "\n" + files + verdict,
+                 result.Etablie && complete && manifeste.Etablie ? 0 : 1);
 }
 
 }  // namespace quorvane

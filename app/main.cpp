@@ -12,6 +12,7 @@
 #include "app/Headless.h"
 #include "app/Startup.h"
 #include "ui/StandardErrorPriorities.h"
+#include "ui/StyleManager.h"
 
 // The version record, readable with `strings QuorvaneClient` on a store machine; the package
 // carries the same number.
@@ -64,6 +65,7 @@ int main(int argc, char* argv[]) {
     }
     quorvane::InstallQtMessagePriorities();
     quorvane::ChoosePlatformWhenHeadless();
+    quorvane::StyleManager::IgnoreDesktopLook();
     QApplication application(argc, argv);
     std::setlocale(LC_ALL, "");
     const auto paths = ProgramFolder();

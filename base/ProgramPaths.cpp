@@ -15,6 +15,7 @@ ProgramPaths ProgramPaths::ForFolder(std::string folder) {
     p.RepertoireAuto = folder + "Auto/";
     p.CheminRapport = folder + "QuorvaneClientAutoLog.html";
     p.CheminStatut = folder + "QuorvaneClientStatus.json";
+    p.CheminGeneration = folder + "QuorvaneClientGeneration";
     return p;
 }
 

@@ -12,6 +12,7 @@ struct ProgramPaths {
     std::string RepertoireAuto;       // download folder, ends with "/"
     std::string CheminRapport;        // HTML run report
     std::string CheminStatut;         // JSON status of the last run, beside the report
+    std::string CheminGeneration;     // newest signed generation of head-office files accepted
 
     static ProgramPaths ForFolder(std::string folder);
     // The folder of the running executable as the kernel reports it.

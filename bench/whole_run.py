@@ -2,7 +2,7 @@
 """A whole synchronization run of the real program on a large message.xml: time and peak memory.
 
 Usage: whole_run.py --binary build/QuorvaneClient [--lines 100000 1000000] [--repeat 3]
-                    [--dry-run]
+                    [--dry-run] [--signed]
 
 For each line count, generate_headoffice.py writes message.xml (Windows-1252, about 190 bytes a
 line) and a Message.DB holding half as many earlier head-office records (purged by the file)
@@ -19,6 +19,10 @@ printed:
   ceiling   twice the file's size plus 64 MB.
 With --dry-run, each run is followed by `QuorvaneClient --dry-run` on the same fresh table, run to
 its end under /usr/bin/time -v, and its medians and their ratios to the run's are printed too.
+With --signed, each run is followed by the same run with "ClePublique" set and the head-office
+folder signed by tools/publish-manifest.sh (a key made by minisign for the occasion): the
+manifest verified and each file's SHA-256 checked as it is copied; its medians and their ratios
+to the unsigned run's are printed too.
 Everything is made under a temporary folder and removed afterwards.
 """
 
@@ -65,7 +69,23 @@ def make_folder(root, binary, lines):
            "Message=1\r\nDocument=0\r\nTypeEnvoi=URI\r\n[Quorvane_URI]\r\nURI=%s\r\n"
            % (store, source))
     (root / "QuorvaneClient.ini").write_bytes(ini.encode("cp1252"))
+    (root / "ini.plain").write_bytes(ini.encode("cp1252"))
     return (source / "message.xml").stat().st_size
+
+
+def sign_folder(root):
+    """A key pair, the head-office folder signed with it, and the settings that name the key."""
+    keys = root / "cles"
+    keys.mkdir()
+    subprocess.run(["minisign", "-G", "-W", "-p", str(keys / "siege.pub"), "-s",
+                    str(keys / "siege.key")], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([str(BENCH.parent / "tools" / "publish-manifest.sh"), "-s",
+                    str(keys / "siege.key"), "-g", "1", str(root / "headoffice")], check=True,
+                   stdout=subprocess.DEVNULL)
+    public = (keys / "siege.pub").read_text().splitlines()[1]
+    ini = (root / "ini.plain").read_bytes()
+    (root / "ini.signed").write_bytes(
+        ini + ("[Quorvane_Signature]\r\nClePublique=%s\r\n" % public).encode("cp1252"))
 
 
 def report_complete(report):
@@ -84,7 +104,8 @@ def program_pid(time_pid):
     return int(children[0]) if children else None
 
 
-def run(root, lines):
+def run(root, lines, signed=False):
+    shutil.copy2(root / ("ini.signed" if signed else "ini.plain"), root / "QuorvaneClient.ini")
     shutil.copy2(root / "Message.DB.pristine", root / "ombrelin" / "Administration" / "Message.DB")
     for leftover in (root / "Auto").iterdir():
         leftover.unlink()
@@ -169,6 +190,7 @@ def main():
     parser.add_argument("--lines", type=int, nargs="+", default=[100000, 1000000])
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--dry-run", action="store_true")
+    parser.add_argument("--signed", action="store_true")
     args = parser.parse_args()
     binary = Path(args.binary).resolve()
     print("%10s %9s %9s %8s %9s %10s %7s" % ("lines", "file MB", "seconds", "CPU s", "peak MB",
@@ -177,14 +199,20 @@ def main():
         root = Path(tempfile.mkdtemp(prefix="quorvane-whole-run-"))
         try:
             size = make_folder(root, binary, lines)
-            runs, dries = [], []
+            if args.signed:
+                sign_folder(root)
+            runs, dries, signs = [], [], []
             for _ in range(args.repeat):
                 runs.append(run(root, lines))
                 if args.dry_run:
                     dries.append(dry_run(root, lines))
+                if args.signed:
+                    signs.append(run(root, lines, signed=True))
             seconds, cpu, peak_kb = (statistics.median(r[i] for r in runs) for i in range(3))
             if dries:
                 dry = [statistics.median(r[i] for r in dries) for i in range(3)]
+            if signs:
+                sign = [statistics.median(r[i] for r in signs) for i in range(3)]
         finally:
             shutil.rmtree(root, ignore_errors=True)
         peak_mb = peak_kb / 1024.0
@@ -194,6 +222,9 @@ def main():
         if args.dry_run:
             print("%10s %9s %9.2f %8.2f %9.1f   dry run; ratios to the run: %.2f s, %.2f CPU" % (
                 "", "", dry[0], dry[1], dry[2] / 1024.0, dry[0] / seconds, dry[1] / cpu))
+        if args.signed:
+            print("%10s %9s %9.2f %8.2f %9.1f   signed; ratios to the run: %.3f s, %.3f CPU" % (
+                "", "", sign[0], sign[1], sign[2] / 1024.0, sign[0] / seconds, sign[1] / cpu))
         sys.stdout.flush()
 
 

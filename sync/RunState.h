@@ -2,9 +2,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/ProgramPaths.h"
+#include "base/Sha256.h"
 #include "sync/Categories.h"
 #include "sync/RunErrors.h"
 
@@ -42,6 +45,11 @@ struct RunState {
     std::string OmbrelinTypeEnvoi;
     std::string OmbrelinUri;
 
+    // "ClePublique": when set, only files a manifest signed by this key vouches for are
+    // integrated; GenerationAcceptee is the signed set's generation once accepted.
+    std::string ClePublique;
+    std::optional<std::uint64_t> GenerationAcceptee;
+
     bool EnErreur = false;
     ListeErreurs Erreurs;
     // A dry run: every file is integrated and then rolled back.
@@ -50,6 +58,9 @@ struct RunState {
     std::int64_t Reprises = 0;
     // In the order of kHeadOfficeFiles.
     std::array<FileCounts, kHeadOfficeFiles.size()> Comptes{};
+    // The size and SHA-256 of each file as it was written into the download folder, in the
+    // order of kHeadOfficeFiles; a file not fetched by this run keeps Size 0 and no hash.
+    std::array<FileDigest, kHeadOfficeFiles.size()> Recus{};
 
     bool Actif(Categorie c) const {
         switch (c) {
@@ -66,6 +77,12 @@ struct RunState {
     }
     bool UneCategorieActive() const {
         return RemiseAchatActif || PersonnalisationActif || MessageActif || DocumentActif;
+    }
+
+    void RecordFetched(std::string_view fileName, FileDigest digest) {
+        if (const HeadOfficeFile* file = FindHeadOfficeFile(fileName)) {
+            Recus[static_cast<std::size_t>(file - kHeadOfficeFiles.data())] = std::move(digest);
+        }
     }
 
     // Most entries also raise the error flag; the few that do not say so at their call.

@@ -148,6 +148,7 @@ void SynchronizationRun::ReadSettings() {
     state_.OmbrelinActif = stored->Ombrelin;
     state_.OmbrelinTypeEnvoi = stored->OmbrelinTypeEnvoi;
     state_.OmbrelinUri = stored->OmbrelinUri;
+    state_.ClePublique = stored->ClePublique;
 }
 
 void SynchronizationRun::Retrieve() {

@@ -7,7 +7,12 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <filesystem>
+
+#include "sync/RunOutcomeText.h"
+#include "ui/Accessibility.h"
 #include "ui/FormFont.h"
+#include "ui/RunNotification.h"
 
 namespace quorvane {
 namespace {
@@ -30,9 +35,11 @@ QProgressBar* MakeBar(QWidget* parent, const char* name, int left, int top, int 
     return bar;
 }
 
-QLabel* MakeImage(QWidget* parent, const QString& name, const QPixmap& picture, int left, int top) {
+QLabel* MakeImage(QWidget* parent, const QString& name, const QPixmap& picture, int left, int top,
+                  const std::string& spoken) {
     auto* image = new QLabel(parent);
     image->setObjectName(name);
+    SetAccessibleText(image, QString::fromStdString(spoken));
     image->setPixmap(picture);
     image->setGeometry(left, top, 16, 16);
     image->hide();
@@ -62,6 +69,8 @@ TFicheQuorvaneClientAuto::TFicheQuorvaneClientAuto(ProgramPaths paths, RunOption
     setWindowIcon(QIcon(QStringLiteral(":/images/quorvane.png")));
     setFont(FormFontPixels(QStringLiteral("MS Sans Serif"), 11));
     setFixedSize(514, 323);
+    // A scheduled run appears over the application in use; the keys typed there stay there.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     BuildControls();
 
     TimerLancement = new QTimer(this);
@@ -83,15 +92,15 @@ TFicheQuorvaneClientAuto::~TFicheQuorvaneClientAuto() {
 }
 
 void TFicheQuorvaneClientAuto::BuildControls() {
-    GroupBox1 = new QGroupBox(QStringLiteral("Mise à jour Quorvane"), this);
+    GroupBox1 = new ShownChildrenGroupBox(QStringLiteral("Mise à jour Quorvane"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(16, 8, 481, 177);
     lblDllQuorvane =
         MakeLabel(GroupBox1, "lblDllQuorvane", QStringLiteral("Téléchargement"), 155, 14, 130);
     lblIntBDD = MakeLabel(GroupBox1, "lblIntBDD", QStringLiteral("Intégration BDD"), 293, 14, 130);
 
-    const QPixmap succes(QStringLiteral(":/images/succes.png"));
-    const QPixmap echec(QStringLiteral(":/images/echec.png"));
+    const QPixmap pictureSucces(QStringLiteral(":/images/succes.png"));
+    const QPixmap pictureEchec(QStringLiteral(":/images/echec.png"));
     const RowLayout rows[] = {
         {Categorie::RemiseAchat, "lblRA", "Conditions d'achats", "RA", "pgbRA", "lblCompteurRA", 33,
          424},
@@ -109,16 +118,19 @@ void TFicheQuorvaneClientAuto::BuildControls() {
         QLabel* counter = MakeLabel(GroupBox1, row.counter, QString(), row.counterLeft, row.top, 6);
         const QString suffix = QString::fromLatin1(row.suffix);
         auto& pairs = Images[Index(row.categorie)];
-        pairs[0].Succes =
-            MakeImage(GroupBox1, QStringLiteral("imgDownload") + suffix, succes, 184, row.top);
-        pairs[0].Echec =
-            MakeImage(GroupBox1, QStringLiteral("imgDownload") + suffix + QStringLiteral("No"),
-                      echec, 184, row.top);
-        pairs[1].Succes =
-            MakeImage(GroupBox1, QStringLiteral("imgIntegration") + suffix, succes, 433, row.top);
-        pairs[1].Echec =
-            MakeImage(GroupBox1, QStringLiteral("imgIntegration") + suffix + QStringLiteral("No"),
-                      echec, 433, row.top);
+        const auto image = [&](const char* column, Colonne colonne, bool succes, int left) {
+            return MakeImage(
+                GroupBox1,
+                QString::fromLatin1(column) + suffix + (succes ? QString() : QStringLiteral("No")),
+                succes ? pictureSucces : pictureEchec, left, row.top,
+                NomImage(row.caption, colonne, succes));
+        };
+        pairs[0].Succes = image("imgDownload", Colonne::Telechargement, true, 184);
+        pairs[0].Echec = image("imgDownload", Colonne::Telechargement, false, 184);
+        pairs[1].Succes = image("imgIntegration", Colonne::Integration, true, 433);
+        pairs[1].Echec = image("imgIntegration", Colonne::Integration, false, 433);
+        SetAccessibleText(bar, label->text(),
+                          QStringLiteral("Lignes intégrées de ") + label->text());
         switch (row.categorie) {
             case Categorie::RemiseAchat:
                 lblRA = label, pgbRA = bar, lblCompteurRA = counter;
@@ -139,6 +151,11 @@ void TFicheQuorvaneClientAuto::BuildControls() {
         MakeLabel(this, "lblFermeture", QStringLiteral("Fermeture dans 30 secondes"), 16, 253, 200);
     lblFermeture->setEnabled(false);
     pgbFermeture = MakeBar(this, "pgbFermeture", 16, 272, 481, 17);
+    SetAccessibleText(lblFermeture, lblFermeture->text(),
+                      QStringLiteral("Secondes restantes avant la fermeture de la fenêtre"));
+    SetAccessibleText(pgbFermeture, QStringLiteral("Fermeture de la fenêtre"),
+                      QStringLiteral("Secondes écoulées sur les 30 avant la fermeture"));
+    annonce_ = new Announcement(this);
     Label1 = MakeLabel(this, "Label1", QStringLiteral("Version 2.0 du 28/05/2020"), 320, 295, 177);
     Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 }
@@ -166,6 +183,7 @@ void TFicheQuorvaneClientAuto::TimerLancementTimer() {
     // must not start a second run.
     TimerLancement->stop();
     run_->Run();
+    TellOutcome();
 
     countdown_.Start();
     pgbFermeture->setRange(0, CloseCountdown::kDuree);
@@ -182,7 +200,25 @@ void TFicheQuorvaneClientAuto::TimerCloseTimer() {
         close();
     }
     lblFermeture->setText(QString::fromStdString(tick.Caption));
+    lblFermeture->setAccessibleName(lblFermeture->text());
     pgbFermeture->setValue(tick.BarPosition);
+}
+
+void TFicheQuorvaneClientAuto::TellOutcome() {
+    const RunSummary summary = run_->Summary();
+    const QString resume = QString::fromStdString(ResumeFinDeRun(summary));
+    annonce_->Announce(QString::fromStdString(TitreFinDeRun(summary)) + QStringLiteral(".\n") +
+                       resume);
+    if (summary.Entrees.empty()) {
+        return;
+    }
+    // Besides the report handed to the desktop: where no viewer opens, the employee still
+    // learns that the run went wrong.
+    const std::string& rapport = run_->State().Paths.CheminRapport;
+    std::error_code ec;
+    NotifyRunOutcome(resume, std::filesystem::is_regular_file(rapport, ec)
+                                 ? QString::fromStdString(rapport)
+                                 : QString());
 }
 
 void TFicheQuorvaneClientAuto::ImageChanged(Categorie categorie, Colonne colonne,

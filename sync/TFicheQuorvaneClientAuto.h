@@ -16,6 +16,10 @@ class QProgressBar;
 class QTimer;
 
 namespace quorvane {
+class Announcement;
+}
+
+namespace quorvane {
 
 // The synchronization window: a progress display over one SynchronizationRun. It starts the
 // run one second after it was created and closes itself 30 seconds after the run ended.
@@ -55,6 +59,8 @@ class TFicheQuorvaneClientAuto : public QWidget, private RunView {
     QLabel* lblFermeture = nullptr;
     QProgressBar* pgbFermeture = nullptr;
     QLabel* Label1 = nullptr;
+    // What a screen reader is told when the run ends.
+    Announcement* Annonce() const { return annonce_; }
 
     // The success and failure image of each category and column, by [category][column].
     struct ImagePair {
@@ -71,10 +77,13 @@ class TFicheQuorvaneClientAuto : public QWidget, private RunView {
     void ProcessMessages(bool afterLine) override;
 
     void BuildControls();
+    // The end of the run, said to a screen reader and, when it has entries, to the desktop.
+    void TellOutcome();
 
     std::unique_ptr<SynchronizationRun> run_;
     CloseCountdown countdown_;
     QElapsedTimer sinceRepaint_;
+    Announcement* annonce_ = nullptr;
 };
 
 }  // namespace quorvane

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QProcess>
+#include <QWidget>
 
 #include <cstdio>
 
@@ -53,7 +54,9 @@ void ShowBox(QWidget* parent, BoxKind kind, const QString& text) {
                      line.toUtf8().constData());
         return;
     }
-    const QString title = QGuiApplication::applicationName();
+    // A box of a window bears that window's title; one of start-up, the program's.
+    const QString title =
+        parent != nullptr ? parent->window()->windowTitle() : QGuiApplication::applicationName();
     switch (kind) {
         case BoxKind::Warning:
             QMessageBox::warning(parent, title, text, QMessageBox::Ok);

@@ -13,6 +13,10 @@ QString StyleManager::ResourceOf(const QString& name) {
     return QStringLiteral(":/styles/") + compact + QStringLiteral(".qss");
 }
 
+void StyleManager::IgnoreDesktopLook() {
+    QGuiApplication::setDesktopSettingsAware(false);
+}
+
 bool StyleManager::TrySetStyle(const QString& name, bool showErrorDialog) {
     QFile file(ResourceOf(name));
     if (!file.open(QIODevice::ReadOnly)) {
@@ -21,6 +25,8 @@ bool StyleManager::TrySetStyle(const QString& name, bool showErrorDialog) {
         }
         return false;
     }
+    // The style sheets dress Fusion; another base style would draw other indicators.
+    QApplication::setStyle(QStringLiteral("Fusion"));
     qApp->setStyleSheet(QString::fromUtf8(file.readAll()));
     return true;
 }

@@ -12,6 +12,9 @@ class StyleManager {
     // asked to and leaves the default look.
     static bool TrySetStyle(const QString& name, bool showErrorDialog);
     static QString ResourceOf(const QString& name);
+    // The windows are measured for their own fonts, palette and style: a desktop's platform
+    // theme (GTK, KDE, qt6ct) must not replace them. Call before the application object exists.
+    static void IgnoreDesktopLook();
 };
 
 }  // namespace quorvane

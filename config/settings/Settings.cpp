@@ -17,6 +17,8 @@ const std::string kMainUri = "Quorvane_URI";
 const std::string kOmbrelin = "Ombrelin";
 const std::string kOmbrelinUri = "Ombrelin_URI";
 const std::string kSetup = "Setup";
+const std::string kSignature = "Quorvane_Signature";
+const std::string kClePublique = "ClePublique";
 
 constexpr std::array<const char*, 4> kCategoryKeys = {"Remise_Achat", "Personnalisation", "Message",
                                                       "Document"};
@@ -64,6 +66,7 @@ std::optional<MainSettings> ReadMainSettings(const std::string& iniPath) {
     settings.Ombrelin = ini.ReadBool(kOmbrelin, kOmbrelin, false);
     settings.OmbrelinTypeEnvoi = ini.ReadString(kOmbrelin, kTypeEnvoi, "");
     settings.OmbrelinUri = ini.ReadString(kOmbrelinUri, kUri, "");
+    settings.ClePublique = ini.ReadString(kSignature, kClePublique, "");
     return settings;
 }
 

@@ -37,6 +37,8 @@ struct MainSettings {
     bool Ombrelin = false;
     std::string OmbrelinTypeEnvoi;
     std::string OmbrelinUri;
+    // "Quorvane_Signature"/"ClePublique": the head office's public key(s); no window shows it.
+    std::string ClePublique;
 
     bool AnyCategory() const { return RemiseAchat || Personnalisation || Message || Document; }
     // The folder copied from: "URI" and one separator, whatever it already ends with, so an

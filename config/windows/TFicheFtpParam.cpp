@@ -15,6 +15,8 @@
 #include "config/settings/Settings.h"
 #include "sync/retrieval/ConnectionTest.h"
 #include "sync/retrieval/FtpSecuritySettings.h"
+#include "ui/Accessibility.h"
+#include "ui/DialogKeys.h"
 #include "ui/Dialogs.h"
 #include "ui/FormFont.h"
 #include "ui/RunHandler.h"
@@ -94,11 +96,17 @@ void TFicheFtpParam::BuildControls() {
     btnTestFtp = new WrappingButton(QStringLiteral("Test de la connexion FTP"), this);
     btnTestFtp->setObjectName(QStringLiteral("btnTestFtp"));
     btnTestFtp->setGeometry(270, 21, 91, 94);
-    // Return in a field must not save or connect behind the user's back.
+    // Return presses the focused button, otherwise "Enregistrer"; never the connection test
+    // behind the user's back.
     for (QPushButton* button : {btnEnregistrer, btnTestFtp}) {
         button->setAutoDefault(false);
-        button->setDefault(false);
     }
+    UseDialogKeys(this, btnEnregistrer, [this] { reject(); });
+    NameByLabel(lblLogin, edtLogin);
+    NameByLabel(lblPwd, edtPassword);
+    NameByLabel(lblHost, edtHost);
+    NameByLabel(lblPort, edtPort);
+    edtLogin->setFocus();
 
     setTabOrder(edtLogin, edtPassword);
     setTabOrder(edtPassword, edtHost);

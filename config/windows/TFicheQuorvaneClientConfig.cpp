@@ -11,6 +11,8 @@
 
 #include "config/settings/Settings.h"
 #include "config/windows/TFicheFtpParam.h"
+#include "ui/Accessibility.h"
+#include "ui/DialogKeys.h"
 #include "ui/Dialogs.h"
 #include "ui/RunHandler.h"
 
@@ -85,6 +87,13 @@ void TFicheQuorvaneClientConfig::BuildControls() {
     setTabOrder(btnQuorvaneRep, cbDocument);
 
     TabStopOnSelectedMode();
+
+    SetAccessibleText(edtUri, QStringLiteral("Dossier source"),
+                      QStringLiteral("Dossier d'où les fichiers du siège sont copiés"));
+    SetAccessibleText(btnQuorvaneRep, QStringLiteral("Choisir le dossier source"));
+    // "Enregistrer" comes first in the tab order; a first Space must not save and close.
+    cbConditionsAchats->setFocus();
+    UseDialogKeys(this, btnEnregistrer, [this] { close(); });
 
     // toggled also fires when loading selects a button, as the mode's rule needs.
     connect(rbFtp, &QRadioButton::toggled, this, [this] {

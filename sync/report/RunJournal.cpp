@@ -114,6 +114,10 @@ std::string RunJournal::LigneFin(const RunSummary& summary) {
     if (first) {
         line += "aucune catégorie";
     }
+    if (summary.Generation) {
+        line += " ; manifeste signé du siège accepté (génération " +
+                std::to_string(*summary.Generation) + ")";
+    }
     const std::size_t count = summary.Entrees.size();
     if (count == 0) {
         line += " ; aucune erreur";

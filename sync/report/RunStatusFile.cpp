@@ -50,6 +50,8 @@ std::string StatutJson(const RunSummary& summary) {
         {"entryCount", summary.Entrees.size()},
         {"entries", std::move(entries)},
         {"report", summary.Rapport ? ordered_json(*summary.Rapport) : ordered_json(nullptr)},
+        {"signedGeneration",
+         summary.Generation ? ordered_json(*summary.Generation) : ordered_json(nullptr)},
     };
     // A text that is not valid UTF-8 (a path or a server reply in another code page) must not
     // lose the whole file: its bad bytes become U+FFFD.

@@ -35,6 +35,7 @@ RunSummary ResumerRun(const RunState& state, const RunDisplay& display, std::tim
     }
     summary.Entrees = state.Erreurs.Entries();
     summary.Rapport = std::move(rapport);
+    summary.Generation = state.GenerationAcceptee;
     return summary;
 }
 

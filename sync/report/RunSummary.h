@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -41,6 +42,8 @@ struct RunSummary {
     std::array<CategorySummary, 4> Categories{};
     std::vector<ErrorEntry> Entrees;
     std::optional<std::string> Rapport;  // the report's path when one was written
+    // The generation of the head office's signed set the run accepted, when it verified one.
+    std::optional<std::uint64_t> Generation;
 };
 
 RunSummary ResumerRun(const RunState& state, const RunDisplay& display, std::time_t debut,

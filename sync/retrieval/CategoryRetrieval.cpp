@@ -1,11 +1,47 @@
 #include "sync/retrieval/CategoryRetrieval.h"
 
+#include <ctime>
 #include <vector>
 
 namespace quorvane {
 
-void RetrieveCategories(const RunState& state, RunDisplay& display,
-                        CategoryIntegration& integration, FileTransport& transport) {
+namespace {
+
+std::optional<SignedSet> AcceptSignedSet(RunState& state, FileTransport& transport) {
+    ManifestTexts texts;
+    texts.Manifest = transport.FetchManifestFile(kManifestName);
+    if (texts.Manifest) {
+        texts.Signature = transport.FetchManifestFile(kManifestSignatureName);
+    }
+    return SignedSet::VerifierManifeste(state, state.ClePublique, texts, std::time(nullptr));
+}
+
+}  // namespace
+
+CommitCheck FileTransport::SignedCheck(RunState& state, std::string fileName) const {
+    if (signedSet_ == nullptr) {
+        return {};
+    }
+    return [&state, set = signedSet_, name = std::move(fileName)](const FileDigest& digest) {
+        return set->Vouches(state, name, digest);
+    };
+}
+
+void RetrieveCategories(RunState& state, RunDisplay& display, CategoryIntegration& integration,
+                        FileTransport& transport) {
+    std::optional<SignedSet> signedSet;
+    if (!state.ClePublique.empty()) {
+        signedSet = AcceptSignedSet(state, transport);
+        if (!signedSet) {
+            for (const Categorie categorie : kCategoriesEnOrdre) {
+                if (state.Actif(categorie)) {
+                    display.ShowImage(categorie, Colonne::Telechargement, false);
+                }
+            }
+            return;
+        }
+    }
+    transport.Require(signedSet ? &*signedSet : nullptr);
     for (const Categorie categorie : kCategoriesEnOrdre) {
         if (!state.Actif(categorie)) {
             continue;
@@ -31,6 +67,7 @@ void RetrieveCategories(const RunState& state, RunDisplay& display,
         }
         transport.AfterCategory(categorie);
     }
+    transport.Require(nullptr);
 }
 
 }  // namespace quorvane

@@ -1,7 +1,15 @@
 #include "sync/retrieval/ConnectionTest.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <exception>
+#include <filesystem>
+#include <memory>
+
+#include "sync/RunDisplay.h"
+#include "sync/retrieval/FtpRetrieval.h"
+#include "sync/signature/SignedSet.h"
 
 #include "sync/Categories.h"
 
@@ -70,6 +78,42 @@ std::string FichiersDuServeur(FtpClient& client, bool& complete) {
         text += "\n";
     }
     return text;
+}
+
+ConnectionTestResult TesterManifeste(FtpClient& client, const ProgramPaths& paths,
+                                     const std::string& clePublique) {
+    // The two files go to a folder of this test's own, as a dry run's do: the store's download
+    // folder is left alone, and need not exist.
+    std::error_code ec;
+    std::string folder =
+        (std::filesystem::temp_directory_path(ec) / "QuorvaneClient-test-XXXXXX").string();
+    if (ec || ::mkdtemp(folder.data()) == nullptr) {
+        return {false, "Impossible de créer un dossier temporaire pour le manifeste du siège"};
+    }
+    const std::unique_ptr<std::string, void (*)(std::string*)> removal(&folder, [](std::string* f) {
+        std::error_code ignored;
+        std::filesystem::remove_all(*f, ignored);
+    });
+    RunState state;
+    state.Paths = paths;
+    state.Paths.RepertoireAuto = folder + "/";
+    state.Essai = true;
+    state.ClePublique = clePublique;
+    RunDisplay display;
+    FtpRetrieval retrieval(state, display, client);
+    ManifestTexts texts;
+    texts.Manifest = retrieval.FetchManifestFile(kManifestName);
+    texts.Signature = retrieval.FetchManifestFile(kManifestSignatureName);
+    const auto set = SignedSet::VerifierManifeste(state, clePublique, texts, std::time(nullptr));
+    if (set) {
+        return {true, "Manifeste signé du siège valide (génération " +
+                          std::to_string(set->Generation()) + ")"};
+    }
+    std::string message;
+    for (const ErrorEntry& entry : state.Erreurs.Entries()) {
+        message += (message.empty() ? "" : "\n") + entry.Texte;
+    }
+    return {false, message};
 }
 
 }  // namespace quorvane

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "base/ProgramPaths.h"
 #include "sync/retrieval/FtpClient.h"
 #include "sync/retrieval/FtpSecuritySettings.h"
 
@@ -35,5 +36,12 @@ ConnectionTestResult TesterConnexionFtp(
 // "remise_achat.xml : présent, 1030 octets", "... : absent du serveur", or why the question
 // failed. complete says whether every question got its answer.
 std::string FichiersDuServeur(FtpClient& client, bool& complete);
+
+// On a session the test opened: whether the head office's signed manifest and its signature
+// are on the server and valid for "ClePublique", verified as a dry run verifies them (fetched
+// into a temporary folder; no generation recorded). The message is the verdict, or the
+// entries a run would get.
+ConnectionTestResult TesterManifeste(FtpClient& client, const ProgramPaths& paths,
+                                     const std::string& clePublique);
 
 }  // namespace quorvane

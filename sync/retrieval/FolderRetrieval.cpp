@@ -13,7 +13,8 @@
 #include "sync/retrieval/PendingFile.h"
 
 namespace quorvane {
-int CopyFileAtomically(const std::string& source, const std::string& destination) {
+int CopyFileAtomically(const std::string& source, const std::string& destination,
+                       FileDigest* digest, CommitCheck check) {
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (!in.Valid() || ::fstat(in.Get(), &info) != 0) {
@@ -22,6 +23,7 @@ int CopyFileAtomically(const std::string& source, const std::string& destination
     try {
         // Never readable by more people than the head office's file is.
         PendingFile out(destination, info.st_mode & 0666);
+        out.CheckBeforeCommit(std::move(check));
         std::vector<char> buffer(1 << 16);
         for (;;) {
             const auto n = ::read(in.Get(), buffer.data(), buffer.size());
@@ -34,11 +36,14 @@ int CopyFileAtomically(const std::string& source, const std::string& destination
             if (n == 0) {
                 break;
             }
-            if (!WriteAll(out.Fd(), buffer.data(), static_cast<std::size_t>(n))) {
+            if (!out.Write(buffer.data(), static_cast<std::size_t>(n))) {
                 return errno;
             }
         }
         out.Commit();
+        if (digest != nullptr) {
+            *digest = out.Digest();
+        }
     } catch (const std::system_error& e) {
         return e.code().value();
     }
@@ -60,6 +65,10 @@ std::optional<std::string> FolderRetrieval::Fetch(const HeadOfficeFile& file) {
     return state_.Paths.RepertoireAuto + fileName;
 }
 
+std::optional<std::string> FolderRetrieval::FetchManifestFile(std::string_view name) {
+    return ReadManifestFile(source_ + std::string(name));
+}
+
 bool FolderRetrieval::_CopyFile(const std::string& source, const std::string& fileName,
                                 const std::string& destinationFolder) {
     std::error_code ec;
@@ -70,10 +79,17 @@ bool FolderRetrieval::_CopyFile(const std::string& source, const std::string& fi
                       0);
         return false;
     }
-    if (CopyFileAtomically(source, destinationFolder + fileName) != 0) {
+    FileDigest digest;
+    const int copied = CopyFileAtomically(source, destinationFolder + fileName, &digest,
+                                          SignedCheck(state_, fileName));
+    if (copied == kCommitRefused) {
+        return false;  // the signed set's entry says why
+    }
+    if (copied != 0) {
         state_.Erreur("[Fonction _CopyFile()] Impossible de copier ce fichier : " + fileName, 0);
         return false;
     }
+    state_.RecordFetched(fileName, digest);
     return true;
 }
 

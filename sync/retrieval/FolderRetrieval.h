@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "base/Sha256.h"
 #include "sync/retrieval/CategoryRetrieval.h"
+#include "sync/retrieval/PendingFile.h"
 
 namespace quorvane {
 
@@ -20,6 +22,7 @@ class FolderRetrieval : public FileTransport {
                    const std::string& destinationFolder);
 
     std::optional<std::string> Fetch(const HeadOfficeFile& file) override;
+    std::optional<std::string> FetchManifestFile(std::string_view name) override;
 
   private:
     RunState& state_;
@@ -27,7 +30,11 @@ class FolderRetrieval : public FileTransport {
 };
 
 // Copies `source` to `destination` through a temporary file in the destination's folder.
-// Returns 0, or the errno of the first failure.
-int CopyFileAtomically(const std::string& source, const std::string& destination);
+// Returns 0, or the errno of the first failure; `digest`, when given, receives the size and
+// SHA-256 of the bytes copied.
+// A `check` that refuses the copy's digest leaves the destination as it was and gives
+// kCommitRefused.
+int CopyFileAtomically(const std::string& source, const std::string& destination,
+                       FileDigest* digest = nullptr, CommitCheck check = {});
 
 }  // namespace quorvane

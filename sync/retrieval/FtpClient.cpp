@@ -206,8 +206,10 @@ FtpClient::Session& FtpClient::LiveSession() {
     return *session_;
 }
 
-bool FtpClient::Get(const std::string& remote, const std::filesystem::path& localPath,
-                    bool overwrite, bool resume, std::int64_t announcedSize) {
+FileDigest FtpClient::Get(const std::string& remote, const std::filesystem::path& localPath,
+                          bool overwrite, bool resume, std::int64_t announcedSize,
+                          CommitCheck check) {
+    sizeChecked_ = false;
     CheckRemoteName(remote);
     const bool sftp = sftp_ != nullptr;
     if (sftp) {
@@ -224,7 +226,7 @@ bool FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
     if (localExists && !overwrite && !resume) {
         throw FtpError("Le fichier local existe déjà : " + localPath.string());
     }
-    DownloadTempFile temp(localPath);
+    DownloadTempFile temp(localPath, std::move(check));
     std::int64_t offset = 0;
     if (resume && localExists) {
         std::error_code error;
@@ -254,8 +256,8 @@ bool FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
                            " octets reçus sur " + std::to_string(announcedSize),
                        FailureCause::ConnectionLost);
     }
-    temp.Commit(localPath);
-    return checked;
+    sizeChecked_ = checked;
+    return temp.Commit(localPath);
 }
 
 FtpClient::Arrived FtpClient::GetOverFtp(const std::string& remote,
@@ -316,12 +318,12 @@ FtpClient::Arrived FtpClient::GetOverFtp(const std::string& remote,
         arrived.Written = session.written + static_cast<std::int64_t>(heldBack.size()) + offset;
     }
     if (code != CURLE_OK) {
-        // The control connection died once every byte had come (a NAT that forgot it during
-        // a long transfer): the file is whole, only the session is lost.
+        // The control connection died, or went silent, once every byte had come (a NAT that
+        // forgot it during a long transfer): the file is whole, only the session is lost.
         const bool whole = announcedSize >= 0 &&
                            (arrived.Received == announcedSize || arrived.Written == announcedSize);
         const FailureCause cause = CauseOfCurl(code, ReplyCode(session.ServerReply()));
-        if (whole && (cause == FailureCause::ConnectionLost || cause == FailureCause::TimedOut)) {
+        if (whole && IsTransient(cause)) {
             Disconnect();
             return arrived;
         }

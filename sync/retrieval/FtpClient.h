@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Sha256.h"
+#include "sync/retrieval/PendingFile.h"
 #include "sync/retrieval/transfer/RetryPolicy.h"
 
 // Client of the synchronization run and of the FTP settings window's connection test: plain FTP,
@@ -36,6 +38,12 @@ class FtpError : public std::runtime_error {
 
 // Failure of the session's security negotiation (TLS, AUTH), told apart from other failures.
 class FtpAuthError : public FtpError {
+  public:
+    using FtpError::FtpError;
+};
+
+// A download whose commit check refused the bytes received; the local file stays as it was.
+class FtpFileRefused : public FtpError {
   public:
     using FtpError::FtpError;
 };
@@ -117,10 +125,14 @@ class FtpClient {
     // In ASCII mode each CR LF of the stream becomes LF and any other CR stays; a whole file
     // then has the announced size either as decoded (the server turned the file's LF into
     // CR LF) or as received (it sent the file's bytes as they are), which line ends alone
-    // cannot make up for. SFTP has no ASCII mode: files arrive as they are. Returns whether
-    // the size could be checked.
-    bool Get(const std::string& remote, const std::filesystem::path& localPath, bool overwrite,
-             bool resume, std::int64_t announcedSize = -1);
+    // cannot make up for. SFTP has no ASCII mode: files arrive as they are. Returns the size
+    // and SHA-256 of the bytes written to localPath. A `check` that refuses them raises
+    // FtpFileRefused, localPath left as it was.
+    FileDigest Get(const std::string& remote, const std::filesystem::path& localPath,
+                   bool overwrite, bool resume, std::int64_t announcedSize = -1,
+                   CommitCheck check = {});
+    // Whether the last Get could check the file's size against the server's.
+    bool SizeChecked() const { return sizeChecked_; }
     // The file's size in bytes, asked in binary mode; -1 when the server gives none (the file is
     // absent or the server does not answer the query). Over SFTP, -1 when the login folder's
     // listing does not show the file, and 0 for a file whose size the server does not give.
@@ -166,6 +178,7 @@ class FtpClient {
     std::string hostKey_;
     std::unique_ptr<Session> session_;
     std::unique_ptr<SftpSession> sftp_;
+    bool sizeChecked_ = false;
 };
 
 }  // namespace quorvane

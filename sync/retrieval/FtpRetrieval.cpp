@@ -15,7 +15,7 @@ FtpRetrieval::FtpRetrieval(RunState& state, RunDisplay& display, FtpClient& clie
       IdFTP1(client),
       limits_(limits),
       retry_(std::move(retry)),
-      tentatives_(settings::kTentativesDefaut) {}
+      tentatives_(1) {}
 
 RetryPolicy FtpRetrieval::Policy() {
     RetryPolicy::Sleep sleep = retry_.Sleep;
@@ -82,10 +82,20 @@ void FtpRetrieval::LancerTransfertFtp(const std::string& section,
 
 std::optional<std::string> FtpRetrieval::Fetch(const HeadOfficeFile& file) {
     const std::string fileName(file.Name);
-    if (!DownloadFile(fileName, FtpTransferType::Ascii, state_.Paths.RepertoireAuto)) {
+    // A signed file must arrive with the bytes the head office signed: no line-end decoding.
+    const auto type = signedSet_ ? FtpTransferType::Binary : FtpTransferType::Ascii;
+    if (!DownloadFile(fileName, type, state_.Paths.RepertoireAuto, SignedCheck(state_, fileName))) {
         return std::nullopt;
     }
     return state_.Paths.RepertoireAuto + fileName;
+}
+
+std::optional<std::string> FtpRetrieval::FetchManifestFile(std::string_view name) {
+    const std::string fileName(name);
+    if (!DownloadFile(fileName, FtpTransferType::Binary, state_.Paths.RepertoireAuto)) {
+        return std::nullopt;
+    }
+    return ReadManifestFile(state_.Paths.RepertoireAuto + fileName);
 }
 
 void FtpRetrieval::BeforeCategory(Categorie) {
@@ -99,14 +109,14 @@ void FtpRetrieval::AfterCategory(Categorie categorie) {
 }
 
 bool FtpRetrieval::DownloadFile(const std::string& fileName, FtpTransferType transferType,
-                                const std::string& localFolder) {
+                                const std::string& localFolder, CommitCheck check) {
     Stage stage = Stage::Reconnect;
     bool present = false;
     try {
         Policy().Run(
             [&](int) {
                 try {
-                    TryFile(fileName, transferType, localFolder, stage, present);
+                    TryFile(fileName, transferType, localFolder, check, stage, present);
                 } catch (const FtpError& e) {
                     // A connection that failed for a moment is never used again: the next
                     // attempt starts on a new one.
@@ -118,6 +128,8 @@ bool FtpRetrieval::DownloadFile(const std::string& fileName, FtpTransferType tra
             },
             Teller("[Fonction DownloadFile()] Téléchargement de " + fileName));
         return present;
+    } catch (const FtpFileRefused&) {
+        // The signed set's entry says why.
     } catch (const FtpAuthError& e) {
         if (stage == Stage::Get) {
             state_.Erreur(
@@ -162,7 +174,8 @@ void FtpRetrieval::LastFailure(Stage stage, const std::string& fileName, const s
 // One attempt of a file: the connection made again when it was lost, the size asked, the file
 // fetched from its start.
 void FtpRetrieval::TryFile(const std::string& fileName, FtpTransferType transferType,
-                           const std::string& localFolder, Stage& stage, bool& present) {
+                           const std::string& localFolder, const CommitCheck& check, Stage& stage,
+                           bool& present) {
     stage = Stage::Reconnect;
     if (!ClientConnected()) {
         IdFTP1.Connect();
@@ -180,7 +193,10 @@ void FtpRetrieval::TryFile(const std::string& fileName, FtpTransferType transfer
     stage = Stage::Get;
     IdFTP1.SetTransferType(transferType);
     IdFTP1.SetPassive(true);
-    if (!IdFTP1.Get(fileName, localFolder + fileName, true, false, announcedSize_) && retry_.Warn) {
+    const FileDigest digest =
+        IdFTP1.Get(fileName, localFolder + fileName, true, false, announcedSize_, check);
+    state_.RecordFetched(fileName, digest);
+    if (!IdFTP1.SizeChecked() && retry_.Warn) {
         retry_.Warn("[Fonction DownloadFile()] Taille de " + fileName +
                     " non vérifiée : le serveur ne la donne pas, un transfert coupé ne peut "
                     "pas être reconnu");

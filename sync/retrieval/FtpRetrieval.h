@@ -29,12 +29,13 @@ class FtpRetrieval : public FileTransport {
 
     void LancerTransfertFtp(const std::string& section, CategoryIntegration& integration);
     bool DownloadFile(const std::string& fileName, FtpTransferType transferType,
-                      const std::string& localFolder);
+                      const std::string& localFolder, CommitCheck check = {});
     bool FileExistOnServer(const std::string& fileName);
 
     std::optional<std::string> Fetch(const HeadOfficeFile& file) override;
     void BeforeCategory(Categorie categorie) override;
     void AfterCategory(Categorie categorie) override;
+    std::optional<std::string> FetchManifestFile(std::string_view name) override;
 
   private:
     bool ClientConnected() noexcept;
@@ -45,7 +46,8 @@ class FtpRetrieval : public FileTransport {
     // Where a file's attempt was when it failed, for the entry its last failure leaves.
     enum class Stage { Reconnect, Size, BeforeGet, Get };
     void TryFile(const std::string& fileName, FtpTransferType transferType,
-                 const std::string& localFolder, Stage& stage, bool& present);
+                 const std::string& localFolder, const CommitCheck& check, Stage& stage,
+                 bool& present);
     // The entry a file's last failed attempt leaves, by where it failed.
     void LastFailure(Stage stage, const std::string& fileName, const std::string& why);
 
@@ -54,6 +56,7 @@ class FtpRetrieval : public FileTransport {
     FtpClient& IdFTP1;
     FtpLimits limits_;
     RetrySetup retry_;
+    // Once, unless the run's settings say otherwise: a connection test is waited for.
     int tentatives_ = 1;
     // The size the server gave for the file last asked about; the download must reach it.
     std::int64_t announcedSize_ = -1;

@@ -30,8 +30,25 @@ struct DirCloser {
 
 }  // namespace
 
+bool PendingFile::Write(const void* data, std::size_t size) {
+    if (!WriteAll(file_.Fd(), static_cast<const char*>(data), size)) {
+        return false;
+    }
+    hash_.Update(data, size);
+    return true;
+}
+
+FileDigest PendingFile::Digest() const {
+    return {hash_.Size(), digestValid_ ? hash_.HexDigest() : std::string()};
+}
+
 void PendingFile::Commit() {
     const std::filesystem::path& target = file_.Target();
+    if (check_ && !check_(Digest())) {
+        file_.Abandon();
+        throw std::system_error(kCommitRefused, std::generic_category(),
+                                target.string() + " refusé");
+    }
     struct stat existing {};
     if (::lstat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
         (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {

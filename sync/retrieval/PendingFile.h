@@ -2,15 +2,23 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/AtomicFile.h"
 #include "base/PosixFile.h"
+#include "base/Sha256.h"
 
 namespace quorvane {
+
+// Decides from the digest of a file's complete bytes whether it may take its final name.
+using CommitCheck = std::function<bool(const FileDigest&)>;
+// The errno of a Commit its check refused.
+inline constexpr int kCommitRefused = ECANCELED;
 
 // A file of the download folder being written: an AtomicFile that, in addition, never replaces
 // a file the store made read-only.
@@ -24,14 +32,30 @@ class PendingFile {
     int Fd() const { return file_.Fd(); }
     const std::filesystem::path& Path() const { return file_.Path(); }
 
+    // Writes all of `data` at the descriptor's position and hashes it. False with errno set
+    // when the write failed.
+    bool Write(const void* data, std::size_t size);
+    // Bytes written through Write elsewhere than one after the other (a seek, a write on the
+    // descriptor) make the digest unknown.
+    void DigestInvalid() { digestValid_ = false; }
+    std::int64_t Written() const { return hash_.Size(); }
+    // The size and SHA-256 of what Write received; the hash is empty once invalid.
+    FileDigest Digest() const;
+
     // Puts the bytes on disk and gives the file its final name. Raises std::system_error:
     // EACCES when the final name holds a file that has no write permission bit at all (a
     // read-only file is not replaced, whoever the process runs as), or the errno of the write,
     // close or rename that failed. On failure the final name is left as it was.
     void Commit();
+    // Asked by Commit before anything else: a file it refuses is removed, and Commit raises
+    // std::system_error(kCommitRefused) with the final name left as it was.
+    void CheckBeforeCommit(CommitCheck check) { check_ = std::move(check); }
 
   private:
     AtomicFile file_;
+    CommitCheck check_;
+    Sha256 hash_;
+    bool digestValid_ = true;
 };
 
 // True for a name the program gives its temporary files in the download folder: the temporary

@@ -13,7 +13,7 @@ build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
 findings="${FUZZ_FINDINGS_DIR:-$build/findings}"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DQUORVANE_FUZZ=ON -DQUORVANE_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target fuzz_xml fuzz_inifile fuzz_currency fuzz_fieldconversion
+cmake --build "$build" -j"$(nproc)" --target fuzz_xml fuzz_inifile fuzz_currency fuzz_fieldconversion fuzz_manifest
 
 # The fuzzers add what they learn to their corpus: work on copies, never on the committed ones.
 scratch="$(mktemp -d)"
@@ -48,6 +48,7 @@ run fuzz_xml xml
 run fuzz_inifile ini
 run fuzz_currency currency
 run fuzz_fieldconversion fields
+run fuzz_manifest manifest
 if [ "$found" -ne 0 ]; then
     exit 1
 fi

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QInputDevice>
 
+#include "ui/StyleManager.h"
+
 namespace quorvane::testing {
 
 // One application object for the whole test program, on the offscreen platform.
@@ -13,6 +15,7 @@ inline QApplication& Application() {
     static int argc = 1;
     static char name[] = "quorvane-gui-test";
     static char* argv[] = {name, nullptr};
+    StyleManager::IgnoreDesktopLook();
     static QApplication app(argc, argv);
     return app;
 }

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/FtpServers.h"
+#include "support/SignedSets.h"
 #include "support/StoreFixture.h"
 #include "sync/RunLock.h"
 
@@ -247,11 +248,15 @@ TEST(ProgramRun, CheckConnectionConnectsWithTheSavedAccountOnly) {
         const int code = RunProgram(dir, "--check-connection");
         return std::to_string(code) + " " + ReadFile(dir.Path() / "out.txt");
     };
-    const std::string established =
-        "0 Connection établie avec le serveur FTP\nremise_achat.xml : présent, 5 octets\n"
-        "personnalisation.xml : absent du serveur\nmessage.xml : présent, 0 octets\n"
-        "message_type.xml : absent du serveur\nmes_docs.xml : absent du serveur\n"
-        "mes_docs_type.xml : absent du serveur\n";
+    // What the server holds of the six files, as --check-connection lists them.
+    const auto listing = [](const std::string& remiseAchat, const std::string& message) {
+        return "remise_achat.xml : " + remiseAchat +
+               "\npersonnalisation.xml : absent du serveur\nmessage.xml : " + message +
+               "\nmessage_type.xml : absent du serveur\nmes_docs.xml : absent du serveur\n"
+               "mes_docs_type.xml : absent du serveur\n";
+    };
+    const std::string established = "0 Connection établie avec le serveur FTP\n" +
+                                    listing("présent, 5 octets", "présent, 0 octets");
     const auto publish = [](const auto& server) {
         server.PutFile("remise_achat.xml", "<a/>\n");
         server.PutFile("message.xml", "");
@@ -281,6 +286,24 @@ TEST(ProgramRun, CheckConnectionConnectsWithTheSavedAccountOnly) {
         EXPECT_EQ(check(server.Port(), server.User(), server.Password(), sftp), established);
         EXPECT_EQ(check(server.Port(), server.User(), "faux", sftp).rfind(refused, 0), 0u);
         EXPECT_EQ(server.PasswordAttempts(), 2);
+    }
+    {
+        // With a public key set, the signed manifest on the server is verified too.
+        FtpTestServer server;
+        const MinisignKey key(dir.Path() / "cles");
+        server.PutFile("message.xml", "<Messages/>");
+        key.Publish(server.Root(), 3);
+        const std::string signature = "[Quorvane_Signature]\r\nClePublique=" + key.PublicLine();
+        const std::string files = listing("absent du serveur", "présent, 11 octets");
+        EXPECT_EQ(check(server.Port(), server.User(), server.Password(), signature),
+                  "0 Connection établie avec le serveur FTP\n" + files +
+                      "Manifeste signé du siège valide (génération 3)\n");
+        std::filesystem::remove(server.Root() / "quorvane.manifest.minisig");
+        EXPECT_EQ(check(server.Port(), server.User(), server.Password(), signature),
+                  "1 Connection établie avec le serveur FTP\n" + files +
+                      "[Fonction VerifierManifeste()] Le manifeste signé du siège est introuvable "
+                      ": quorvane.manifest.minisig\n");
+        EXPECT_FALSE(std::filesystem::exists(dir.Path() / "QuorvaneClientGeneration"));
     }
     std::filesystem::remove(dir.Path() / "QuorvaneClient.ini");
     EXPECT_EQ(RunProgram(dir, "--check-connection"), 1);

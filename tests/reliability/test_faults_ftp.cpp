@@ -373,6 +373,78 @@ TEST_F(FtpFaultTest, RefusedSizeQueryFetchesWhatTheListingShows) {
     }
 }
 
+// Behind a NAT that forgets the control connection during a long transfer: the file's every
+// byte came over the data connection, so it is kept; the silent session is never used again.
+TEST_F(FtpFaultTest, ControlConnectionGoneSilentDuringATransferKeepsTheFile) {
+    FtpTestServer server;
+    Publish(server, "message.xml");
+    Publish(server, "message_type.xml");
+    ServerProcess relay;
+    const int port =
+        std::stoi(relay
+                      .Start({"/usr/bin/python3", QUORVANE_SOURCE_DIR "/tests/ftp/silent_relay.py",
+                              "--target", std::to_string(server.Port())},
+                             1)
+                      .front());
+    // One attempt only: nothing here needs trying again.
+    Settings("Message=1\n", port, server.Password(), 1);
+    const auto r = Run(nullptr, 1500);
+    EXPECT_TRUE(r.texts.empty()) << r.texts.front();
+    EXPECT_EQ(server.CountCommands("RETR"), 2);
+    EXPECT_EQ(server.CountCommands("USER"), 2);
+    EXPECT_EQ(r.run->Display().Image(Categorie::Message, Colonne::Integration),
+              ImageState::Success);
+    EXPECT_LT(r.elapsed, std::chrono::seconds(30));
+}
+
+// A window that stops sshd with its sessions at the run's first repaint and starts it again at
+// the next (the first wait between two attempts).
+class SshdRestartView : public RunView {
+  public:
+    explicit SshdRestartView(OpenSshTestServer& server) : server_(server) {}
+    void ImageChanged(Categorie, Colonne, ImageState) override {}
+    void ProgressChanged(Categorie, const ProgressState&) override {}
+    void ProcessMessages(bool afterLine) override {
+        if (afterLine) {
+            return;
+        }
+        ++calls_;
+        if (calls_ == 1) {
+            server_.StopWithSessions();
+        } else if (calls_ == 2) {
+            server_.Restart();
+        }
+    }
+
+  private:
+    OpenSshTestServer& server_;
+    int calls_ = 0;
+};
+
+TEST_F(FtpFaultTest, SshdRestartedDuringARunIsReconnectedTo) {
+    if (!OpenSshTestServer::Available()) {
+        GTEST_SKIP() << "sshd is not installed";
+    }
+    OpenSshTestServer server({"ed25519"});
+    for (const char* name : {"message.xml", "message_type.xml"}) {
+        server.PutFile(name,
+                       ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/" + name));
+    }
+    WriteFile(store.Paths().CheminIni,
+              "[Quorvane]\nMessage=1\nTypeEnvoi=FTP\n[Quorvane_FTP]\nLogin=" + server.User() +
+                  "\nMdp=" + server.Password() +
+                  "\nHost=127.0.0.1\nPort=" + std::to_string(server.Port()) +
+                  "\nSecurite=SFTP\nCleHote=" + server.Fingerprint("ed25519") + "\n");
+    SshdRestartView view(server);
+    const auto r = Run(&view, 10000);
+    EXPECT_TRUE(r.texts.empty()) << r.texts.front();
+    EXPECT_GE(r.run->State().Reprises, 1);
+    ASSERT_FALSE(r.warnings.empty());
+    EXPECT_NE(r.warnings[0].find("tentative 1 sur 4"), std::string::npos) << r.warnings[0];
+    EXPECT_EQ(r.run->Display().Image(Categorie::Message, Colonne::Integration),
+              ImageState::Success);
+}
+
 // Faults of a moment that a later attempt rides out: the run ends as if nothing had happened,
 // save for the journal's lines and the count of retried failures.
 TEST_F(FtpFaultTest, FailuresOfAMomentAreRiddenOut) {
