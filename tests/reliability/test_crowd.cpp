@@ -1,9 +1,12 @@
 // The real program, several stores at once, against a head office's server that cannot take
-// them all: each store gets its data within the waits between attempts. And a server that
+// them all (vsftpd past its max_clients answers 421): each store gets its data within the
+// waits between attempts. And a server that
 // refuses every connection: the run ends within the sum of its waits.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,6 +102,18 @@ Clock::duration AwaitAll(const std::vector<std::unique_ptr<Store>>& stores, Cloc
     }
 }
 
+int ConnectTo(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        throw std::runtime_error("cannot connect to the test server");
+    }
+    return fd;
+}
+
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
@@ -119,9 +134,28 @@ TEST(Crowd, StoresPastTheServersLimitAllGetTheirDataWithinTheWaits) {
         stores.push_back(
             std::make_unique<Store>(server.Port(), server.User(), server.Password(), 4));
     }
+    // The server is full when the stores arrive, however the machine spreads their starts:
+    // two early connections hold both places until every store has been turned away once.
+    std::vector<int> early;
+    for (int i = 0; i < 2; ++i) {
+        early.push_back(ConnectTo(server.Port()));
+    }
     const auto start = Clock::now();
     for (auto& store : stores) {
         store->Start();
+    }
+    while (Clock::now() - start < std::chrono::seconds(60)) {
+        int turnedAway = 0;
+        for (const auto& store : stores) {
+            turnedAway += store->RetriedAttempts() > 0 ? 1 : 0;
+        }
+        if (turnedAway == kStores) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    for (const int fd : early) {
+        ::close(fd);
     }
     // Four attempts wait at most 6 + 18 + 54 s; the rest is for a loaded machine.
     const auto took = AwaitAll(stores, start, std::chrono::seconds(150));
@@ -136,8 +170,7 @@ TEST(Crowd, StoresPastTheServersLimitAllGetTheirDataWithinTheWaits) {
         retriedStores += store->RetriedAttempts() > 0 ? 1 : 0;
         store->Stop();
     }
-    // The server did turn stores away: the limit was passed, not merely approached.
-    EXPECT_GT(retried, 0);
+    EXPECT_EQ(retriedStores, kStores);
     std::cout << kStores << " stores, max_clients=2: all integrated after " << Seconds(took)
               << " s; " << retriedStores << " stores retried, " << retried << " retried attempts\n";
 }
