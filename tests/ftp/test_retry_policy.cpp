@@ -122,39 +122,25 @@ TEST(RetryPolicy, TriesTransientFailuresUpToTheAttemptsAndLastingOnesOnce) {
     EXPECT_EQ(recorder.told[1].Tentatives, 4);
     EXPECT_EQ(recorder.told[1].Cause, "421 Too many users");
 
+    // How many attempts a failure that always comes back gets; it reaches the caller.
+    const auto attemptsOf = [](const RetryPolicy& policy, FailureCause cause) {
+        int attempts = 0;
+        EXPECT_THROW(policy.Run(
+                         [&attempts, cause](int) {
+                             ++attempts;
+                             throw FtpError("échec", cause);
+                         },
+                         nullptr),
+                     FtpError);
+        return attempts;
+    };
     Recorder exhausted;
-    calls = 0;
-    EXPECT_THROW(exhausted.Policy(2).Run(
-                     [&calls](int) {
-                         ++calls;
-                         throw FtpError("reset", FailureCause::ConnectionLost);
-                     },
-                     exhausted.Tell()),
-                 FtpError);
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(exhausted.told.size(), 1U);
-
+    EXPECT_EQ(attemptsOf(exhausted.Policy(2), FailureCause::ConnectionLost), 2);
+    EXPECT_EQ(exhausted.slept.size(), 1U);
     Recorder lasting;
-    calls = 0;
-    EXPECT_THROW(lasting.Policy(4).Run(
-                     [&calls](int) {
-                         ++calls;
-                         throw FtpError("530 Login incorrect", FailureCause::LoginRefused);
-                     },
-                     lasting.Tell()),
-                 FtpError);
-    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(attemptsOf(lasting.Policy(4), FailureCause::LoginRefused), 1);
     EXPECT_TRUE(lasting.slept.empty());
-
-    calls = 0;
-    EXPECT_THROW(RetryPolicy::Once().Run(
-                     [&calls](int) {
-                         ++calls;
-                         throw FtpError("refused", FailureCause::ConnectionRefused);
-                     },
-                     nullptr),
-                 FtpError);
-    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(attemptsOf(RetryPolicy::Once(), FailureCause::ConnectionRefused), 1);
 }
 
 TEST(RetryPolicy, APaceBelowTheFloorForAWholeWindowIsAStall) {
