@@ -70,6 +70,13 @@ TEST_F(SettingsTest, FtpAccountDefaultsFollowTheProtection) {
     EXPECT_EQ(account->Mdp, "p=w;d");
     EXPECT_EQ(account->Host, "ftp.siege");
     EXPECT_EQ(account->Port, 21);
+    EXPECT_EQ(account->Tentatives, 4);
+
+    for (const auto& [text, tentatives] :
+         {std::pair{"0", 1}, {"-5", 1}, {"7", 7}, {"11", 10}, {"x", 4}}) {
+        WriteFile(ini, std::string("[Quorvane_FTP]\nTentatives=") + text + "\n");
+        EXPECT_EQ(ReadFtpAccount(ini, kFtpSection)->Tentatives, tentatives) << text;
+    }
 
     WriteFile(ini, "[Quorvane_FTP]\nSecurite=sftp\nCleHote=SHA256:abc\n");
     account = ReadFtpAccount(ini, kFtpSection);
@@ -115,7 +122,7 @@ TEST_F(SettingsTest, MainSaveWritesItsKeysInOrderIntoANewFile) {
 TEST_F(SettingsTest, EachWindowKeepsTheKeysItDoesNotManage) {
     const std::string ftp =
         "[Quorvane_FTP]\nLogin=a\nMdp=b\nHost=c\nPort=21\nSecurite=TLS\nCertificatAC=/ca.pem\n"
-        "CleHote=SHA256:k\n";
+        "CleHote=SHA256:k\nTentatives=2\n";
     const std::string setup = "[Setup]\nDir=/opt/bde\n[Quorvane_Signature]\nClePublique=RWQa\n";
     WriteFile(ini, "[Quorvane]\nTypeEnvoi=FTP\n" + ftp + setup);
     MainSettings s;
@@ -134,7 +141,7 @@ TEST_F(SettingsTest, EachWindowKeepsTheKeysItDoesNotManage) {
               0u)
         << after;
     EXPECT_NE(after.find("[Quorvane_FTP]\nLogin=magasin\nMdp=secret\nHost=ftp.siege\nPort=2121\n"
-                         "Securite=TLS\nCertificatAC=/ca.pem\nCleHote=SHA256:k\n" +
+                         "Securite=TLS\nCertificatAC=/ca.pem\nCleHote=SHA256:k\nTentatives=2\n" +
                          setup),
               std::string::npos)
         << after;
