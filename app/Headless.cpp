@@ -81,15 +81,22 @@ int CheckConnection(const ProgramPaths& paths) {
     const auto stored = settings::ReadMainSettings(paths.CheminIni);
     const std::string cle = stored ? stored->ClePublique : std::string();
     ConnectionTestResult manifeste{true, {}};
+    std::string files;
+    bool complete = true;
     const ConnectionTestResult result = TesterConnexionFtp(
         client, {account->Host, account->Login, account->Mdp, account->Port, security},
         [&](const ConnectionTestResult& connection) {
-            if (connection.Etablie && !cle.empty()) {
+            if (!connection.Etablie) {
+                return;
+            }
+            files = FichiersDuServeur(client, complete);
+            if (!cle.empty()) {
                 manifeste = TesterManifeste(client, paths, cle);
             }
         });
     const std::string verdict = manifeste.Message.empty() ? "" : manifeste.Message + "\n";
-    return Print(result.Message + "\n" + verdict, result.Etablie && manifeste.Etablie ? 0 : 1);
+    return Print(result.Message + "\n" + files + verdict,
+                 result.Etablie && complete && manifeste.Etablie ? 0 : 1);
 }
 
 }  // namespace quorvane

@@ -53,8 +53,9 @@ void ChoosePlatformWhenHeadless() {
 
 void ApplyApplicationLook() {
     // Under a style sheet, controls take the application's font rather than their window's.
-    QApplication::setFont(FormFontPixels(QStringLiteral("MS Sans Serif"), 11));
+    // After the style: changing the style gives the kinds of controls the theme's fonts again.
     StyleManager::TrySetStyle(QStringLiteral("Smokey Quartz Kamri"), true);
+    StyleManager::HoldApplicationFont(FormFontPixels(QStringLiteral("MS Sans Serif"), 11));
 }
 
 int RunProgram(StartMode mode, const ProgramPaths& paths) {

@@ -11,6 +11,8 @@
 #include "app/CommandLine.h"
 #include "app/Headless.h"
 #include "app/Startup.h"
+#include "sync/RunOutcomeText.h"
+#include "ui/RunNotification.h"
 #include "ui/StandardErrorPriorities.h"
 #include "ui/StyleManager.h"
 
@@ -71,7 +73,13 @@ int main(int argc, char* argv[]) {
             case quorvane::StartMode::Unattended:
                 // The one place where what a scheduled run ends with may also be told to
                 // whoever sits at the store's desktop.
-                return quorvane::Unattended(headlessPaths);
+                return quorvane::Unattended(headlessPaths, [](const quorvane::RunSummary& summary) {
+                    if (!summary.Entrees.empty()) {
+                        quorvane::NotifyRunOutcome(
+                            QString::fromStdString(quorvane::ResumeFinDeRun(summary)),
+                            QString::fromStdString(summary.Rapport.value_or(std::string())));
+                    }
+                });
             default:
                 return quorvane::CheckConnection(headlessPaths);
         }

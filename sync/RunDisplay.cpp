@@ -1,5 +1,8 @@
 #include "sync/RunDisplay.h"
 
+#include <algorithm>
+#include <thread>
+
 namespace quorvane {
 
 void RunDisplay::ShowImage(Categorie categorie, Colonne colonne, bool success) {
@@ -46,6 +49,19 @@ void RunDisplay::ProcessMessagesAfterLine() {
     ++processMessagesCount_;
     if (view_ != nullptr) {
         view_->ProcessMessages(true);
+    }
+}
+
+void RunDisplay::WaitRepainting(std::chrono::milliseconds duration) {
+    constexpr std::chrono::milliseconds kSlice{50};
+    const auto end = std::chrono::steady_clock::now() + duration;
+    for (auto now = std::chrono::steady_clock::now(); now < end;
+         now = std::chrono::steady_clock::now()) {
+        if (view_ != nullptr) {
+            view_->ProcessMessages(false);
+        }
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(kSlice, end - now));
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 
 #include "sync/Categories.h"
 
@@ -45,6 +46,8 @@ class RunDisplay {
 
     void ProcessMessages();
     void ProcessMessagesAfterLine();
+    // Waits that long while the window keeps repainting, a short slice at a time.
+    void WaitRepainting(std::chrono::milliseconds duration);
     // How many times the run let the window repaint; the FTP retrieval's repaint points are
     // part of its contract.
     int ProcessMessagesCount() const { return processMessagesCount_; }

@@ -281,7 +281,13 @@ void SynchronizationRun::LancerTransfertFtp(const std::string& section) {
     if (options_.FtpResponseTimeoutMs > 0) {
         limits.Response = std::chrono::milliseconds(options_.FtpResponseTimeoutMs);
     }
-    FtpRetrieval retrieval(state_, display_, IdFTP1, limits);
+    limits.Floor = options_.FtpFloor;
+    RetrySetup retry;
+    retry.Rule = options_.Retry;
+    retry.Warn = [this](const std::string& line) {
+        RunJournal(options_.Journal).Avertissement(line);
+    };
+    FtpRetrieval retrieval(state_, display_, IdFTP1, limits, std::move(retry));
     retrieval.LancerTransfertFtp(section, Integration());
 }
 

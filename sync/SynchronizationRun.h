@@ -27,6 +27,10 @@ struct RunOptions {
     long FtpStallLimitMs = 0;
     long FtpConnectTimeoutMs = 0;
     long FtpResponseTimeoutMs = 0;
+    // The waits between two attempts of the retrieval, and the slowest pace a download may
+    // keep (tests shorten them).
+    RetryRule Retry;
+    FloorRate FtpFloor;
     // Where the run's start, entries and end are told (standard error: the journal under
     // systemd); nullptr tells nobody.
     std::FILE* Journal = stderr;

@@ -151,8 +151,9 @@ void TFicheQuorvaneClientAuto::BuildControls() {
         MakeLabel(this, "lblFermeture", QStringLiteral("Fermeture dans 30 secondes"), 16, 253, 200);
     lblFermeture->setEnabled(false);
     pgbFermeture = MakeBar(this, "pgbFermeture", 16, 272, 481, 17);
-    SetAccessibleText(lblFermeture, lblFermeture->text(),
-                      QStringLiteral("Secondes restantes avant la fermeture de la fenêtre"));
+    // Named by its caption, as it counts down.
+    lblFermeture->setAccessibleDescription(
+        QStringLiteral("Secondes restantes avant la fermeture de la fenêtre"));
     SetAccessibleText(pgbFermeture, QStringLiteral("Fermeture de la fenêtre"),
                       QStringLiteral("Secondes écoulées sur les 30 avant la fermeture"));
     annonce_ = new Announcement(this);
@@ -200,7 +201,6 @@ void TFicheQuorvaneClientAuto::TimerCloseTimer() {
         close();
     }
     lblFermeture->setText(QString::fromStdString(tick.Caption));
-    lblFermeture->setAccessibleName(lblFermeture->text());
     pgbFermeture->setValue(tick.BarPosition);
 }
 

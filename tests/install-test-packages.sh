@@ -24,5 +24,7 @@ test_packages=(libgtest-dev libbenchmark-dev python3 python3-pyftpdlib
     prometheus-node-exporter prometheus
     # The windows read through the accessibility bus, driven by keys, under other platform
     # themes, and notifications on a private session bus.
-    at-spi2-core python3-pyatspi python3-dbus python3-gi gir1.2-glib-2.0 xdotool qt6ct dbus dbus-x11)
+    at-spi2-core python3-pyatspi python3-dbus python3-gi gir1.2-glib-2.0 xdotool qt6ct dbus dbus-x11
+    # xev stands in for the till whose keyboard a scheduled run must leave alone.
+    x11-utils)
 exec "$(dirname "$0")/../demo/install-packages.sh" "${test_packages[@]}"

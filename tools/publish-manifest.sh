@@ -17,7 +17,7 @@ usage() {
     exit 2
 }
 
-key= generation= days=8 expire=
+key='' generation='' days=8 expire=''
 while getopts s:g:d:e: option; do
     case $option in
         s) key=$OPTARG ;;
@@ -28,7 +28,7 @@ while getopts s:g:d:e: option; do
     esac
 done
 shift $((OPTIND - 1))
-[ $# -eq 1 ] && [ -n "$key" ] || usage
+if [ $# -ne 1 ] || [ -z "$key" ]; then usage; fi
 folder=$1
 manifest=$folder/quorvane.manifest
 

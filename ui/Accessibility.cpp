@@ -58,6 +58,12 @@ QAccessibleInterface* KitInterfaces(const QString& className, QObject* object) {
     if (className == QLatin1String("quorvane::ShownChildrenGroupBox")) {
         return new ShownChildrenAccessible(static_cast<QWidget*>(object));
     }
+    // A window of the program that is no dialog is a frame to a screen reader, which reads its
+    // title when it is shown, not a filler.
+    if (className == QLatin1String("QWidget") && object->isWidgetType() &&
+        static_cast<QWidget*>(object)->isWindow()) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    }
     if (className == QLatin1String("quorvane::Announcement")) {
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Notification);
     }
@@ -75,6 +81,7 @@ void InstallKitInterfaces() {
 }  // namespace
 
 void SetAccessibleText(QWidget* control, const QString& name, const QString& description) {
+    InstallKitInterfaces();
     control->setAccessibleName(name);
     if (!description.isEmpty()) {
         control->setAccessibleDescription(description);

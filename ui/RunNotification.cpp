@@ -108,7 +108,9 @@ bool NotifyRunOutcome(const QString& summary, const QString& reportPath) {
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("quorvane-client-sync"));
     call << QStringLiteral("QuorvaneClient") << 0U << QStringLiteral("dialog-warning")
          << Texte("Synchronisation terminée avec des erreurs") << PlainBody(summary)
-         << QStringList{Texte(kActionKey), Texte("Ouvrir le rapport")} << hints << -1;
+         << (reportPath.isEmpty() ? QStringList{}
+                                  : QStringList{Texte(kActionKey), Texte("Ouvrir le rapport")})
+         << hints << -1;
     if (QCoreApplication::instance() == nullptr) {
         // Nobody to tell of the action: the answer is only awaited, briefly.
         return QDBusReply<unsigned>(bus.call(call, QDBus::Block, kTimeoutMs)).isValid();

@@ -15,9 +15,9 @@ namespace quorvane {
 std::optional<QString> SessionBusAddress();
 
 // Sends the notification: the run's summary as body, and the action "Ouvrir le rapport", which
-// hands the report to the desktop while this process's event loop runs. With an application
-// object it returns at once (false when there is no bus to send to); without one it waits a few
-// seconds at most for the service's answer and returns whether one came.
+// hands the report to the desktop while this process's event loop runs (none without a report).
+// With an application object it returns at once (false when there is no bus to send to); without
+// one it waits a few seconds at most for the service's answer and returns whether one came.
 bool NotifyRunOutcome(const QString& summary, const QString& reportPath);
 
 }  // namespace quorvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QString>
 
 namespace quorvane {
@@ -15,6 +16,9 @@ class StyleManager {
     // The windows are measured for their own fonts, palette and style: a desktop's platform
     // theme (GTK, KDE, qt6ct) must not replace them. Call before the application object exists.
     static void IgnoreDesktopLook();
+    // Makes the font the application's and puts it back whenever something else (a platform
+    // theme applying its settings after start-up, or on a change of its own) replaces it.
+    static void HoldApplicationFont(const QFont& font);
 };
 
 }  // namespace quorvane

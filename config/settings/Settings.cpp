@@ -33,6 +33,7 @@ const std::string kPort = "Port";
 const std::string kSecurite = "Securite";
 const std::string kCertificatAC = "CertificatAC";
 const std::string kCleHote = "CleHote";
+const std::string kTentatives = "Tentatives";
 
 const std::string kSuivi = "Quorvane_Suivi";
 const std::string kFichierMetriques = "FichierMetriques";
@@ -159,6 +160,8 @@ std::optional<FtpAccount> ReadFtpAccount(const std::string& iniPath, const std::
     account.CleHote = ini.ReadString(section, kCleHote, "");
     // An SFTP account without "Port" is on 22: showing or using 21 would be the wrong port.
     account.Port = ini.ReadInteger(section, kPort, DefaultFtpPort(account.Securite));
+    account.Tentatives =
+        std::clamp(ini.ReadInteger(section, kTentatives, kTentativesDefaut), 1, kTentativesMax);
     return account;
 }
 

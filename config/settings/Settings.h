@@ -71,6 +71,10 @@ std::optional<FtpProtection> ParseSecurite(const std::string& value);
 // The port when "Port" is absent or not a number: 22 for SFTP, 21 otherwise.
 int DefaultFtpPort(const std::string& securite);
 
+// "Tentatives": absent or not a number reads as the default; below 1 as 1, above 10 as 10.
+inline constexpr int kTentativesDefaut = 4;
+inline constexpr int kTentativesMax = 10;
+
 // One FTP account of the settings file.
 struct FtpAccount {
     std::string Login;
@@ -81,6 +85,8 @@ struct FtpAccount {
     std::string Securite;
     std::string CertificatAC;
     std::string CleHote;
+    // How many times one operation of the retrieval is tried when it fails for a moment.
+    int Tentatives = kTentativesDefaut;
 };
 
 // Nothing when the settings file does not exist (or cannot be read).

@@ -149,6 +149,10 @@ void RunJournal::Debut(const RunSummary& summary) const {
     Ecrire(Priorite::Info, LigneDebut(summary));
 }
 
+void RunJournal::Avertissement(const std::string& line) const {
+    Ecrire(Priorite::Avertissement, SurUneLigne(line));
+}
+
 void RunJournal::Fin(const RunSummary& summary,
                      const std::vector<std::string>& problemesFinaux) const {
     for (std::size_t i = 0; i < summary.Entrees.size(); ++i) {

@@ -15,7 +15,7 @@ namespace quorvane {
 // or in a file the lines stay plain.
 class RunJournal {
   public:
-    enum class Priorite { Erreur = 3, Notice = 5, Info = 6 };
+    enum class Priorite { Erreur = 3, Avertissement = 4, Notice = 5, Info = 6 };
 
     // Prefixes the lines when the stream is the one systemd named in JOURNAL_STREAM.
     explicit RunJournal(std::FILE* out);
@@ -27,6 +27,8 @@ class RunJournal {
     static bool IsJournalStream(int fd);
 
     void Debut(const RunSummary& summary) const;
+    // Something that went wrong for a moment and is being put right (a retried failure).
+    void Avertissement(const std::string& line) const;
     // The entries (each followed by its precision, when it has one), then the problems of the
     // run's own ending that no report holds (the status or metrics file not written), then the
     // closing line.

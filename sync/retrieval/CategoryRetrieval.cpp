@@ -68,6 +68,9 @@ void RetrieveCategories(RunState& state, RunDisplay& display, CategoryIntegratio
         transport.AfterCategory(categorie);
     }
     transport.Require(nullptr);
+    if (signedSet) {
+        signedSet->Record(state);
+    }
 }
 
 }  // namespace quorvane

@@ -11,6 +11,8 @@
 #include "sync/retrieval/FtpRetrieval.h"
 #include "sync/signature/SignedSet.h"
 
+#include "sync/Categories.h"
+
 namespace quorvane {
 namespace {
 
@@ -52,6 +54,30 @@ ConnectionTestResult TesterConnexionFtp(
     // Whatever the outcome, the test leaves no session open.
     client.Disconnect();
     return result;
+}
+
+std::string FichiersDuServeur(FtpClient& client, bool& complete) {
+    complete = true;
+    std::string text;
+    for (const HeadOfficeFile& file : kHeadOfficeFiles) {
+        const std::string name(file.Name);
+        text += name + " : ";
+        try {
+            const auto size = client.Presence(name);
+            if (!size) {
+                text += "absent du serveur";
+            } else if (*size < 0) {
+                text += "présent (le serveur ne donne pas sa taille)";
+            } else {
+                text += "présent, " + std::to_string(*size) + " octets";
+            }
+        } catch (const std::exception& error) {
+            complete = false;
+            text += std::string("impossible de le demander au serveur : ") + error.what();
+        }
+        text += "\n";
+    }
+    return text;
 }
 
 ConnectionTestResult TesterManifeste(FtpClient& client, const ProgramPaths& paths,

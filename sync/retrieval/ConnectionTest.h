@@ -32,6 +32,11 @@ ConnectionTestResult TesterConnexionFtp(
     FtpClient& client, const ConnectionTestAccount& account,
     const std::function<void(const ConnectionTestResult&)>& tell = {});
 
+// What the server holds of the head-office files, asked over an open session: one line each,
+// "remise_achat.xml : présent, 1030 octets", "... : absent du serveur", or why the question
+// failed. complete says whether every question got its answer.
+std::string FichiersDuServeur(FtpClient& client, bool& complete);
+
 // On a session the test opened: whether the head office's signed manifest and its signature
 // are on the server and valid for "ClePublique", verified as a dry run verifies them (fetched
 // into a temporary folder; no generation recorded). The message is the verdict, or the

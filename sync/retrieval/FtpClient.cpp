@@ -97,6 +97,7 @@ void FtpClient::Connect() {
         throw FtpError("Initialisation de la session FTP impossible");
     }
     session->baseUrl = fullUrl.get();
+    session->host = host_;
     session->security = security_;
     session->caFile = caFile_;
     session->controlPort = static_cast<unsigned>(port_);
@@ -107,6 +108,8 @@ void FtpClient::Connect() {
     session->Set(CURLOPT_NOSIGNAL, 1L);
     session->Set(CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
     session->Set(CURLOPT_PROXY, "");
+    // Keep-alive is set on each socket as it opens (OnOpenSocket), with counts curl does not
+    // offer, so that a connection the network dropped in silence is found within seconds.
     session->Set(CURLOPT_TCP_KEEPALIVE, 0L);
     session->Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.Connect.count()));
     session->Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, Seconds(limits_.Response));
@@ -195,14 +198,16 @@ bool FtpClient::Connected() {
 
 SftpSession& FtpClient::LiveSftp() {
     if (!Connected() || !sftp_) {
-        throw FtpError("Pas de connexion ouverte avec le serveur SFTP");
+        throw FtpError("Pas de connexion ouverte avec le serveur SFTP",
+                       FailureCause::ConnectionLost);
     }
     return *sftp_;
 }
 
 FtpClient::Session& FtpClient::LiveSession() {
     if (!Connected()) {
-        throw FtpError("Pas de connexion ouverte avec le serveur FTP");
+        throw FtpError("Pas de connexion ouverte avec le serveur FTP",
+                       FailureCause::ConnectionLost);
     }
     return *session_;
 }
@@ -210,6 +215,7 @@ FtpClient::Session& FtpClient::LiveSession() {
 FileDigest FtpClient::Get(const std::string& remote, const std::filesystem::path& localPath,
                           bool overwrite, bool resume, std::int64_t announcedSize,
                           CommitCheck check) {
+    sizeChecked_ = false;
     CheckRemoteName(remote);
     const bool sftp = sftp_ != nullptr;
     if (sftp) {
@@ -238,22 +244,32 @@ FileDigest FtpClient::Get(const std::string& remote, const std::filesystem::path
         }
         offset = static_cast<std::int64_t>(std::ftell(temp.File()));
     }
-    std::int64_t received = 0;
+    Arrived arrived;
     if (sftp) {
-        received = LiveSftp().Download(remote, temp.File(), offset, limits_.Stall) + offset;
+        arrived.Received = LiveSftp().Download(remote, temp.File(), offset, limits_.Stall) + offset;
+        arrived.Written = arrived.Received;
     } else {
-        received = GetOverFtp(remote, localPath, ascii, offset, temp.File());
+        arrived = GetOverFtp(remote, localPath, ascii, offset, announcedSize, temp.File());
     }
-    if (announcedSize >= 0 && received >= 0 && received < announcedSize) {
-        throw FtpError(remote + " : transfert incomplet, " + std::to_string(received) +
-                       " octets reçus sur " + std::to_string(announcedSize));
+    const bool checked = announcedSize >= 0 && arrived.Received >= 0;
+    // An SFTP server that gives no size reads as 0: there only a shorter file is told.
+    const bool cut = sftp ? arrived.Received < announcedSize
+                          : arrived.Received != announcedSize && arrived.Written != announcedSize;
+    if (checked && cut) {
+        // Shorter: cut off. Longer: the file changed while it was being fetched. Both may be
+        // whole at the next attempt.
+        throw FtpError(remote + " : transfert incomplet, " + std::to_string(arrived.Received) +
+                           " octets reçus sur " + std::to_string(announcedSize),
+                       FailureCause::ConnectionLost);
     }
+    sizeChecked_ = checked;
     return temp.Commit(localPath);
 }
 
-std::int64_t FtpClient::GetOverFtp(const std::string& remote,
-                                   const std::filesystem::path& localPath, bool ascii,
-                                   std::int64_t offset, std::FILE* out) {
+FtpClient::Arrived FtpClient::GetOverFtp(const std::string& remote,
+                                         const std::filesystem::path& localPath, bool ascii,
+                                         std::int64_t offset, std::int64_t announcedSize,
+                                         std::FILE* out) {
     Session& session = LiveSession();
     CURL* handle = session.handle.get();
     const std::string url = session.FileUrl(remote);
@@ -277,6 +293,8 @@ std::int64_t FtpClient::GetOverFtp(const std::string& remote,
     session.out = out;
     session.decoder = ascii ? &decoder : nullptr;
     session.stallLimit = limits_.Stall;
+    session.floor = limits_.Floor;
+    session.written = 0;
     session.stallCheck = true;
     const CURLcode code = session.Run(ascii);
     session.out = nullptr;
@@ -286,23 +304,38 @@ std::int64_t FtpClient::GetOverFtp(const std::string& remote,
     curl_easy_setopt(handle, CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
     curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, 0L);
     curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, curl_off_t{0});
-    if (code != CURLE_OK) {
-        session.Fail(code, remote);
-    }
     std::string heldBack;
     decoder.Finish(heldBack);
     if (!heldBack.empty() &&
         std::fwrite(heldBack.data(), 1, heldBack.size(), out) != heldBack.size()) {
-        throw FtpError("Écriture de " + localPath.string() +
-                       " impossible : " + std::strerror(errno));
+        throw FtpError(
+            "Écriture de " + localPath.string() + " impossible : " + std::strerror(errno),
+            FailureCause::LocalFailure);
     }
     // Counted as the bytes came off the data connection, before the ASCII mode's CR LF to LF
-    // decoding, so the count compares with the size the server gave.
+    // decoding.
     curl_off_t received = 0;
     if (curl_easy_getinfo(handle, CURLINFO_SIZE_DOWNLOAD_T, &received) != CURLE_OK) {
         received = -1;
     }
-    return received < 0 ? -1 : static_cast<std::int64_t>(received) + offset;
+    Arrived arrived;
+    if (received >= 0) {
+        arrived.Received = static_cast<std::int64_t>(received) + offset;
+        arrived.Written = session.written + static_cast<std::int64_t>(heldBack.size()) + offset;
+    }
+    if (code != CURLE_OK) {
+        // The control connection died, or went silent, once every byte had come (a NAT that
+        // forgot it during a long transfer): the file is whole, only the session is lost.
+        const bool whole = announcedSize >= 0 &&
+                           (arrived.Received == announcedSize || arrived.Written == announcedSize);
+        const FailureCause cause = CauseOfCurl(code, ReplyCode(session.ServerReply()));
+        if (whole && IsTransient(cause)) {
+            Disconnect();
+            return arrived;
+        }
+        session.Fail(code, remote);
+    }
+    return arrived;
 }
 
 std::int64_t FtpClient::Size(const std::string& remote) {
@@ -335,6 +368,21 @@ std::int64_t FtpClient::Size(const std::string& remote) {
         length = -1;
     }
     return length >= 0 ? static_cast<std::int64_t>(length) : -1;
+}
+
+std::optional<std::int64_t> FtpClient::Presence(const std::string& remote) {
+    const std::int64_t size = Size(remote);
+    if (size >= 0) {
+        return size;
+    }
+    if (sftp_) {
+        return std::nullopt;
+    }
+    const auto names = ListNames();
+    if (std::find(names.begin(), names.end(), remote) == names.end()) {
+        return std::nullopt;
+    }
+    return -1;
 }
 
 std::vector<std::string> FtpClient::ListNames() {

@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "base/Sha256.h"
 #include "sync/retrieval/PendingFile.h"
+#include "sync/retrieval/transfer/RetryPolicy.h"
 
 // Client of the synchronization run and of the FTP settings window's connection test: plain FTP,
 // explicit FTPS (control and data channels protected) or SFTP. One session holds one control
@@ -21,10 +23,17 @@ namespace quorvane {
 
 class SftpSession;
 
-// Any failure of the client; what() is always a non-empty text.
+// Any failure of the client; what() is always a non-empty text. The cause says whether trying
+// again may help; a failure nobody classified is taken as lasting.
 class FtpError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit FtpError(const std::string& what, FailureCause cause = FailureCause::Other)
+        : std::runtime_error(what), cause_(cause) {}
+    FailureCause Cause() const noexcept { return cause_; }
+    bool Transient() const noexcept { return IsTransient(cause_); }
+
+  private:
+    FailureCause cause_;
 };
 
 // Failure of the session's security negotiation (TLS, AUTH), told apart from other failures.
@@ -48,12 +57,13 @@ enum class FtpSecurity { None, Tls, Sftp };
 // The time limits of a session, each zero for "none". The transfer time-out bounds one whole
 // download and stays off: a large file takes what it takes. The others keep a stalled or silent
 // server from holding the store's run forever; the stall limit fails a download that moves no
-// byte for that long.
+// byte for that long, the floor one that moves too slowly for a whole window.
 struct FtpLimits {
     std::chrono::milliseconds Transfer{0};
     std::chrono::milliseconds Connect{30000};
     std::chrono::milliseconds Response{60000};
     std::chrono::milliseconds Stall{60000};
+    FloorRate Floor;
 };
 
 class FtpClient {
@@ -110,21 +120,29 @@ class FtpClient {
     // Downloads remote (a name relative to the login directory) into localPath. The data go to a
     // temporary file next to localPath, renamed over it only once complete, so a failed download
     // leaves localPath as it was. Resuming appends to the local file and needs binary mode.
-    // Given the size the server announced (0 or more), a file that arrives shorter fails: a
-    // server may close the data connection early and still answer 226. The bytes received are
-    // counted before any line-end conversion; a server's ASCII mode only lengthens a file
-    // (LF to CR LF), so the size is a lower bound in both modes. In ASCII mode each CR LF of
-    // the stream becomes LF and any other CR stays. SFTP has no ASCII mode: files arrive as
-    // they are. Returns the size and SHA-256 of the bytes written to localPath. A `check` that
-    // refuses them raises FtpFileRefused, localPath left as it was.
+    // Given the size the server announced in binary mode (0 or more), a file that arrives with
+    // another size fails: a server may close the data connection early and still answer 226.
+    // In ASCII mode each CR LF of the stream becomes LF and any other CR stays; a whole file
+    // then has the announced size either as decoded (the server turned the file's LF into
+    // CR LF) or as received (it sent the file's bytes as they are), which line ends alone
+    // cannot make up for. SFTP has no ASCII mode: files arrive as they are. Returns the size
+    // and SHA-256 of the bytes written to localPath. A `check` that refuses them raises
+    // FtpFileRefused, localPath left as it was.
     FileDigest Get(const std::string& remote, const std::filesystem::path& localPath,
                    bool overwrite, bool resume, std::int64_t announcedSize = -1,
                    CommitCheck check = {});
+    // Whether the last Get could check the file's size against the server's.
+    bool SizeChecked() const { return sizeChecked_; }
     // The file's size in bytes, asked in binary mode; -1 when the server gives none (the file is
     // absent or the server does not answer the query). Over SFTP, -1 when the login folder's
     // listing does not show the file, and 0 for a file whose size the server does not give.
     // A transport failure throws.
     std::int64_t Size(const std::string& remote);
+    // Whether the login folder holds the file: its size, -1 for a file listed without one, or
+    // nothing when it is absent. A server may refuse SIZE for every file with the same 550 as
+    // for a missing one: the folder's listing tells them apart (not over SFTP, where no size
+    // already means no file). A transport failure throws.
+    std::optional<std::int64_t> Presence(const std::string& remote);
     // The names the server lists in the login folder (NLST; the folder's entries for SFTP).
     // A refused listing gives no name; a transport failure throws.
     std::vector<std::string> ListNames();
@@ -137,10 +155,16 @@ class FtpClient {
     // The live session for a request; throws when there is none or the server has closed it.
     Session& LiveSession();
     SftpSession& LiveSftp();
-    // The FTP download itself into out, from offset on; the bytes received plus offset, -1
-    // when curl cannot tell.
-    std::int64_t GetOverFtp(const std::string& remote, const std::filesystem::path& localPath,
-                            bool ascii, std::int64_t offset, std::FILE* out);
+    // What a download brought: the bytes off the connection and as written (after the ASCII
+    // mode's decoding), each with the offset it resumed from; -1 when unknown.
+    struct Arrived {
+        std::int64_t Received = -1;
+        std::int64_t Written = -1;
+    };
+    // The FTP download itself into out, from offset on. A file that arrived whole before the
+    // control connection failed is kept, the session closed.
+    Arrived GetOverFtp(const std::string& remote, const std::filesystem::path& localPath,
+                       bool ascii, std::int64_t offset, std::int64_t announcedSize, std::FILE* out);
 
     std::string host_;
     std::string username_;
@@ -154,6 +178,7 @@ class FtpClient {
     std::string hostKey_;
     std::unique_ptr<Session> session_;
     std::unique_ptr<SftpSession> sftp_;
+    bool sizeChecked_ = false;
 };
 
 }  // namespace quorvane

@@ -10,8 +10,30 @@
 namespace quorvane {
 
 FtpRetrieval::FtpRetrieval(RunState& state, RunDisplay& display, FtpClient& client,
-                           FtpLimits limits)
-    : state_(state), display_(display), IdFTP1(client), limits_(limits) {}
+                           FtpLimits limits, RetrySetup retry)
+    : state_(state),
+      display_(display),
+      IdFTP1(client),
+      limits_(limits),
+      retry_(std::move(retry)),
+      tentatives_(1) {}
+
+RetryPolicy FtpRetrieval::Policy() {
+    RetryPolicy::Sleep sleep = retry_.Sleep;
+    if (!sleep) {
+        sleep = [this](std::chrono::milliseconds wait) { display_.WaitRepainting(wait); };
+    }
+    return RetryPolicy(tentatives_, retry_.Random, std::move(sleep), retry_.Rule);
+}
+
+RetryPolicy::Told FtpRetrieval::Teller(const std::string& operation) {
+    return [this, operation](const RetryNotice& notice) {
+        ++state_.Reprises;
+        if (retry_.Warn) {
+            retry_.Warn(RetryLine(operation, notice));
+        }
+    };
+}
 
 bool FtpRetrieval::ClientConnected() noexcept {
     try {
@@ -34,11 +56,13 @@ void FtpRetrieval::LancerTransfertFtp(const std::string& section,
     // A port outside 1..65535 is refused by Connect rather than wrapped onto another port.
     IdFTP1.SetPort(account.Port);
     IdFTP1.SetLimits(limits_);
+    tentatives_ = account.Tentatives;
 
     const std::string prefix = "[Fonction LancerTransfertFtp() section : " + section + "] ";
     try {
         security.Appliquer(IdFTP1);
-        IdFTP1.Connect();
+        Policy().Run([this](int) { IdFTP1.Connect(); },
+                     Teller("[Fonction LancerTransfertFtp()] Connexion au serveur FTP"));
     } catch (const std::exception& e) {
         state_.Erreur(prefix + "Impossible de se connecter au serveur FTP. Erreur " + e.what(), 0);
     } catch (...) {
@@ -87,30 +111,97 @@ void FtpRetrieval::AfterCategory(Categorie categorie) {
 
 bool FtpRetrieval::DownloadFile(const std::string& fileName, FtpTransferType transferType,
                                 const std::string& localFolder, CommitCheck check) {
-    if (!FileExistOnServer(fileName)) {
-        return false;
-    }
-    if (!ClientConnected()) {
-        state_.Erreur("[Fonction DownloadFile()] Vous n'êtes plus connecté au serveur FTP !", 0);
-        return false;
-    }
+    Stage stage = Stage::Reconnect;
+    bool present = false;
     try {
-        IdFTP1.SetTransferType(transferType);
-        IdFTP1.SetPassive(true);
-        const FileDigest digest = IdFTP1.Get(fileName, localFolder + fileName, true, false,
-                                             announcedSize_, std::move(check));
-        state_.RecordFetched(fileName, digest);
-        return true;
+        Policy().Run(
+            [&](int) {
+                try {
+                    TryFile(fileName, transferType, localFolder, check, stage, present);
+                } catch (const FtpError& e) {
+                    // A connection that failed for a moment is never used again: the next
+                    // attempt starts on a new one.
+                    if (e.Transient()) {
+                        IdFTP1.Disconnect();
+                    }
+                    throw;
+                }
+            },
+            Teller("[Fonction DownloadFile()] Téléchargement de " + fileName));
+        return present;
     } catch (const FtpFileRefused&) {
         // The signed set's entry says why.
     } catch (const FtpAuthError& e) {
-        state_.Erreur(
-            std::string("[Fonction DownloadFile()] Erreur lors du téléchargement : ") + e.what(),
-            0);
+        if (stage == Stage::Get) {
+            state_.Erreur(
+                std::string("[Fonction DownloadFile()] Erreur lors du téléchargement : ") +
+                    e.what(),
+                0);
+            return false;
+        }
+        LastFailure(stage, fileName, e.what());
+    } catch (const std::exception& e) {
+        LastFailure(stage, fileName, e.what());
     } catch (...) {
-        state_.Erreur("[Fonction DownloadFile()] Une erreur est survenue.", 0);
+        LastFailure(stage, fileName, "Une erreur est survenue.");
     }
     return false;
+}
+
+void FtpRetrieval::LastFailure(Stage stage, const std::string& fileName, const std::string& why) {
+    switch (stage) {
+        case Stage::Reconnect:
+            state_.Erreur(
+                "[Fonction FileExistOnServer()] Vous n'êtes plus connecté au serveur FTP !", 0);
+            return;
+        case Stage::Size:
+            // The query itself failed (the connection dropped while asking): not an absent file.
+            state_.Erreur(
+                "[Fonction FileExistOnServer()] Impossible de demander la taille du "
+                "fichier " +
+                    fileName + " : " + why,
+                0);
+            return;
+        case Stage::BeforeGet:
+            state_.Erreur("[Fonction DownloadFile()] Vous n'êtes plus connecté au serveur FTP !",
+                          0);
+            return;
+        case Stage::Get:
+            state_.Erreur("[Fonction DownloadFile()] Une erreur est survenue.", 0);
+            return;
+    }
+}
+
+// One attempt of a file: the connection made again when it was lost, the size asked, the file
+// fetched from its start.
+void FtpRetrieval::TryFile(const std::string& fileName, FtpTransferType transferType,
+                           const std::string& localFolder, const CommitCheck& check, Stage& stage,
+                           bool& present) {
+    stage = Stage::Reconnect;
+    if (!ClientConnected()) {
+        IdFTP1.Connect();
+    }
+    stage = Stage::Size;
+    present = Present(fileName);
+    if (!present) {
+        return;
+    }
+    stage = Stage::BeforeGet;
+    if (!ClientConnected()) {
+        throw FtpError("Pas de connexion ouverte avec le serveur FTP",
+                       FailureCause::ConnectionLost);
+    }
+    stage = Stage::Get;
+    IdFTP1.SetTransferType(transferType);
+    IdFTP1.SetPassive(true);
+    const FileDigest digest =
+        IdFTP1.Get(fileName, localFolder + fileName, true, false, announcedSize_, check);
+    state_.RecordFetched(fileName, digest);
+    if (!IdFTP1.SizeChecked() && retry_.Warn) {
+        retry_.Warn("[Fonction DownloadFile()] Taille de " + fileName +
+                    " non vérifiée : le serveur ne la donne pas, un transfert coupé ne peut "
+                    "pas être reconnu");
+    }
 }
 
 bool FtpRetrieval::FileExistOnServer(const std::string& fileName) {
@@ -119,28 +210,19 @@ bool FtpRetrieval::FileExistOnServer(const std::string& fileName) {
                       0);
         return false;
     }
-    announcedSize_ = -1;
     try {
-        announcedSize_ = IdFTP1.Size(fileName);
-        if (announcedSize_ >= 0) {
-            return true;
-        }
-        // A server may refuse SIZE for every file with the same 550 as for a missing one: the
-        // folder's listing tells them apart, and a listed file is fetched without a size to
-        // reach. Over SFTP no size means no file.
-        if (IdFTP1.Security() == FtpSecurity::Sftp) {
-            return false;
-        }
-        const auto names = IdFTP1.ListNames();
-        return std::find(names.begin(), names.end(), fileName) != names.end();
+        return Present(fileName);
     } catch (const std::exception& e) {
-        // The query itself failed (the connection dropped while asking): not an absent file.
-        state_.Erreur(
-            "[Fonction FileExistOnServer()] Impossible de demander la taille du fichier " +
-                fileName + " : " + e.what(),
-            0);
+        LastFailure(Stage::Size, fileName, e.what());
         return false;
     }
+}
+
+bool FtpRetrieval::Present(const std::string& fileName) {
+    announcedSize_ = -1;
+    const auto size = IdFTP1.Presence(fileName);
+    announcedSize_ = size.value_or(-1);
+    return size.has_value();
 }
 
 }  // namespace quorvane

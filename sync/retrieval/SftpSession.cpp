@@ -171,9 +171,16 @@ SessionPtr Handshake(const SftpSession::Settings& settings, const char* hostKeys
         const std::string where = settings.Host + ":" + std::to_string(settings.Port);
         if (TimedOut(s)) {
             throw FtpError("Le serveur SFTP " + where + " ne répond pas depuis " +
-                           std::to_string(settings.Connect.count()) + " ms");
+                               std::to_string(settings.Connect.count()) + " ms",
+                           FailureCause::TimedOut);
         }
-        throw FtpError("Connexion au serveur SFTP " + where + " impossible : " + LibraryText(s));
+        // Refused, reset or cut in the middle of the key exchange: all may pass; a name
+        // that does not resolve is asked again to tell the unknown from the unanswered.
+        const std::string text = LibraryText(s);
+        const FailureCause cause = text.find("resolve") != std::string::npos
+                                       ? CauseOfLookup(settings.Host)
+                                       : FailureCause::ConnectionRefused;
+        throw FtpError("Connexion au serveur SFTP " + where + " impossible : " + text, cause);
     }
     return session;
 }
@@ -201,10 +208,12 @@ void LogIn(ssh_session session, const SftpSession::Settings& settings) {
         return;
     }
     if (rc == SSH_AUTH_ERROR) {
-        throw FtpError("Authentification SFTP interrompue : " + LibraryText(session));
+        throw FtpError("Authentification SFTP interrompue : " + LibraryText(session),
+                       FailureCause::ConnectionLost);
     }
     throw FtpError("Authentification SFTP refusée pour l'utilisateur « " + settings.Username +
-                   " » : identifiant ou mot de passe incorrect");
+                       " » : identifiant ou mot de passe incorrect",
+                   FailureCause::LoginRefused);
 }
 
 }  // namespace
@@ -250,7 +259,8 @@ SftpSession::SftpSession(const Settings& settings)
     LogIn(s, settings);
     handles_->sftp.reset(sftp_new(s));
     if (!handles_->sftp || sftp_init(handles_->sftp.get()) != SSH_OK) {
-        throw FtpError("Ouverture du canal SFTP impossible : " + LibraryText(s));
+        throw FtpError("Ouverture du canal SFTP impossible : " + LibraryText(s),
+                       FailureCause::ConnectionLost);
     }
     SetTimeout(response_);
     handles_->watchdog = std::make_unique<Watchdog>(ssh_get_fd(s));
@@ -272,8 +282,10 @@ void SftpSession::Fail(const std::string& context, std::chrono::milliseconds lim
                        bool stall) const {
     ssh_session s = handles_->session.get();
     std::string text;
+    FailureCause cause = FailureCause::Other;
     if (handles_->watchdog->Fired() || TimedOut(s)) {
         handles_->broken = true;
+        cause = stall ? FailureCause::Stalled : FailureCause::TimedOut;
         text = stall ? "Transfert interrompu : aucune donnée reçue depuis " +
                            std::to_string(limit.count()) + " ms"
                      : "Le serveur SFTP ne répond plus depuis " + std::to_string(limit.count()) +
@@ -283,6 +295,7 @@ void SftpSession::Fail(const std::string& context, std::chrono::milliseconds lim
             case SSH_FX_NO_SUCH_FILE:
             case SSH_FX_NO_SUCH_PATH:
                 text = "fichier absent du serveur";
+                cause = FailureCause::FileAbsent;
                 break;
             case SSH_FX_PERMISSION_DENIED:
                 text = "accès refusé par le serveur";
@@ -292,6 +305,7 @@ void SftpSession::Fail(const std::string& context, std::chrono::milliseconds lim
             case SSH_FX_NO_CONNECTION:
                 handles_->broken = true;
                 text = "La connexion au serveur SFTP a été fermée par le serveur";
+                cause = FailureCause::ConnectionLost;
                 break;
             default:
                 text = LibraryText(s);
@@ -299,9 +313,10 @@ void SftpSession::Fail(const std::string& context, std::chrono::milliseconds lim
         }
         if (ssh_is_connected(s) == 0) {
             handles_->broken = true;
+            cause = FailureCause::ConnectionLost;
         }
     }
-    throw FtpError(context.empty() ? text : context + " : " + text);
+    throw FtpError(context.empty() ? text : context + " : " + text, cause);
 }
 
 bool SftpSession::Alive() {

@@ -1,11 +1,10 @@
 #include "sync/signature/AcceptedGeneration.h"
 
-#include <charconv>
 #include <cstring>
-#include <iterator>
 
 #include "base/AtomicFile.h"
 #include "base/SharedFolder.h"
+#include "sync/signature/Manifest.h"
 
 namespace quorvane {
 
@@ -16,13 +15,7 @@ std::optional<std::uint64_t> ReadAcceptedGeneration(const std::string& path) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
         text.pop_back();
     }
-    std::uint64_t generation = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, generation);
-    if (text.empty() || ec != std::errc() || ptr != end) {
-        return std::nullopt;
-    }
-    return generation;
+    return ParseGeneration(text);
 }
 
 std::optional<std::string> RecordAcceptedGeneration(const std::string& path,

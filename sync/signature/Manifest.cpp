@@ -42,6 +42,14 @@ const ManifestEntry* Manifest::Find(std::string_view name) const {
     return entry == Entries.end() ? nullptr : &*entry;
 }
 
+std::optional<std::uint64_t> ParseGeneration(std::string_view text) {
+    std::uint64_t generation = 0;
+    if (!ParseWhole(text, generation)) {
+        return std::nullopt;
+    }
+    return generation;
+}
+
 std::string_view TakeLine(std::string_view& text) {
     const auto end = text.find('\n');
     std::string_view line = text.substr(0, end);

@@ -32,6 +32,9 @@ struct Manifest {
 // generation or expiry makes the whole manifest malformed: nothing is returned.
 std::optional<Manifest> ParseManifest(std::string_view text);
 
+// A generation: decimal digits only, within 64 bits.
+std::optional<std::uint64_t> ParseGeneration(std::string_view text);
+
 // Splits off the next line of `text`, its LF or CR LF removed.
 std::string_view TakeLine(std::string_view& text);
 

@@ -17,7 +17,7 @@ constexpr std::size_t kMaxManifestFile = 1 << 20;
 
 std::optional<std::string> ReadManifestFile(const std::string& path) {
     // In the source folder the shared settings name: by the rule on links, never waiting on a
-    // pipe put at its name.
+    // pipe put at its name; a folder at the name is no file.
     return ReadFileBytes(path, kMaxManifestFile);
 }
 
@@ -41,8 +41,7 @@ std::optional<SignedSet> SignedSet::VerifierManifeste(RunState& state, std::stri
                      0);
         return std::nullopt;
     }
-    const std::string path = state.Paths.CheminGeneration;
-    if (const auto accepted = ReadAcceptedGeneration(path);
+    if (const auto accepted = ReadAcceptedGeneration(state.Paths.CheminGeneration);
         accepted && manifest->Generation < *accepted) {
         state.Erreur(kPrefixe + "Le manifeste du siège (génération " +
                          std::to_string(manifest->Generation) +
@@ -57,15 +56,19 @@ std::optional<SignedSet> SignedSet::VerifierManifeste(RunState& state, std::stri
             0);
         return std::nullopt;
     }
-    if (!state.Essai) {
-        // Without the record an older set could come back unnoticed: the run says so.
-        if (const auto failure = RecordAcceptedGeneration(path, manifest->Generation)) {
-            state.Erreur(kPrefixe + "Impossible d'enregistrer la génération acceptée : " + *failure,
-                         0);
-        }
-    }
     state.GenerationAcceptee = manifest->Generation;
     return SignedSet(std::move(*manifest));
+}
+
+void SignedSet::Record(RunState& state) const {
+    if (state.Essai) {
+        return;
+    }
+    // Without the record an older set could come back unnoticed: the run says so.
+    if (const auto failure =
+            RecordAcceptedGeneration(state.Paths.CheminGeneration, manifest_.Generation)) {
+        state.Erreur(kPrefixe + "Impossible d'enregistrer la génération acceptée : " + *failure, 0);
+    }
 }
 
 bool SignedSet::Vouches(RunState& state, std::string_view name, const FileDigest& digest) const {

@@ -31,8 +31,7 @@ class SignedSet {
   public:
     // "VerifierManifeste": the manifest signed by one of `keys` (the "ClePublique" text), not
     // older than the newest generation the program folder accepted, not expired at `now`.
-    // Otherwise its entry goes into the run's list and nothing is returned. A run that is no
-    // dry run records the generation it accepts.
+    // Otherwise its entry goes into the run's list and nothing is returned.
     static std::optional<SignedSet> VerifierManifeste(RunState& state, std::string_view keys,
                                                       const ManifestTexts& texts, std::time_t now);
 
@@ -41,6 +40,10 @@ class SignedSet {
     bool Vouches(RunState& state, std::string_view name, const FileDigest& digest) const;
 
     std::uint64_t Generation() const { return manifest_.Generation; }
+    // Keeps the set's generation as the newest the program folder accepted; a dry run keeps
+    // nothing. Called once the categories are done: the write puts on disk whatever is waiting
+    // to be written, which by then no longer holds the run's own files back.
+    void Record(RunState& state) const;
 
   private:
     explicit SignedSet(Manifest manifest) : manifest_(std::move(manifest)) {}

@@ -39,7 +39,8 @@ TEST_F(SettingsTest, MainSettingsDefaultsAndValues) {
     s = Read(
         "[Quorvane]\nRemise_Achat=yes\nPersonnalisation=2\nMessage=0\nDocument=1\n"
         "TypeEnvoi=URI\n[Quorvane_URI]\nURI=/srv/siege/\n"
-        "[Ombrelin]\nOmbrelin=1\nTypeEnvoi=FTP\n[Ombrelin_URI]\nURI=/x\n[Setup]\nDir=/opt/bde\n");
+        "[Ombrelin]\nOmbrelin=1\nTypeEnvoi=FTP\n[Ombrelin_URI]\nURI=/x\n[Setup]\nDir=/opt/bde\n"
+        "[Quorvane_Signature]\nClePublique=RWQa RWQb\n");
     EXPECT_FALSE(s.RemiseAchat);
     EXPECT_TRUE(s.Personnalisation);
     EXPECT_FALSE(s.Message);
@@ -50,6 +51,7 @@ TEST_F(SettingsTest, MainSettingsDefaultsAndValues) {
     EXPECT_TRUE(s.Ombrelin);
     EXPECT_EQ(s.OmbrelinTypeEnvoi, "FTP");
     EXPECT_EQ(s.OmbrelinUri, "/x");
+    EXPECT_EQ(s.ClePublique, "RWQa RWQb");
     EXPECT_EQ(ReadSetupDir(ini), "/opt/bde");
 
     // Only the exact values select a mode; a present empty value is not the default.
@@ -68,6 +70,13 @@ TEST_F(SettingsTest, FtpAccountDefaultsFollowTheProtection) {
     EXPECT_EQ(account->Mdp, "p=w;d");
     EXPECT_EQ(account->Host, "ftp.siege");
     EXPECT_EQ(account->Port, 21);
+    EXPECT_EQ(account->Tentatives, 4);
+
+    for (const auto& [text, tentatives] :
+         {std::pair{"0", 1}, {"-5", 1}, {"7", 7}, {"11", 10}, {"x", 4}}) {
+        WriteFile(ini, std::string("[Quorvane_FTP]\nTentatives=") + text + "\n");
+        EXPECT_EQ(ReadFtpAccount(ini, kFtpSection)->Tentatives, tentatives) << text;
+    }
 
     WriteFile(ini, "[Quorvane_FTP]\nSecurite=sftp\nCleHote=SHA256:abc\n");
     account = ReadFtpAccount(ini, kFtpSection);
@@ -113,8 +122,8 @@ TEST_F(SettingsTest, MainSaveWritesItsKeysInOrderIntoANewFile) {
 TEST_F(SettingsTest, EachWindowKeepsTheKeysItDoesNotManage) {
     const std::string ftp =
         "[Quorvane_FTP]\nLogin=a\nMdp=b\nHost=c\nPort=21\nSecurite=TLS\nCertificatAC=/ca.pem\n"
-        "CleHote=SHA256:k\n";
-    const std::string setup = "[Setup]\nDir=/opt/bde\n";
+        "CleHote=SHA256:k\nTentatives=2\n";
+    const std::string setup = "[Setup]\nDir=/opt/bde\n[Quorvane_Signature]\nClePublique=RWQa\n";
     WriteFile(ini, "[Quorvane]\nTypeEnvoi=FTP\n" + ftp + setup);
     MainSettings s;
     s.Message = true;
@@ -132,7 +141,7 @@ TEST_F(SettingsTest, EachWindowKeepsTheKeysItDoesNotManage) {
               0u)
         << after;
     EXPECT_NE(after.find("[Quorvane_FTP]\nLogin=magasin\nMdp=secret\nHost=ftp.siege\nPort=2121\n"
-                         "Securite=TLS\nCertificatAC=/ca.pem\nCleHote=SHA256:k\n" +
+                         "Securite=TLS\nCertificatAC=/ca.pem\nCleHote=SHA256:k\nTentatives=2\n" +
                          setup),
               std::string::npos)
         << after;

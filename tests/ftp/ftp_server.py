@@ -8,6 +8,7 @@ received (the password included: it is a test account).
 import argparse
 import logging
 import sys
+import time
 
 from pyftpdlib import handlers
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -48,6 +49,10 @@ def parse_args():
                    help="in ASCII mode turn every LF into CR LF, even after a CR")
     p.add_argument("--greeting-421", action="store_true",
                    help="greet with a two-line 421 refusal and close")
+    p.add_argument("--faulty-sessions", type=int, default=-1, metavar="N",
+                   help="the fault modes hit only the first N control connections")
+    p.add_argument("--trickle", type=int, default=0, metavar="BYTES",
+                   help="send each download at most BYTES per second")
     return p.parse_args()
 
 
@@ -62,7 +67,23 @@ def main():
         base_handler, base_dtp = handlers.TLS_FTPHandler, handlers.TLS_DTPHandler
 
     class FaultyDTPHandler(base_dtp):
+        def faulty(self):
+            return self.cmd_channel.faulty
+
+        def allowed(self):
+            # What the trickle lets out by now.
+            started = getattr(self, "_trickle_start", None)
+            if started is None:
+                started = self._trickle_start = time.monotonic()
+            return int((time.monotonic() - started + 0.1) * args.trickle)
+
         def send(self, data):
+            if args.trickle > 0 and self.faulty():
+                data = data[:max(0, self.allowed() - self.tot_bytes_sent)]
+                if not data:
+                    return 0
+            if not self.faulty():
+                return base_dtp.send(self, data)
             limit = args.drop_after_bytes if args.drop_after_bytes >= 0 else args.stall_after_bytes
             if limit >= 0:
                 room = limit - self.tot_bytes_sent
@@ -81,7 +102,9 @@ def main():
             return base_dtp.readable(self)
 
         def writable(self):
-            if 0 <= args.stall_after_bytes <= self.tot_bytes_sent:
+            if self.faulty() and 0 <= args.stall_after_bytes <= self.tot_bytes_sent:
+                return False
+            if args.trickle > 0 and self.faulty() and self.allowed() <= self.tot_bytes_sent:
                 return False
             return base_dtp.writable(self)
 
@@ -94,8 +117,15 @@ def main():
 
     class FaultyHandler(base_handler):
         answered = 0
+        sessions = 0
+        faulty = True
 
         def handle(self):
+            FaultyHandler.sessions += 1
+            self.faulty = args.faulty_sessions < 0 or FaultyHandler.sessions <= args.faulty_sessions
+            if not self.faulty:
+                base_handler.handle(self)
+                return
             if args.greeting_421:
                 self.push("421-Service not available.\r\n"
                           "421 Please reconnect using TLS security mechanisms.\r\n")
@@ -111,7 +141,7 @@ def main():
                 log_file.flush()
             base_handler.pre_process_command(self, line, cmd, arg)
             self.answered += 1
-            if 0 <= args.close_after_commands == self.answered:
+            if self.faulty and 0 <= args.close_after_commands == self.answered:
                 # A moment later, so the client has read the last answer as an idle
                 # client would have before the server goes away.
                 self.ioloop.call_later(0.2, self._close_if_open)

@@ -77,6 +77,16 @@ def find_window(title):
     return None
 
 
+def alert_of(title):
+    """The message box of that title, when one is shown."""
+    import pyatspi
+    for app in pyatspi.Registry.getDesktop(0):
+        for window in app or []:
+            if window is not None and window.name == title and window.getRoleName() == "alert":
+                return window
+    return None
+
+
 def showing(node):
     import pyatspi
     return node.getState().contains(pyatspi.STATE_SHOWING)
@@ -190,6 +200,7 @@ def test_sync_window_tells_the_outcome(binary, notifications):
         if window is None:
             return
         print("Tree of the synchronization window after the run:\n" + tree_text(window))
+        check(window.getRoleName() == "frame", "the window is a %s" % window.getRoleName())
         print("Notification received: %r" % notifications.received)
         everything = [n for _, n in nodes(window)]
         images = sorted(n.name for n in everything if n.getRoleName() == "image")
@@ -277,6 +288,42 @@ def test_notification_needs_a_bus(binary, notifications):
             folder.close()
 
 
+def test_notification_without_application(notifier, notifications):
+    """A run without a window has no event loop: the service's answer is awaited, briefly, and
+    nothing is attempted without a bus."""
+    pump(1.0)
+    notifications.received.clear()
+    proc = subprocess.Popen([notifier, "Messages : téléchargement échoué", "/tmp/rapport.html"],
+                            env=os.environ, stdout=subprocess.PIPE, text=True)
+    check(pump_until(lambda: proc.poll() is not None, 60), "the notifier did not end")
+    check(proc.stdout.read().strip() == "envoyée" and len(notifications.received) == 1 and
+          notifications.received[0]["body"] == "Messages : téléchargement échoué",
+          "without an application: %r" % notifications.received)
+    env = {k: v for k, v in os.environ.items() if k != "DBUS_SESSION_BUS_ADDRESS"}
+    env["XDG_RUNTIME_DIR"] = "/nonexistent"
+    out = subprocess.run([notifier, "x", ""], env=env, capture_output=True, text=True, timeout=60)
+    check(out.stdout.strip() == "non envoyée", "without a bus: %r" % out.stdout)
+
+
+def test_headless_runs_notify_only_when_they_synchronize(binary, notifications):
+    """A scheduled run in an open session tells the desktop of its entries; a dry run never."""
+    for option, expected in (("--unattended", 1), ("--dry-run", 0)):
+        pump(1.0)
+        notifications.received.clear()
+        folder = store_with_one_failure(binary)
+        try:
+            proc = subprocess.Popen([str(folder.root / "QuorvaneClient"), option],
+                                    cwd=folder.root, env=session_env(),
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            check(pump_until(lambda: proc.poll() is not None, 120), option + " did not end")
+            pump_until(lambda: notifications.received, 3.0)
+            check(proc.returncode == 1 and len(notifications.received) == expected,
+                  "%s: exit %s, notifications %r" % (option, proc.returncode,
+                                                      notifications.received))
+        finally:
+            folder.close()
+
+
 def test_sync_window_leaves_the_keyboard(binary):
     """A till (xev, which prints the keys it receives) has the keyboard; the synchronization
     window appears; typed keys still reach the till."""
@@ -290,7 +337,13 @@ def test_sync_window_leaves_the_keyboard(binary):
         till_id = wait_for(lambda: x_window("caisse"), 30)
         xdotool("windowfocus", "--sync", till_id)
         proc = folder.start(extra_env=session_env())
-        check(wait_for(lambda: x_window(SYNC_TITLE), 60), "the synchronization window never showed")
+        sync = wait_for(lambda: x_window(SYNC_TITLE), 60)
+        check(sync, "the synchronization window never showed")
+        # What a window manager reads to leave the keyboard where it is (a user time of 0);
+        # without one, nobody moves it anyway, which the keys typed below check.
+        user_time = subprocess.run(["xprop", "-id", sync or "0", "_NET_WM_USER_TIME"],
+                                   capture_output=True, text=True).stdout.strip()
+        check(user_time == "_NET_WM_USER_TIME(CARDINAL) = 0", "user time: %r" % user_time)
         wait_for(folder.report_complete, 120)
         time.sleep(1.0)
         check(xdotool("getwindowfocus") == till_id, "the synchronization window took the focus")
@@ -350,6 +403,15 @@ def test_configuration_keyboard(binary):
             fields = [n.name for _, n in nodes(ftp) if n.getRoleName() == "text"]
             check(fields == ["Login", "Mot de passe", "Host", "Port"], "FTP fields: %r" % fields)
             check(focused_name() == "Login", "FTP first focus: %r" % focused_name())
+            # Enter in an empty field presses "Enregistrer": its refusal, in a box bearing the
+            # window's title.
+            xdotool("key", "Return")
+            box = wait_for(lambda: alert_of("Paramétrage FTP"), 30)
+            check(box is not None, "no message box titled as the FTP window")
+            xdotool("key", "Return")
+            check(wait_for(lambda: alert_of("Paramétrage FTP") is None, 30),
+                  "the message box did not close")
+            xdotool("windowfocus", "--sync", x_window("Paramétrage FTP"))
             xdotool("key", "Escape")
             check(wait_for(lambda: find_window("Paramétrage FTP") is None, 30),
                   "Escape did not close the FTP window")
@@ -377,6 +439,7 @@ def test_configuration_keyboard(binary):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--binary", required=True)
+    parser.add_argument("--notifier", required=True)
     args = parser.parse_args()
     with_bus = DesktopSession()
     try:
@@ -386,6 +449,8 @@ def main():
         test_configuration_keyboard(args.binary)
         test_sync_window_leaves_the_keyboard(args.binary)
         test_notification_needs_a_bus(args.binary, notifications)
+        test_notification_without_application(args.notifier, notifications)
+        test_headless_runs_notify_only_when_they_synchronize(args.binary, notifications)
     finally:
         with_bus.close()
     if FAILURES:

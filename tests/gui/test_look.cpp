@@ -9,10 +9,14 @@
 #include <QFileInfo>
 #include <QFontInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
+#include <QTest>
 #include <QTimer>
+
+#include <cmath>
 
 #include "GuiTestSupport.h"
 #include "app/Startup.h"
@@ -21,6 +25,7 @@
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
 #include "sync/TFicheQuorvaneClientAuto.h"
+#include "ui/StyleManager.h"
 #include "ui/Translations.h"
 
 namespace quorvane::testing {
@@ -96,6 +101,56 @@ TEST_F(LookTest, EveryCaptionFitsItsControlInTheFontsTheProgramSelects) {
     TFicheQuorvaneClientAuto sync(paths);
     sync.TimerLancement->stop();
     ExpectEveryCaptionFits(sync);
+}
+
+// WCAG's relative luminance and contrast ratio of two colours.
+double Luminance(QRgb c) {
+    const auto channel = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+}
+
+// The strongest contrast between a pixel of one picture and the same pixel of the other.
+double StrongestChange(const QImage& before, const QImage& after) {
+    double best = 1.0;
+    for (int y = 0; y < std::min(before.height(), after.height()); ++y) {
+        for (int x = 0; x < std::min(before.width(), after.width()); ++x) {
+            const double a = Luminance(before.pixel(x, y));
+            const double b = Luminance(after.pixel(x, y));
+            best = std::max(best, (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05));
+        }
+    }
+    return best;
+}
+
+// Focus shows at 3:1 at least, and a disabled control does not look enabled, in both styles.
+TEST_F(LookTest, FocusIsVisibleAndDisabledControlsLookDisabledInBothStyles) {
+    for (const char* style : {"Smokey Quartz Kamri", "Emerald Light Slate"}) {
+        ASSERT_TRUE(StyleManager::TrySetStyle(QString::fromLatin1(style), false));
+        TFicheQuorvaneClientConfig w(paths);
+        w.show();
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        for (QWidget* control : std::initializer_list<QWidget*>{
+                 w.btnEnregistrer, w.cbPersonnalisation, w.rbChemin, w.edtUri}) {
+            w.btnQuorvaneRep->setFocus();
+            const QImage unfocused = control->grab().toImage();
+            control->setFocus();
+            ASSERT_TRUE(control->hasFocus());
+            EXPECT_GE(StrongestChange(unfocused, control->grab().toImage()), 3.0)
+                << style << ": " << control->objectName().toStdString();
+        }
+        for (QWidget* control : std::initializer_list<QWidget*>{w.btnQuorvaneRep, w.cbDocument}) {
+            w.edtUri->setFocus();
+            const QImage enabled = control->grab().toImage();
+            control->setEnabled(false);
+            EXPECT_GE(StrongestChange(enabled, control->grab().toImage()), 2.0)
+                << style << ": " << control->objectName().toStdString();
+        }
+    }
+    ASSERT_TRUE(StyleManager::TrySetStyle(QStringLiteral("Smokey Quartz Kamri"), false));
 }
 
 // The folder chooser and the standard buttons speak French.

@@ -233,8 +233,8 @@ TEST(ProgramRun, DryRunWaitsForNoRunAndTouchesNothingWhileOneHoldsTheLock) {
 }
 
 // The connection test of the FTP settings window, from the command line, against each kind of
-// server: a good password connects, a wrong one fails with the server's refusal, and the test
-// logs in once and fetches nothing.
+// server: a good password connects and says which head-office files the server holds, a wrong
+// one fails with the server's refusal, and the test logs in once and fetches nothing.
 TEST(ProgramRun, CheckConnectionConnectsWithTheSavedAccountOnly) {
     const TempDir dir;
     std::filesystem::copy_file(std::string(QUORVANE_BINARY_DIR) + "/QuorvaneClient",
@@ -248,20 +248,32 @@ TEST(ProgramRun, CheckConnectionConnectsWithTheSavedAccountOnly) {
         const int code = RunProgram(dir, "--check-connection");
         return std::to_string(code) + " " + ReadFile(dir.Path() / "out.txt");
     };
-    const std::string established = "0 Connection établie avec le serveur FTP\n";
+    // What the server holds of the six files, as --check-connection lists them.
+    const auto listing = [](const std::string& remiseAchat, const std::string& message) {
+        return "remise_achat.xml : " + remiseAchat +
+               "\npersonnalisation.xml : absent du serveur\nmessage.xml : " + message +
+               "\nmessage_type.xml : absent du serveur\nmes_docs.xml : absent du serveur\n"
+               "mes_docs_type.xml : absent du serveur\n";
+    };
+    const std::string established = "0 Connection établie avec le serveur FTP\n" +
+                                    listing("présent, 5 octets", "présent, 0 octets");
+    const auto publish = [](const auto& server) {
+        server.PutFile("remise_achat.xml", "<a/>\n");
+        server.PutFile("message.xml", "");
+    };
     const std::string refused = "1 Impossible de se connecter au serveur FTP. Erreur ";
     {
         FtpTestServer server;
+        publish(server);
         EXPECT_EQ(check(server.Port(), server.User(), server.Password(), ""), established);
         EXPECT_EQ(check(server.Port(), server.User(), "faux", "").rfind(refused, 0), 0u);
         EXPECT_EQ(server.CountCommands("USER"), 2);
-        EXPECT_EQ(server.CountCommands("RETR") + server.CountCommands("LIST") +
-                      server.CountCommands("NLST") + server.CountCommands("STOR"),
-                  0);
+        EXPECT_EQ(server.CountCommands("RETR") + server.CountCommands("STOR"), 0);
     }
     {
         TestCertificate certificate("IP:127.0.0.1");
         FtpTestServer server(FtpServerOptions{.tlsCertificate = certificate.ServerPem()});
+        publish(server);
         const std::string tls = "Securite=TLS\r\nCertificatAC=" + certificate.Authority().string();
         EXPECT_EQ(check(server.Port(), server.User(), server.Password(), tls), established);
         EXPECT_EQ(check(server.Port(), server.User(), "faux", tls).rfind(refused, 0), 0u);
@@ -269,6 +281,7 @@ TEST(ProgramRun, CheckConnectionConnectsWithTheSavedAccountOnly) {
     }
     {
         SftpTestServer server;
+        publish(server);
         const std::string sftp = "Securite=SFTP\r\nCleHote=" + server.Fingerprint();
         EXPECT_EQ(check(server.Port(), server.User(), server.Password(), sftp), established);
         EXPECT_EQ(check(server.Port(), server.User(), "faux", sftp).rfind(refused, 0), 0u);
@@ -281,12 +294,15 @@ TEST(ProgramRun, CheckConnectionConnectsWithTheSavedAccountOnly) {
         server.PutFile("message.xml", "<Messages/>");
         key.Publish(server.Root(), 3);
         const std::string signature = "[Quorvane_Signature]\r\nClePublique=" + key.PublicLine();
+        const std::string files = listing("absent du serveur", "présent, 11 octets");
         EXPECT_EQ(check(server.Port(), server.User(), server.Password(), signature),
-                  established + "Manifeste signé du siège valide (génération 3)\n");
+                  "0 Connection établie avec le serveur FTP\n" + files +
+                      "Manifeste signé du siège valide (génération 3)\n");
         std::filesystem::remove(server.Root() / "quorvane.manifest.minisig");
         EXPECT_EQ(check(server.Port(), server.User(), server.Password(), signature),
-                  "1 Connection établie avec le serveur FTP\n[Fonction VerifierManifeste()] Le "
-                  "manifeste signé du siège est introuvable : quorvane.manifest.minisig\n");
+                  "1 Connection établie avec le serveur FTP\n" + files +
+                      "[Fonction VerifierManifeste()] Le manifeste signé du siège est introuvable "
+                      ": quorvane.manifest.minisig\n");
         EXPECT_FALSE(std::filesystem::exists(dir.Path() / "QuorvaneClientGeneration"));
     }
     std::filesystem::remove(dir.Path() / "QuorvaneClient.ini");

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <set>
 #include <thread>
@@ -35,7 +36,11 @@ class SlowView : public RunView {
     explicit SlowView(std::chrono::milliseconds pause) : pause_(pause) {}
     void ImageChanged(Categorie, Colonne, ImageState) override {}
     void ProgressChanged(Categorie, const ProgressState&) override {}
-    void ProcessMessages(bool) override { std::this_thread::sleep_for(pause_); }
+    void ProcessMessages(bool afterLine) override {
+        if (!afterLine) {
+            std::this_thread::sleep_for(pause_);
+        }
+    }
 
   private:
     std::chrono::milliseconds pause_;
@@ -69,6 +74,7 @@ class SilentListener {
 
 struct RunResult {
     std::vector<std::string> texts;
+    std::vector<std::string> warnings;  // the journal's lines of retried failures
     std::chrono::steady_clock::duration elapsed{};
     std::unique_ptr<SynchronizationRun> run;
 };
@@ -82,13 +88,22 @@ class FtpFaultTest : public ::testing::Test {
         server.PutFile(name,
                        ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/" + name));
     }
-    void Settings(const std::string& categories, int port, const std::string& password) const {
+    void Settings(const std::string& categories, int port, const std::string& password,
+                  int tentatives = 4) const {
         WriteFile(store.Paths().CheminIni,
                   "[Quorvane]\n" + categories + "TypeEnvoi=FTP\n[Quorvane_FTP]\nLogin=user\nMdp=" +
-                      password + "\nHost=127.0.0.1\nPort=" + std::to_string(port) + "\n");
+                      password + "\nHost=127.0.0.1\nPort=" + std::to_string(port) +
+                      "\nTentatives=" + std::to_string(tentatives) + "\n");
     }
-    RunResult Run(RunView* view = nullptr, long limitMs = 1500) {
+    RunResult Run(RunView* view = nullptr, long limitMs = 1500, FloorRate floor = {}) {
         RunOptions options;
+        // The waits' growth and spread as in a store, from a shorter start.
+        options.Retry.FirstWait = std::chrono::milliseconds(40);
+        options.FtpFloor = floor;
+        const std::filesystem::path journal = store.Paths().RepertoireProgramme + "journal.txt";
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> journalFile(
+            std::fopen(journal.c_str(), "w"), &std::fclose);
+        options.Journal = journalFile.get();
         options.OpenReport = [this](const std::string& p) { opened.push_back(p); };
         options.FtpStallLimitMs = limitMs;
         options.FtpResponseTimeoutMs = limitMs;
@@ -99,6 +114,13 @@ class FtpFaultTest : public ::testing::Test {
         const auto start = std::chrono::steady_clock::now();
         result.run->Run();
         result.elapsed = std::chrono::steady_clock::now() - start;
+        journalFile.reset();
+        for (const auto& line : LogLines(journal)) {
+            if (line.find(", tentative ") != std::string::npos) {
+                result.warnings.push_back(line);
+            }
+        }
+        std::filesystem::remove(journal);
         for (const auto& e : result.run->State().Erreurs.Entries()) {
             result.texts.push_back(e.Texte);
             EXPECT_EQ(e.Code, 0) << e.Texte;
@@ -143,6 +165,9 @@ TEST_F(FtpFaultTest, RefusedLoginAndClosedGreetingStopBeforeAnyDownload) {
         EXPECT_EQ(r.texts[0].rfind(kConnexionImpossible, 0), 0u) << r.texts[0];
         EXPECT_NE(r.texts[0].find("530"), std::string::npos) << r.texts[0];
         EXPECT_EQ(r.texts[1], kPasConnecte);
+        // A refused log-in is not tried again.
+        EXPECT_EQ(server.CountCommands("USER"), 1);
+        EXPECT_TRUE(r.warnings.empty());
         EXPECT_EQ(server.CountCommands("SIZE"), 0);
         ExpectBothFailures(r, Categorie::RemiseAchat);
         ExpectDownloadFolder({});
@@ -160,6 +185,12 @@ TEST_F(FtpFaultTest, RefusedLoginAndClosedGreetingStopBeforeAnyDownload) {
         EXPECT_EQ(r.texts[0].rfind(kConnexionImpossible, 0), 0u) << r.texts[0];
         EXPECT_GT(r.texts[0].size(), kConnexionImpossible.size());
         EXPECT_EQ(r.texts[1], kPasConnecte);
+        // Closed before a word: tried the four times, each retried failure told once.
+        ASSERT_EQ(r.warnings.size(), 3u);
+        EXPECT_NE(r.warnings[2].find("Connexion au serveur FTP, tentative 3 sur 4"),
+                  std::string::npos)
+            << r.warnings[2];
+        EXPECT_EQ(r.run->State().Reprises, 3);
         ExpectBothFailures(r, Categorie::RemiseAchat);
         ExpectBothFailures(r, Categorie::Message);
         ExpectDownloadFolder({});
@@ -170,10 +201,11 @@ TEST_F(FtpFaultTest, RefusedLoginAndClosedGreetingStopBeforeAnyDownload) {
 
 TEST_F(FtpFaultTest, SilentServerIsGivenUpAtTheResponseLimit) {
     SilentListener silent;
-    Settings("Remise_Achat=1\nDocument=1\n", silent.Port(), "secret");
+    Settings("Remise_Achat=1\nDocument=1\n", silent.Port(), "secret", 2);
     const auto r = Run(nullptr, 1000);
-    // One limit for the greeting; the run does not wait on the server any further.
-    EXPECT_LT(r.elapsed, std::chrono::seconds(8));
+    // One limit for each attempt's greeting; the run does not wait on the server any further.
+    EXPECT_LT(r.elapsed, std::chrono::seconds(15));
+    EXPECT_EQ(r.warnings.size(), 1u);
     ASSERT_EQ(r.texts.size(), 2u);
     EXPECT_EQ(r.texts[0].rfind(kConnexionImpossible, 0), 0u) << r.texts[0];
     EXPECT_EQ(r.texts[1], kPasConnecte);
@@ -190,17 +222,18 @@ TEST_F(FtpFaultTest, TransferThatNeverSendsAByteFailsAtTheStallLimit) {
     Publish(server, "remise_achat.xml");
     Publish(server, "personnalisation.xml");
     WriteFile(store.Paths().RepertoireAuto + "remise_achat.xml", "<RemisesAchat/>");
-    Settings("Remise_Achat=1\nPersonnalisation=1\n", server.Port(), server.Password());
+    Settings("Remise_Achat=1\nPersonnalisation=1\n", server.Port(), server.Password(), 2);
     // The stall limit runs from the start of the request, so the commands before RETR count
     // towards it: a limit well above their round trips keeps a loaded machine from failing the
     // download before it is asked for.
     const auto r = Run(nullptr, 3000);
-    EXPECT_LT(r.elapsed, std::chrono::seconds(15));
-    // The aborted transfer leaves the control connection unusable; the next category notices
-    // it before its first request instead of logging in again.
-    ASSERT_EQ(r.texts, (std::vector<std::string>{kTelechargement, kPlusConnecte}));
-    EXPECT_EQ(server.CountCommands("RETR"), 1);
-    EXPECT_EQ(server.CountCommands("USER"), 1);
+    EXPECT_LT(r.elapsed, std::chrono::seconds(30));
+    // The aborted transfer's connection is never used again: every attempt after it logs in
+    // on a new one.
+    ASSERT_EQ(r.texts, (std::vector<std::string>{kTelechargement, kTelechargement}));
+    EXPECT_EQ(server.CountCommands("RETR"), 4);
+    EXPECT_EQ(server.CountCommands("USER"), 4);
+    EXPECT_EQ(r.warnings.size(), 2u);
     ExpectBothFailures(r, Categorie::RemiseAchat);
     ExpectBothFailures(r, Categorie::Personnalisation);
     // The earlier copy stays as it was; no partial file is left beside it.
@@ -221,13 +254,20 @@ TEST_F(FtpFaultTest, TransferCutShortIsRefusedEvenWhenTheServerSaysComplete) {
         FtpTestServer server(options);
         Publish(server, "message.xml");
         Publish(server, "message_type.xml");
+        WriteFile(store.Paths().RepertoireAuto + "message.xml", "<Messages/>");
         Settings("Message=1\n", server.Port(), server.Password());
         const auto r = Run();
         ASSERT_EQ(r.texts, std::vector<std::string>{kTelechargement});
-        // The second file of the category is not asked for once the first failed.
-        EXPECT_EQ(server.CountCommands("RETR"), 1);
+        // Fetched from its start at each of the four attempts; the second file of the
+        // category is not asked for once the first failed.
+        EXPECT_EQ(server.CountCommands("RETR"), 4);
+        for (const auto& command : server.Commands()) {
+            EXPECT_TRUE(command.rfind("REST", 0) != 0 || command == "REST 0") << command;
+        }
         ExpectBothFailures(r, Categorie::Message);
-        ExpectDownloadFolder({});
+        // The previous whole copy stays until a whole file arrives.
+        ExpectDownloadFolder({"message.xml"});
+        EXPECT_EQ(ReadFile(store.Paths().RepertoireAuto + "message.xml"), "<Messages/>");
         ExpectReport(r.texts);
         EXPECT_EQ(store.One("Message.DB",
                             "select count(*) from Message where Code like "
@@ -236,34 +276,67 @@ TEST_F(FtpFaultTest, TransferCutShortIsRefusedEvenWhenTheServerSaysComplete) {
     }
 }
 
-TEST_F(FtpFaultTest, ServerClosingAnIdleSessionIsNoticedBeforeEachRequest) {
+TEST_F(FtpFaultTest, ConnectionLostBetweenFilesIsMadeAgainBeforeTheNext) {
     struct Case {
         const char* name;
         double idleSeconds;
         int closeAfterCommands;
+        int faultySessions;
+        int logins;
     };
-    // pyftpdlib's idle limit answers 421 then closes; the other closes without a word once
-    // the login's commands are answered.
-    for (const Case c : {Case{"421 idle", 0.5, -1}, Case{"close after login", 0, 3}}) {
+    // pyftpdlib's idle limit answers 421 then closes, between every two files; the other
+    // closes the first session without a word once the login's commands are answered.
+    for (const Case c : {Case{"421 idle", 0.5, -1, -1, 3}, Case{"close after login", 0, 3, 1, 2}}) {
         SCOPED_TRACE(c.name);
         opened.clear();
         FtpServerOptions options;
         options.idleTimeoutSeconds = c.idleSeconds;
         options.closeAfterCommands = c.closeAfterCommands;
+        options.faultySessions = c.faultySessions;
         FtpTestServer server(options);
         Publish(server, "remise_achat.xml");
         Publish(server, "mes_docs.xml");
+        Publish(server, "mes_docs_type.xml");
         Settings("Remise_Achat=1\nDocument=1\n", server.Port(), server.Password());
         SlowView view(std::chrono::milliseconds(1500));
         const auto r = Run(&view);
-        EXPECT_EQ(r.texts, (std::vector<std::string>{kPlusConnecte, kPlusConnecte}));
-        EXPECT_EQ(server.CountCommands("SIZE"), 0);
-        EXPECT_EQ(server.CountCommands("USER"), 1) << "no second login behind the run's back";
-        ExpectBothFailures(r, Categorie::RemiseAchat);
-        ExpectBothFailures(r, Categorie::Document);
-        ExpectDownloadFolder({});
-        ExpectReport(r.texts);
+        EXPECT_TRUE(r.texts.empty()) << r.texts.front();
+        // Made again with the same settings, as an attempt of the file that needed it.
+        EXPECT_GE(server.CountCommands("USER"), c.logins);
+        EXPECT_EQ(r.run->Display().Image(Categorie::Document, Colonne::Integration),
+                  ImageState::Success);
+        ExpectDownloadFolder({"remise_achat.xml", "mes_docs.xml", "mes_docs_type.xml"});
+        EXPECT_TRUE(opened.empty());
     }
+}
+
+// A window that stops the server at its first repaint: the session is gone after the login,
+// and no connection can be made again.
+class StoppingView : public RunView {
+  public:
+    explicit StoppingView(FtpTestServer& server) : server_(server) {}
+    void ImageChanged(Categorie, Colonne, ImageState) override {}
+    void ProgressChanged(Categorie, const ProgressState&) override {}
+    void ProcessMessages(bool) override { server_.Stop(); }
+
+  private:
+    FtpTestServer& server_;
+};
+
+TEST_F(FtpFaultTest, ConnectionThatCannotBeMadeAgainGivesTheNotConnectedEntries) {
+    FtpTestServer server;
+    Publish(server, "remise_achat.xml");
+    Publish(server, "mes_docs.xml");
+    Settings("Remise_Achat=1\nDocument=1\n", server.Port(), server.Password(), 2);
+    StoppingView view(server);
+    const auto r = Run(&view);
+    EXPECT_EQ(r.texts, (std::vector<std::string>{kPlusConnecte, kPlusConnecte}));
+    EXPECT_EQ(r.warnings.size(), 2u);
+    EXPECT_EQ(r.run->State().Reprises, 2);
+    ExpectBothFailures(r, Categorie::RemiseAchat);
+    ExpectBothFailures(r, Categorie::Document);
+    ExpectDownloadFolder({});
+    ExpectReport(r.texts);
 }
 
 TEST_F(FtpFaultTest, RefusedSizeQueryFetchesWhatTheListingShows) {
@@ -297,6 +370,129 @@ TEST_F(FtpFaultTest, RefusedSizeQueryFetchesWhatTheListingShows) {
         ExpectDownloadFolder({"remise_achat.xml", "message.xml"});
         EXPECT_FALSE(std::filesystem::exists(store.Paths().CheminRapport));
         EXPECT_TRUE(opened.empty());
+    }
+}
+
+// Behind a NAT that forgets the control connection during a long transfer: the file's every
+// byte came over the data connection, so it is kept; the silent session is never used again.
+TEST_F(FtpFaultTest, ControlConnectionGoneSilentDuringATransferKeepsTheFile) {
+    FtpTestServer server;
+    Publish(server, "message.xml");
+    Publish(server, "message_type.xml");
+    ServerProcess relay;
+    const int port =
+        std::stoi(relay
+                      .Start({"/usr/bin/python3", QUORVANE_SOURCE_DIR "/tests/ftp/silent_relay.py",
+                              "--target", std::to_string(server.Port())},
+                             1)
+                      .front());
+    // One attempt only: nothing here needs trying again.
+    Settings("Message=1\n", port, server.Password(), 1);
+    const auto r = Run(nullptr, 1500);
+    EXPECT_TRUE(r.texts.empty()) << r.texts.front();
+    EXPECT_EQ(server.CountCommands("RETR"), 2);
+    EXPECT_EQ(server.CountCommands("USER"), 2);
+    EXPECT_EQ(r.run->Display().Image(Categorie::Message, Colonne::Integration),
+              ImageState::Success);
+    EXPECT_LT(r.elapsed, std::chrono::seconds(30));
+}
+
+// A window that stops sshd with its sessions at the run's first repaint and starts it again at
+// the next (the first wait between two attempts).
+class SshdRestartView : public RunView {
+  public:
+    explicit SshdRestartView(OpenSshTestServer& server) : server_(server) {}
+    void ImageChanged(Categorie, Colonne, ImageState) override {}
+    void ProgressChanged(Categorie, const ProgressState&) override {}
+    void ProcessMessages(bool afterLine) override {
+        if (afterLine) {
+            return;
+        }
+        ++calls_;
+        if (calls_ == 1) {
+            server_.StopWithSessions();
+        } else if (calls_ == 2) {
+            server_.Restart();
+        }
+    }
+
+  private:
+    OpenSshTestServer& server_;
+    int calls_ = 0;
+};
+
+TEST_F(FtpFaultTest, SshdRestartedDuringARunIsReconnectedTo) {
+    if (!OpenSshTestServer::Available()) {
+        GTEST_SKIP() << "sshd is not installed";
+    }
+    OpenSshTestServer server({"ed25519"});
+    for (const char* name : {"message.xml", "message_type.xml"}) {
+        server.PutFile(name,
+                       ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/" + name));
+    }
+    WriteFile(store.Paths().CheminIni,
+              "[Quorvane]\nMessage=1\nTypeEnvoi=FTP\n[Quorvane_FTP]\nLogin=" + server.User() +
+                  "\nMdp=" + server.Password() +
+                  "\nHost=127.0.0.1\nPort=" + std::to_string(server.Port()) +
+                  "\nSecurite=SFTP\nCleHote=" + server.Fingerprint("ed25519") + "\n");
+    SshdRestartView view(server);
+    const auto r = Run(&view, 10000);
+    EXPECT_TRUE(r.texts.empty()) << r.texts.front();
+    EXPECT_GE(r.run->State().Reprises, 1);
+    ASSERT_FALSE(r.warnings.empty());
+    EXPECT_NE(r.warnings[0].find("tentative 1 sur 4"), std::string::npos) << r.warnings[0];
+    EXPECT_EQ(r.run->Display().Image(Categorie::Message, Colonne::Integration),
+              ImageState::Success);
+}
+
+// Faults of a moment that a later attempt rides out: the run ends as if nothing had happened,
+// save for the journal's lines and the count of retried failures.
+TEST_F(FtpFaultTest, FailuresOfAMomentAreRiddenOut) {
+    std::string large =
+        ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/remise_achat.xml");
+    large += "<!--" + std::string(30000, 'x') + "-->\r\n";
+    struct Case {
+        const char* name;
+        FtpServerOptions options;
+        const char* told;
+    };
+    FtpServerOptions refused;
+    refused.greeting421 = true;
+    refused.faultySessions = 2;
+    FtpServerOptions cut;
+    cut.dropAfterBytes = 300;
+    cut.dropReplyOk = true;
+    cut.faultySessions = 1;
+    FtpServerOptions stalled;
+    stalled.stallAfterBytes = 300;
+    stalled.faultySessions = 1;
+    FtpServerOptions trickle;
+    trickle.trickleBytesPerSecond = 1000;
+    trickle.faultySessions = 1;
+    for (const Case& c :
+         {Case{"421 twice", refused, "421"}, Case{"cut, answered 226", cut, "transfert incomplet"},
+          Case{"stalled", stalled, "Transfert interrompu"},
+          Case{"below the floor", trickle, "moins de 4096 octets"}}) {
+        SCOPED_TRACE(c.name);
+        opened.clear();
+        std::filesystem::remove_all(store.Paths().RepertoireAuto);
+        std::filesystem::create_directories(store.Paths().RepertoireAuto);
+        FtpTestServer server(c.options);
+        server.PutFile("remise_achat.xml", large);
+        Settings("Remise_Achat=1\n", server.Port(), server.Password());
+        const auto r = Run(nullptr, 3000, FloorRate{4096, std::chrono::milliseconds(2000)});
+        EXPECT_TRUE(r.texts.empty()) << r.texts.front();
+        ASSERT_FALSE(r.warnings.empty());
+        EXPECT_NE(r.warnings[0].find("tentative 1 sur 4"), std::string::npos) << r.warnings[0];
+        EXPECT_NE(r.warnings[0].find(c.told), std::string::npos) << r.warnings[0];
+        EXPECT_EQ(r.run->State().Reprises, static_cast<std::int64_t>(r.warnings.size()));
+        EXPECT_EQ(r.run->Display().Image(Categorie::RemiseAchat, Colonne::Integration),
+                  ImageState::Success);
+        ExpectDownloadFolder({"remise_achat.xml"});
+        EXPECT_EQ(
+            ReadFile(store.Paths().RepertoireAuto + "remise_achat.xml").size(),
+            large.size() - static_cast<std::size_t>(std::count(large.begin(), large.end(), '\r')));
+        EXPECT_FALSE(std::filesystem::exists(store.Paths().CheminRapport));
     }
 }
 

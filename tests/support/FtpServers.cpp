@@ -182,6 +182,12 @@ void FtpTestServer::Start() {
     if (options_.greeting421) {
         add("--greeting-421");
     }
+    if (options_.faultySessions >= 0) {
+        add("--faulty-sessions", std::to_string(options_.faultySessions));
+    }
+    if (options_.trickleBytesPerSecond > 0) {
+        add("--trickle", std::to_string(options_.trickleBytesPerSecond));
+    }
     port_ = std::atoi(process_.Start(std::move(args), 1).front().c_str());
 }
 
@@ -350,10 +356,13 @@ int DaemonProcess::Start(const std::function<std::vector<std::string>(int)>& com
     // A port found free may be taken before the daemon binds it: then another one.
     for (int attempt = 0; attempt < 5; ++attempt) {
         const int port = FreeLoopbackPort();
-        process_.Spawn(command(port), log);
+        args_ = command(port);
+        log_ = log;
+        process_.Spawn(args_, log);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline && process_.Running()) {
             if (Accepts(port)) {
+                port_ = port;
                 return port;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -364,6 +373,44 @@ int DaemonProcess::Start(const std::function<std::vector<std::string>(int)>& com
     std::stringstream text;
     text << in.rdbuf();
     throw std::runtime_error("the daemon never listened:\n" + text.str());
+}
+
+void DaemonProcess::StopWithChildren() {
+    // The daemon's descendants, found by their parent in /proc before the daemon goes.
+    std::vector<pid_t> family{process_.Pid()};
+    for (std::size_t i = 0; i < family.size(); ++i) {
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) {
+                continue;
+            }
+            std::string stat;
+            try {
+                stat = ReadFile(entry.path() / "stat");
+            } catch (const std::exception&) {
+                continue;  // gone meanwhile
+            }
+            const auto end = stat.rfind(')');
+            std::istringstream rest(end == std::string::npos ? "" : stat.substr(end + 2));
+            char state = 0;
+            pid_t parent = 0;
+            if (rest >> state >> parent && parent == family[i]) {
+                family.push_back(static_cast<pid_t>(std::stoi(name)));
+            }
+        }
+    }
+    for (std::size_t i = 1; i < family.size(); ++i) {
+        ::kill(family[i], SIGKILL);
+    }
+    process_.Stop();
+}
+
+void DaemonProcess::Restart() {
+    process_.Spawn(args_, log_);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline && process_.Running() && !Accepts(port_)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 bool OpenSshTestServer::Available() {
@@ -422,39 +469,6 @@ int OpenSshTestServer::PasswordAttempts() const {
         count += line.find(" password for ") != std::string::npos ? 1 : 0;
     }
     return count;
-}
-
-bool VsftpdTestServer::Available() {
-    return std::filesystem::exists("/usr/sbin/vsftpd");
-}
-
-VsftpdTestServer::VsftpdTestServer(const std::filesystem::path& certificatePem) {
-    TestSystemAccount();
-    std::filesystem::permissions(root_.Path(), std::filesystem::perms(0755));
-    const auto empty = work_.Path() / "vide";
-    std::filesystem::create_directories(empty);
-    std::filesystem::permissions(empty, std::filesystem::perms(0555));
-    const auto config = work_.Path() / "vsftpd.conf";
-    port_ = process_.Start(
-        [&](int port) {
-            std::ofstream(config, std::ios::trunc)
-                << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << port
-                << "\nbackground=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=NO\n"
-                << "local_root=" << root_.Path().string()
-                << "\nsecure_chroot_dir=" << empty.string()
-                << "\nseccomp_sandbox=NO\npasv_enable=YES\n"
-                << "pasv_address=127.0.0.1\nssl_enable=YES\nforce_local_logins_ssl=YES\n"
-                << "force_local_data_ssl=YES\nrequire_ssl_reuse=YES\nrsa_cert_file="
-                << certificatePem.string() << "\nrsa_private_key_file=" << certificatePem.string()
-                << "\nlog_ftp_protocol=YES\nxferlog_enable=YES\nxferlog_std_format=NO\n"
-                << "vsftpd_log_file=" << (work_.Path() / "vsftpd.log").string() << "\n";
-            return std::vector<std::string>{"/usr/sbin/vsftpd", config.string()};
-        },
-        work_.Path() / "daemon.log");
-}
-
-void VsftpdTestServer::PutFile(const std::string& name, const std::string& bytes) const {
-    std::ofstream(root_.Path() / name, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 }  // namespace quorvane::testing

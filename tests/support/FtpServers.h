@@ -33,8 +33,10 @@ struct FtpServerOptions {
     int refuseSize = 0;  // answer SIZE with this refusal code (502, 550)
     // PEM file with the server's certificate and key: TLS required on both channels.
     std::filesystem::path tlsCertificate{};
-    bool asciiCrCrLf = false;  // ASCII mode sends a file's CR LF lines as CR CR LF
-    bool greeting421 = false;  // greet with a two-line 421 and close
+    bool asciiCrCrLf = false;       // ASCII mode sends a file's CR LF lines as CR CR LF
+    bool greeting421 = false;       // greet with a two-line 421 and close
+    int faultySessions = -1;        // the faults above hit only the first N control connections
+    int trickleBytesPerSecond = 0;  // send each download at most this fast
 };
 
 // A child process that prints what the test needs to know (its port first) on its first lines
@@ -52,6 +54,7 @@ class ServerProcess {
     void Spawn(std::vector<std::string> args, const std::filesystem::path& log);
     // Whether the child is still running.
     bool Running();
+    pid_t Pid() const { return pid_; }
 
     void Stop();
 
@@ -169,9 +172,16 @@ class DaemonProcess {
     // connections; returns the port.
     int Start(const std::function<std::vector<std::string>(int)>& command,
               const std::filesystem::path& log);
+    // Stops the daemon and every process it started (the sessions it serves), as a service
+    // manager's restart does; Restart starts the last command again on its port.
+    void StopWithChildren();
+    void Restart();
 
   private:
     ServerProcess process_;
+    std::vector<std::string> args_;
+    std::filesystem::path log_;
+    int port_ = 0;
 };
 
 // OpenSSH's own sshd on 127.0.0.1, with host keys of the given types ("rsa", "ed25519",
@@ -189,6 +199,9 @@ class OpenSshTestServer {
     void PutFile(const std::string& name, const std::string& bytes) const;
     // Password logins the server saw, accepted or refused.
     int PasswordAttempts() const;
+    // sshd stopped with the sessions it holds, then started again on the same port.
+    void StopWithSessions() { process_.StopWithChildren(); }
+    void Restart() { process_.Restart(); }
 
   private:
     TempDir work_;
@@ -203,6 +216,12 @@ class VsftpdTestServer {
   public:
     static bool Available();
     explicit VsftpdTestServer(const std::filesystem::path& certificatePem);
+    // Plain FTP, at most MaxClients sessions at once: past them vsftpd answers "421 There are
+    // too many connected users" and closes, as a head office's server does at night.
+    struct Plain {
+        int MaxClients = 10;
+    };
+    explicit VsftpdTestServer(Plain plain);
     int Port() const { return port_; }
     const std::string& User() const { return TestSystemAccount().User; }
     const std::string& Password() const { return TestSystemAccount().Password; }
@@ -210,6 +229,8 @@ class VsftpdTestServer {
     std::vector<std::string> Log() const { return LogLines(work_.Path() / "vsftpd.log"); }
 
   private:
+    void Start(const std::string& settings);
+
     TempDir work_;
     TempDir root_;
     DaemonProcess process_;

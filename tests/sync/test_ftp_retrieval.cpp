@@ -62,6 +62,7 @@ class FtpRetrievalTest : public ::testing::Test {
         RunOptions options;
         options.OpenReport = [this](const std::string& p) { opened.push_back(p); };
         options.FtpStallLimitMs = stallMs;
+        options.Retry.FirstWait = std::chrono::milliseconds(40);
         options.FtpResponseTimeoutMs = 5000;
         options.FtpConnectTimeoutMs = 5000;
         auto run = std::make_unique<SynchronizationRun>(store.Paths(), std::move(options));

@@ -20,6 +20,9 @@ class SignedRunTest : public ::testing::Test {
     TempDir work;
     MinisignKey key{work.Path() / "cles"};
     std::filesystem::path office = work.Path() / "siege";
+    // Every run's journal lines, kept open as long as the runs.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> journal{
+        std::fopen((work.Path() / "journal.txt").c_str(), "w"), &std::fclose};
 
     void SetUp() override {
         for (const HeadOfficeFile& file : kHeadOfficeFiles) {
@@ -41,6 +44,7 @@ class SignedRunTest : public ::testing::Test {
     std::unique_ptr<SynchronizationRun> Run() {
         RunOptions options;
         options.OpenReport = [](const std::string&) {};
+        options.Journal = journal.get();
         options.FtpConnectTimeoutMs = 10000;
         options.FtpResponseTimeoutMs = 10000;
         auto run = std::make_unique<SynchronizationRun>(store.Paths(), std::move(options));
@@ -76,6 +80,10 @@ TEST_F(SignedRunTest, FolderRunIntegratesOnlyWhatTheSignedSetVouchesFor) {
     ExpectSetIntegrated(*Run(), office);
     EXPECT_EQ(ReadAcceptedGeneration(store.Paths().CheminGeneration), 41u);
     EXPECT_EQ(nlohmann::json::parse(Status())["signedGeneration"], 41);
+    std::fflush(journal.get());
+    EXPECT_NE(ReadFile(work.Path() / "journal.txt")
+                  .find(" ; manifeste signé du siège accepté (génération 41) ; aucune erreur"),
+              std::string::npos);
 
     // A rate changed on the head office's side after signing, and a file the manifest omits.
     const std::string signedRates = Demo("remise_achat.xml");

@@ -42,9 +42,14 @@ class SignedSetTest : public ::testing::Test {
     ManifestTexts Texts() const {
         return {Manifest(), ReadFile(office / "quorvane.manifest.minisig")};
     }
+    // Verifies, and records the generation as a run does after its categories.
     std::optional<SignedSet> Verify(const ManifestTexts& texts,
                                     std::time_t now = std::time(nullptr)) {
-        return SignedSet::VerifierManifeste(state, key.PublicLine(), texts, now);
+        auto set = SignedSet::VerifierManifeste(state, key.PublicLine(), texts, now);
+        if (set) {
+            set->Record(state);
+        }
+        return set;
     }
     std::vector<std::string> Entries() const {
         std::vector<std::string> texts;
@@ -81,6 +86,7 @@ TEST_F(SignedSetTest, AcceptsMinisignsBothFormsAndVouchesForTheListedBytesOnly) 
     }
     WriteFile(office / "quorvane.manifest", crlf);
     key.Sign(office / "quorvane.manifest", true);
+    ASSERT_FALSE(ParseMinisignSignature(*Texts().Signature)->Prehashed);
     EXPECT_TRUE(Verify(Texts()));
 }
 
@@ -157,6 +163,27 @@ TEST_F(SignedSetTest, RefusesMissingOlderAndExpiredSets) {
     key.Publish(office, 8);
     EXPECT_TRUE(Verify(Texts()));
     EXPECT_EQ(ReadAcceptedGeneration(state.Paths.CheminGeneration), 6u);
+}
+
+TEST(DemoSignedSet, TheDemoHeadOfficeFilesAreThoseTheDemoKeySigned) {
+    TempDir dir;
+    RunState state;
+    state.Paths = ProgramPaths::ForFolder(dir.Path().string());
+    state.Essai = true;
+    const std::string demo = QUORVANE_SOURCE_DIR "/demo/";
+    std::string key = ReadFile(demo + "signing/demo-siege.pub");
+    key = key.substr(key.find('\n') + 1, 56);
+    const auto set = SignedSet::VerifierManifeste(
+        state, key,
+        {ReadManifestFile(demo + "headoffice/quorvane.manifest"),
+         ReadManifestFile(demo + "headoffice/quorvane.manifest.minisig")},
+        std::time(nullptr));
+    ASSERT_TRUE(set) << "demo/signing/README.md says how to sign the demo set again";
+    for (const HeadOfficeFile& file : kHeadOfficeFiles) {
+        const std::string name(file.Name);
+        EXPECT_TRUE(set->Vouches(state, name, Digest(ReadFile(demo + "headoffice/" + name))))
+            << name;
+    }
 }
 
 TEST(ManifestTest, ReadsOnlyWellFormedManifests) {

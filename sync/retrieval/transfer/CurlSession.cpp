@@ -1,6 +1,7 @@
 #include "sync/retrieval/transfer/CurlSession.h"
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 
@@ -59,6 +60,7 @@ size_t FtpClient::Session::OnData(char* data, size_t size, size_t count, void* u
             self->writeErrno = errno;
             return 0;
         }
+        self->written += static_cast<std::int64_t>(bytes.size());
         return total;
     } catch (...) {
         self->writeErrno = ENOMEM;
@@ -113,19 +115,45 @@ void FtpClient::Session::TakeReplyLine(std::string_view line) {
 int FtpClient::Session::OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t,
                                    curl_off_t) {
     auto* self = static_cast<Session*>(user);
-    if (!self->stallCheck || self->stallLimit.count() <= 0) {
+    if (!self->stallCheck) {
         return 0;
     }
     const auto now = std::chrono::steady_clock::now();
+    if (!self->pace) {
+        self->pace.emplace(self->floor, now);
+    }
     if (received != self->lastReceived) {
         self->lastReceived = received;
         self->lastMove = now;
-    } else if (now - self->lastMove >= self->stallLimit) {
+    } else if (self->stallLimit.count() > 0 && now - self->lastMove >= self->stallLimit) {
         self->stalled = true;
+        return 1;
+    }
+    if (self->pace->Stalled(now, static_cast<std::int64_t>(received))) {
+        self->stalled = true;
+        self->tooSlow = true;
         return 1;
     }
     return 0;
 }
+
+namespace {
+
+// A peer gone without a word (a NAT that forgot the connection, a line that dropped) is found
+// after about 5 + 3 × 3 s of silence instead of at the next reply's time-out.
+void KeepAlive(int fd) {
+    const int on = 1;
+    const int idle = 5;
+    const int interval = 3;
+    const int count = 3;
+    // Best effort: a socket that refuses them works as before.
+    (void)::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+}
+
+}  // namespace
 
 // curl opens a new control connection on its own when the old one is gone, and logs in
 // again; the session's login is the only one allowed, so a second connection to the
@@ -141,7 +169,12 @@ curl_socket_t FtpClient::Session::OnOpenSocket(void* user, curlsocktype purpose,
             return CURL_SOCKET_BAD;
         }
     }
-    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    const curl_socket_t fd =
+        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd != CURL_SOCKET_BAD) {
+        KeepAlive(fd);
+    }
+    return fd;
 }
 
 std::string FtpClient::Session::FileUrl(const std::string& remote) {
@@ -162,6 +195,8 @@ CURLcode FtpClient::Session::Run(bool setsAscii) {
     pendingCode.clear();
     reconnectRefused = false;
     stalled = false;
+    tooSlow = false;
+    pace.reset();
     writeErrno = 0;
     lastReceived = 0;
     lastMove = std::chrono::steady_clock::now();
@@ -234,6 +269,9 @@ void FtpClient::Session::Fail(CURLcode code, const std::string& context) const {
     std::string text;
     if (reconnectRefused) {
         text = "La connexion au serveur FTP a été fermée par le serveur";
+    } else if (tooSlow) {
+        text = "Transfert interrompu : moins de " + std::to_string(floor.BytesPerSecond) +
+               " octets par seconde pendant " + std::to_string(floor.Window.count() / 1000) + " s";
     } else if (stalled) {
         text = "Transfert interrompu : aucune donnée reçue depuis " +
                std::to_string(stallLimit.count()) + " ms";
@@ -261,10 +299,18 @@ void FtpClient::Session::Fail(CURLcode code, const std::string& context) const {
         text = "Erreur FTP " + std::to_string(static_cast<int>(code));
     }
     const std::string message = context.empty() ? text : context + " : " + text;
-    if (IsSecurityNegotiation(code)) {
-        throw FtpAuthError(message);
+    FailureCause cause = CauseOfCurl(code, ReplyCode(reply));
+    if (reconnectRefused) {
+        cause = FailureCause::ConnectionLost;
+    } else if (stalled) {
+        cause = FailureCause::Stalled;
+    } else if (cause == FailureCause::LookupFailedForNow) {
+        cause = CauseOfLookup(host);
     }
-    throw FtpError(message);
+    if (IsSecurityNegotiation(code)) {
+        throw FtpAuthError(message, cause);
+    }
+    throw FtpError(message, cause);
 }
 
 }  // namespace quorvane

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,7 @@ struct FtpClient::Session {
     bool inMulti = false;
     std::array<char, CURL_ERROR_SIZE> errors{};
     std::string baseUrl;
+    std::string host;
     FtpSecurity security = FtpSecurity::None;
     std::string caFile;
     unsigned controlPort = 0;
@@ -74,8 +76,12 @@ struct FtpClient::Session {
     int writeErrno = 0;
 
     std::chrono::milliseconds stallLimit{0};
+    FloorRate floor;
+    std::optional<PaceWatch> pace;
+    std::int64_t written = 0;
     bool stallCheck = false;
     bool stalled = false;
+    bool tooSlow = false;
     curl_off_t lastReceived = 0;
     std::chrono::steady_clock::time_point lastMove;
 
