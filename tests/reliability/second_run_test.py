@@ -56,8 +56,11 @@ def lingering_viewer(folder):
     """A viewer that records what it was asked to open, then stays, keeping every descriptor it
     inherited from the program."""
     xdg = folder.root / "bin" / "xdg-open"
-    xdg.write_text("#!/bin/sh\necho $$ > '%s'\necho \"$@\" >> '%s'\nexec sleep 120\n"
-                   % (folder.root / "viewer.pid", folder.root / "opened.txt"))
+    # The pid file appears whole (renamed in), so that whoever sees it can read it.
+    xdg.write_text("#!/bin/sh\necho \"$@\" >> '%s'\necho $$ > '%s.tmp'\n"
+                   "mv '%s.tmp' '%s'\nexec sleep 120\n"
+                   % (folder.root / "opened.txt", folder.root / "viewer.pid",
+                      folder.root / "viewer.pid", folder.root / "viewer.pid"))
     xdg.chmod(0o755)
 
 
