@@ -55,7 +55,8 @@ int CheckConnection(const ProgramPaths& paths) {
     FtpClient client;
     const ConnectionTestResult result = TesterConnexionFtp(
         client, {account->Host, account->Login, account->Mdp, account->Port, security});
-    return Print(result.Message + "\n", result.Etablie ? 0 : 1);
+    return Print(result.Message + "\n" + (result.Route.empty() ? "" : result.Route + "\n"),
+                 result.Etablie ? 0 : 1);
 }
 
 }  // namespace quorvane

@@ -79,6 +79,8 @@ struct FtpAccount {
     std::string Securite;
     std::string CertificatAC;
     std::string CleHote;
+    // "http://host:port", "socks5h://host:port", "aucun", or empty for the environment's.
+    std::string Proxy;
 };
 
 // Nothing when the settings file does not exist (or cannot be read).
