@@ -5,8 +5,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libxml2-dev libsqlite3-dev
     sqlite3 libcurl4-openssl-dev libssh-dev nlohmann-json3-dev
-    # Ed25519 and SHA-256 for the signed head-office files.
-    libsodium-dev
+    # SHA-256 of the fetched files (libcrypto), Ed25519 for the signed head-office files.
+    libssl-dev libsodium-dev
     # What the windows are laid out for and Qt's French texts, as the package depends on them.
     fonts-liberation qt6-translations-l10n
     "$@")

@@ -3,8 +3,10 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "base/ProgramPaths.h"
+#include "base/Sha256.h"
 #include "sync/Categories.h"
 #include "sync/RunErrors.h"
 
@@ -48,6 +50,9 @@ struct RunState {
     bool Essai = false;
     // In the order of kHeadOfficeFiles.
     std::array<FileCounts, kHeadOfficeFiles.size()> Comptes{};
+    // The size and SHA-256 of each file as it was written into the download folder, in the
+    // order of kHeadOfficeFiles; a file not fetched by this run keeps Size 0 and no hash.
+    std::array<FileDigest, kHeadOfficeFiles.size()> Recus{};
 
     bool Actif(Categorie c) const {
         switch (c) {
@@ -64,6 +69,12 @@ struct RunState {
     }
     bool UneCategorieActive() const {
         return RemiseAchatActif || PersonnalisationActif || MessageActif || DocumentActif;
+    }
+
+    void RecordFetched(std::string_view fileName, FileDigest digest) {
+        if (const HeadOfficeFile* file = FindHeadOfficeFile(fileName)) {
+            Recus[static_cast<std::size_t>(file - kHeadOfficeFiles.data())] = std::move(digest);
+        }
     }
 
     // Most entries also raise the error flag; the few that do not say so at their call.

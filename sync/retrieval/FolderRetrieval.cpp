@@ -13,7 +13,8 @@
 #include "sync/retrieval/PendingFile.h"
 
 namespace quorvane {
-int CopyFileAtomically(const std::string& source, const std::string& destination) {
+int CopyFileAtomically(const std::string& source, const std::string& destination,
+                       FileDigest* digest) {
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (!in.Valid() || ::fstat(in.Get(), &info) != 0) {
@@ -34,11 +35,14 @@ int CopyFileAtomically(const std::string& source, const std::string& destination
             if (n == 0) {
                 break;
             }
-            if (!WriteAll(out.Fd(), buffer.data(), static_cast<std::size_t>(n))) {
+            if (!out.Write(buffer.data(), static_cast<std::size_t>(n))) {
                 return errno;
             }
         }
         out.Commit();
+        if (digest != nullptr) {
+            *digest = out.Digest();
+        }
     } catch (const std::system_error& e) {
         return e.code().value();
     }
@@ -70,10 +74,12 @@ bool FolderRetrieval::_CopyFile(const std::string& source, const std::string& fi
                       0);
         return false;
     }
-    if (CopyFileAtomically(source, destinationFolder + fileName) != 0) {
+    FileDigest digest;
+    if (CopyFileAtomically(source, destinationFolder + fileName, &digest) != 0) {
         state_.Erreur("[Fonction _CopyFile()] Impossible de copier ce fichier : " + fileName, 0);
         return false;
     }
+    state_.RecordFetched(fileName, digest);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/Sha256.h"
 #include "sync/retrieval/CategoryRetrieval.h"
 
 namespace quorvane {
@@ -27,7 +28,9 @@ class FolderRetrieval : public FileTransport {
 };
 
 // Copies `source` to `destination` through a temporary file in the destination's folder.
-// Returns 0, or the errno of the first failure.
-int CopyFileAtomically(const std::string& source, const std::string& destination);
+// Returns 0, or the errno of the first failure; `digest`, when given, receives the size and
+// SHA-256 of the bytes copied.
+int CopyFileAtomically(const std::string& source, const std::string& destination,
+                       FileDigest* digest = nullptr);
 
 }  // namespace quorvane

@@ -229,8 +229,8 @@ FtpClient::Session& FtpClient::LiveSession() {
     return *session_;
 }
 
-void FtpClient::Get(const std::string& remote, const std::filesystem::path& localPath,
-                    bool overwrite, bool resume, std::int64_t announcedSize) {
+FileDigest FtpClient::Get(const std::string& remote, const std::filesystem::path& localPath,
+                          bool overwrite, bool resume, std::int64_t announcedSize) {
     CheckRemoteName(remote);
     const bool sftp = sftp_ != nullptr;
     if (sftp) {
@@ -269,7 +269,7 @@ void FtpClient::Get(const std::string& remote, const std::filesystem::path& loca
         throw FtpError(remote + " : transfert incomplet, " + std::to_string(received) +
                        " octets reçus sur " + std::to_string(announcedSize));
     }
-    temp.Commit(localPath);
+    return temp.Commit(localPath);
 }
 
 std::int64_t FtpClient::GetOverFtp(const std::string& remote,

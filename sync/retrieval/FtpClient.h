@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Sha256.h"
+
 // Client of the synchronization run and of the FTP settings window's connection test: plain FTP,
 // explicit FTPS (control and data channels protected) or SFTP. One session holds one control
 // connection (one SSH session for SFTP) from Connect to Disconnect; every size query and
@@ -120,9 +122,9 @@ class FtpClient {
     // counted before any line-end conversion; a server's ASCII mode only lengthens a file
     // (LF to CR LF), so the size is a lower bound in both modes. In ASCII mode each CR LF of
     // the stream becomes LF and any other CR stays. SFTP has no ASCII mode: files arrive as
-    // they are.
-    void Get(const std::string& remote, const std::filesystem::path& localPath, bool overwrite,
-             bool resume, std::int64_t announcedSize = -1);
+    // they are. Returns the size and SHA-256 of the bytes written to localPath.
+    FileDigest Get(const std::string& remote, const std::filesystem::path& localPath,
+                   bool overwrite, bool resume, std::int64_t announcedSize = -1);
     // The file's size in bytes, asked in binary mode; -1 when the server gives none (the file is
     // absent or the server does not answer the query). Over SFTP, -1 when the login folder's
     // listing does not show the file, and 0 for a file whose size the server does not give.

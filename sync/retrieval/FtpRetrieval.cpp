@@ -86,7 +86,9 @@ bool FtpRetrieval::DownloadFile(const std::string& fileName, FtpTransferType tra
     try {
         IdFTP1.SetTransferType(transferType);
         IdFTP1.SetPassive(true);
-        IdFTP1.Get(fileName, localFolder + fileName, true, false, announcedSize_);
+        const FileDigest digest =
+            IdFTP1.Get(fileName, localFolder + fileName, true, false, announcedSize_);
+        state_.RecordFetched(fileName, digest);
         return true;
     } catch (const FtpAuthError& e) {
         state_.Erreur(

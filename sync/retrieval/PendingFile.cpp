@@ -30,6 +30,18 @@ struct DirCloser {
 
 }  // namespace
 
+bool PendingFile::Write(const void* data, std::size_t size) {
+    if (!WriteAll(file_.Fd(), static_cast<const char*>(data), size)) {
+        return false;
+    }
+    hash_.Update(data, size);
+    return true;
+}
+
+FileDigest PendingFile::Digest() const {
+    return {hash_.Size(), digestValid_ ? hash_.HexDigest() : std::string()};
+}
+
 void PendingFile::Commit() {
     const std::filesystem::path& target = file_.Target();
     struct stat existing {};

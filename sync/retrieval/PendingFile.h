@@ -9,6 +9,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/PosixFile.h"
+#include "base/Sha256.h"
 
 namespace quorvane {
 
@@ -24,6 +25,16 @@ class PendingFile {
     int Fd() const { return file_.Fd(); }
     const std::filesystem::path& Path() const { return file_.Path(); }
 
+    // Writes all of `data` at the descriptor's position and hashes it. False with errno set
+    // when the write failed.
+    bool Write(const void* data, std::size_t size);
+    // Bytes written through Write elsewhere than one after the other (a seek, a write on the
+    // descriptor) make the digest unknown.
+    void DigestInvalid() { digestValid_ = false; }
+    std::int64_t Written() const { return hash_.Size(); }
+    // The size and SHA-256 of what Write received; the hash is empty once invalid.
+    FileDigest Digest() const;
+
     // Puts the bytes on disk and gives the file its final name. Raises std::system_error:
     // EACCES when the final name holds a file that has no write permission bit at all (a
     // read-only file is not replaced, whoever the process runs as), or the errno of the write,
@@ -32,6 +43,8 @@ class PendingFile {
 
   private:
     AtomicFile file_;
+    Sha256 hash_;
+    bool digestValid_ = true;
 };
 
 // True for a name the program gives its temporary files in the download folder: the temporary

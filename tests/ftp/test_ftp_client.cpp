@@ -333,8 +333,12 @@ TEST(FtpClientGet, DownloadsAndReplacesOverOneLogin) {
     EXPECT_EQ(std::filesystem::file_size(local.Path() / "vide.xml"), 0u);
 
     client.SetTransferType(FtpTransferType::Binary);
-    client.Get("data.bin", local.Path() / "data.bin", true, false);
+    const FileDigest digest = client.Get("data.bin", local.Path() / "data.bin", true, false);
     EXPECT_EQ(ReadFile(local.Path() / "data.bin"), binary);
+    Sha256 expected;
+    expected.Update(binary.data(), binary.size());
+    EXPECT_EQ(digest.Size, 70000);
+    EXPECT_EQ(digest.Sha256, expected.HexDigest());
     // Active mode: the server connects back to us.
     client.SetPassive(false);
     std::filesystem::remove(local.Path() / "data.bin");
@@ -370,7 +374,8 @@ TEST(FtpClientGet, ResumeAppendsInBinaryAndIsRefusedInAscii) {
     EXPECT_THROW(client.Get("perso.xml", target, true, true), FtpError);
     EXPECT_EQ(ReadFile(target), content.substr(0, 1000));
     client.SetTransferType(FtpTransferType::Binary);
-    client.Get("perso.xml", target, false, true);
+    // The bytes already there were not hashed on their way in: no digest rather than a wrong one.
+    EXPECT_EQ(client.Get("perso.xml", target, false, true).Sha256, "");
     EXPECT_EQ(ReadFile(target), content);
     EXPECT_EQ(server.CountCommands("REST 1000"), 1);
 }

@@ -127,6 +127,11 @@ TEST_F(Folder, CopyReplacesAnEarlierFile) {
     EXPECT_TRUE(retrieval._CopyFile(source.Folder() + "message.xml", "message.xml",
                                     state.Paths.RepertoireAuto));
     EXPECT_EQ(ReadFile(Auto("message.xml")), ReadFile(source.Path() / "message.xml"));
+    const std::string copied = ReadFile(source.Path() / "message.xml");
+    Sha256 expected;
+    expected.Update(copied.data(), copied.size());
+    EXPECT_EQ(state.Recus[2].Size, static_cast<std::int64_t>(copied.size()));
+    EXPECT_EQ(state.Recus[2].Sha256, expected.HexDigest());
     EXPECT_FALSE(retrieval._CopyFile(source.Folder() + "absent.xml", "absent.xml",
                                      state.Paths.RepertoireAuto));
     ASSERT_EQ(state.Erreurs.Count(), 1u);
