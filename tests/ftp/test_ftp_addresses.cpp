@@ -8,6 +8,7 @@
 
 #include "support/FtpServers.h"
 #include "support/TestFiles.h"
+#include "sync/retrieval/ConnectionTest.h"
 #include "sync/retrieval/FtpClient.h"
 #include "sync/retrieval/transfer/ProxyChoice.h"
 
@@ -61,6 +62,12 @@ TEST(Ipv6, ServersOnLoopbackSixOnlyAreReachedWithOrWithoutBrackets) {
             EXPECT_EQ(route.Proxy, "");
         }
     }
+    // The connection test tells the address and the family it reached.
+    FtpClient client;
+    const auto result =
+        TesterConnexionFtp(client, {"[::1]", ftp.User(), ftp.Password(), ftp.Port(), {}});
+    EXPECT_EQ(result.Message, "Connection établie avec le serveur FTP");
+    EXPECT_EQ(result.Route, "Adresse du serveur jointe : ::1 (IPv6), sans proxy");
 }
 
 // The environment as one test sets it, put back afterwards.

@@ -19,6 +19,7 @@
 
 #include "support/FtpServers.h"
 #include "support/TestFiles.h"
+#include "sync/retrieval/ConnectionTest.h"
 #include "sync/retrieval/FtpClient.h"
 
 namespace quorvane::testing {
@@ -295,6 +296,14 @@ TEST_F(Proxies, EnvironmentProxyIsFollowedUnlessTheSettingSaysAucun) {
         EXPECT_EQ(Fetch(security, "").Proxy, SocksProxy());
         EXPECT_THROW(Fetch(security, "AUCUN"), FtpError);
     }
+    // The connection test names the proxy it went through.
+    network_->Inside([&] {
+        FtpClient client;
+        const auto result = TesterConnexionFtp(
+            client, {"127.0.0.1", ftp_->User(), ftp_->Password(), ftp_->Port(), {}});
+        EXPECT_EQ(result.Route, "Serveur joint par le proxy " + SocksProxy() + " (adresse " +
+                                    network_->Outside() + ", IPv4)");
+    });
     // An exempt server is reached directly, which from here means not at all.
     ::setenv("no_proxy", "127.0.0.0/8", 1);
     EXPECT_THROW(Fetch(FtpSecurity::Sftp, ""), FtpError);
