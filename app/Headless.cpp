@@ -95,7 +95,8 @@ int CheckConnection(const ProgramPaths& paths) {
             }
         });
     const std::string verdict = manifeste.Message.empty() ? "" : manifeste.Message + "\n";
-    return Print(result.Message + "\n" + files + verdict,
+    const std::string route = result.Route.empty() ? "" : result.Route + "\n";
+    return Print(result.Message + "\n" + route + files + verdict,
                  result.Etablie && complete && manifeste.Etablie ? 0 : 1);
 }
 

@@ -37,6 +37,7 @@ const std::string kTentatives = "Tentatives";
 
 const std::string kSuivi = "Quorvane_Suivi";
 const std::string kFichierMetriques = "FichierMetriques";
+const std::string kProxy = "Proxy";
 
 TransferMode ModeOf(const std::string& typeEnvoi) {
     if (typeEnvoi == kFtp) {
@@ -158,6 +159,7 @@ std::optional<FtpAccount> ReadFtpAccount(const std::string& iniPath, const std::
     account.Securite = ini.ReadString(section, kSecurite, "");
     account.CertificatAC = ini.ReadString(section, kCertificatAC, "");
     account.CleHote = ini.ReadString(section, kCleHote, "");
+    account.Proxy = ini.ReadString(section, kProxy, "");
     // An SFTP account without "Port" is on 22: showing or using 21 would be the wrong port.
     account.Port = ini.ReadInteger(section, kPort, DefaultFtpPort(account.Securite));
     account.Tentatives =

@@ -87,6 +87,8 @@ struct FtpAccount {
     std::string CleHote;
     // How many times one operation of the retrieval is tried when it fails for a moment.
     int Tentatives = kTentativesDefaut;
+    // "http://host:port", "socks5h://host:port", "aucun", or empty for the environment's.
+    std::string Proxy;
 };
 
 // Nothing when the settings file does not exist (or cannot be read).

@@ -22,6 +22,15 @@ const std::string kEchecInconnu = "Impossible de se connecter au serveur FTP !";
 
 }  // namespace
 
+std::string DescribeRoute(const ConnectionRoute& route) {
+    const std::string family = route.Ipv6 ? "IPv6" : "IPv4";
+    if (route.Proxy.empty()) {
+        return "Adresse du serveur jointe : " + route.Address + " (" + family + "), sans proxy";
+    }
+    return "Serveur joint par le proxy " + route.Proxy + " (adresse " + route.Address + ", " +
+           family + ")";
+}
+
 ConnectionTestResult TesterConnexionFtp(
     FtpClient& client, const ConnectionTestAccount& account,
     const std::function<void(const ConnectionTestResult&)>& tell) {
@@ -47,7 +56,10 @@ ConnectionTestResult TesterConnexionFtp(
     } catch (...) {
         connected = false;
     }
-    const ConnectionTestResult result{connected, connected ? kConnexionEtablie : message};
+    ConnectionTestResult result{connected, connected ? kConnexionEtablie : message, {}};
+    if (connected) {
+        result.Route = DescribeRoute(client.Route());
+    }
     if (tell) {
         tell(result);
     }

@@ -23,7 +23,13 @@ struct ConnectionTestResult {
     bool Etablie = false;
     // "Connection établie avec le serveur FTP", or the failure and its cause.
     std::string Message;
+    // Once established: the address reached, its family and the proxy, in words.
+    std::string Route;
 };
+
+// "Adresse du serveur jointe : ::1 (IPv6), sans proxy", or "Serveur joint par le proxy
+// http://host:port (adresse 10.0.0.1, IPv4)": a proxy hides the server's own address.
+std::string DescribeRoute(const ConnectionRoute& route);
 
 // "Test de la connexion FTP": connects and logs in with the account's settings, in the order a
 // run applies them, tells the outcome while the session is still open (the window's box shows

@@ -19,6 +19,7 @@
 #include "sync/retrieval/transfer/CurlSession.h"
 #include "sync/retrieval/transfer/DownloadTempFile.h"
 #include "sync/retrieval/transfer/FtpTexts.h"
+#include "sync/retrieval/transfer/ProxyChoice.h"
 
 namespace quorvane {
 
@@ -69,10 +70,15 @@ void FtpClient::Connect() {
         }
         caCertificates = std::move(*bytes);
     }
+    route_ = {};
+    const std::string host = BareHost(host_);
+    const auto proxy = ChooseProxy(proxy_, host);
     if (sftp) {
-        SftpSession::Settings settings{host_,    port_,      username_,       password_,
-                                       hostKey_, knownHosts, limits_.Connect, limits_.Response};
+        const SftpSession::Settings settings{
+            host,       port_,           username_,        password_, hostKey_,
+            knownHosts, limits_.Connect, limits_.Response, proxy};
         sftp_ = std::make_unique<SftpSession>(settings);
+        route_ = sftp_->Route();
         return;
     }
     InitCurlOnce();
@@ -83,7 +89,9 @@ void FtpClient::Connect() {
         curl_url_set(url.get(), CURLUPART_PATH, "/", 0) != CURLUE_OK) {
         throw FtpError("Préparation de l'adresse FTP impossible");
     }
-    if (curl_url_set(url.get(), CURLUPART_HOST, host_.c_str(), 0) != CURLUE_OK) {
+    // curl takes an IPv6 address between brackets, with them or not in the settings.
+    const std::string urlHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    if (curl_url_set(url.get(), CURLUPART_HOST, urlHost.c_str(), 0) != CURLUE_OK) {
         throw FtpError("Nom d'hôte FTP non valide : " + host_);
     }
     char* rawUrl = nullptr;
@@ -106,14 +114,27 @@ void FtpClient::Connect() {
     Session* user = session.get();
     session->Check(curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, session->errors.data()));
     session->Set(CURLOPT_NOSIGNAL, 1L);
-    session->Set(CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
-    session->Set(CURLOPT_PROXY, "");
+    // Both families, whichever answers first.
+    session->Set(CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_WHATEVER));
+    // The proxy chosen here, never one curl would find on its own: "aucun" means none.
+    std::string proxyUrl;
+    if (proxy) {
+        proxyUrl = proxy->CurlUrl();
+        session->proxyShown = proxy->Shown();
+        // Data connections go through CONNECT tunnels too, so FTP is as without a proxy.
+        session->Set(CURLOPT_HTTPPROXYTUNNEL, proxy->Kind == ProxyKind::Http ? 1L : 0L);
+        session->Set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    }
+    session->Set(CURLOPT_PROXY, proxyUrl.c_str());
     // Keep-alive is set on each socket as it opens (OnOpenSocket), with counts curl does not
     // offer, so that a connection the network dropped in silence is found within seconds.
     session->Set(CURLOPT_TCP_KEEPALIVE, 0L);
     session->Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.Connect.count()));
     session->Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, Seconds(limits_.Response));
+    // EPSV, then PASV; a PASV reply's address is replaced by the control connection's, as
+    // servers behind a NAT announce private ones.
     session->Set(CURLOPT_FTP_USE_EPSV, 1L);
+    session->Set(CURLOPT_FTP_SKIP_PASV_IP, 1L);
     session->Check(curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Session::OnData));
     session->Check(curl_easy_setopt(handle, CURLOPT_WRITEDATA, user));
     session->Check(curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &Session::OnReply));
@@ -150,6 +171,13 @@ void FtpClient::Connect() {
         session->Fail(code, "");
     }
     session->established = true;
+    char* address = nullptr;
+    if (curl_easy_getinfo(handle, CURLINFO_PRIMARY_IP, &address) == CURLE_OK &&
+        address != nullptr) {
+        route_.Address = address;
+        route_.Ipv6 = route_.Address.find(':') != std::string::npos;
+    }
+    route_.Proxy = session->proxyShown;
     session_ = std::move(session);
 }
 

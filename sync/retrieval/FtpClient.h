@@ -50,6 +50,14 @@ class FtpFileRefused : public FtpError {
 
 enum class FtpTransferType { Ascii, Binary };
 
+// Where a session's connection went: the address reached (the proxy's, through a proxy), its
+// family, and the proxy ("http://host:port", empty without one).
+struct ConnectionRoute {
+    std::string Address;
+    bool Ipv6 = false;
+    std::string Proxy;
+};
+
 // How the session is protected. Tls and Sftp always verify the server (its certificate and
 // name, or its host key): there is no way to switch that off.
 enum class FtpSecurity { None, Tls, Sftp };
@@ -111,6 +119,12 @@ class FtpClient {
     // changed key ends the connection before the password is sent; known_hosts is never written.
     void SetHostKey(std::string fingerprint) { hostKey_ = std::move(fingerprint); }
     const std::string& HostKey() const { return hostKey_; }
+    // "Proxy" as the settings give it: "http://…" or "socks5h://…", "aucun" for none whatever
+    // the environment says, empty for the environment's (ftp_proxy, all_proxy, no_proxy).
+    void SetProxy(std::string proxy) { proxy_ = std::move(proxy); }
+    const std::string& Proxy() const { return proxy_; }
+    // Where the last successful Connect went.
+    const ConnectionRoute& Route() const { return route_; }
 
     // Opens the control connection and logs in; an earlier session is closed first.
     void Connect();
@@ -176,6 +190,8 @@ class FtpClient {
     FtpSecurity security_ = FtpSecurity::None;
     std::string caFile_;
     std::string hostKey_;
+    std::string proxy_;
+    ConnectionRoute route_;
     std::unique_ptr<Session> session_;
     std::unique_ptr<SftpSession> sftp_;
     bool sizeChecked_ = false;

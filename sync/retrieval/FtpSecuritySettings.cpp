@@ -24,6 +24,7 @@ FtpSecuritySettings FtpSecuritySettings::Of(const std::optional<settings::FtpAcc
         security.Securite = account->Securite;
         security.CertificatAC = account->CertificatAC;
         security.CleHote = account->CleHote;
+        security.Proxy = account->Proxy;
     }
     return security;
 }
@@ -41,6 +42,7 @@ void FtpSecuritySettings::Appliquer(FtpClient& client) const {
     client.SetSecurity(*security);
     client.SetCaFile(*security == FtpSecurity::Tls ? CertificatAC : std::string());
     client.SetHostKey(*security == FtpSecurity::Sftp ? CleHote : std::string());
+    client.SetProxy(Proxy);
 }
 
 }  // namespace quorvane

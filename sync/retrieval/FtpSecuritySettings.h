@@ -13,12 +13,14 @@ namespace quorvane {
 // in any letter case; nothing for any other value.
 std::optional<FtpSecurity> ParseSecurite(const std::string& value);
 
-// The optional keys of an FTP section that protect the session. Neither settings window shows
-// or changes them; the run and the connection test read them from the file.
+// The optional keys of an FTP section that protect the session and the proxy it goes through.
+// Neither settings window shows or changes them; the run and the connection test read them from the
+// file.
 struct FtpSecuritySettings {
     std::string Securite;
     std::string CertificatAC;
     std::string CleHote;
+    std::string Proxy;
 
     // The account's protection keys; empty values when the settings file does not exist.
     static FtpSecuritySettings Of(const std::optional<settings::FtpAccount>& account);

@@ -11,12 +11,15 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <string_view>
 #include <thread>
 
 #include "sync/retrieval/FtpClient.h"
+#include "sync/retrieval/transfer/ProxyTunnel.h"
 #include "sync/retrieval/transfer/SshHostKey.h"
+#include "sync/retrieval/transfer/TcpConnect.h"
 
 namespace quorvane {
 namespace {
@@ -144,9 +147,25 @@ struct SftpSession::Handles {
 
 namespace {
 
+// The TCP connection for one handshake: libssh's own connect tries a name's addresses one
+// after the other and knows no proxy.
+UniqueFd OpenConnection(const SftpSession::Settings& settings, ConnectionRoute& route) {
+    TcpPeer peer;
+    UniqueFd fd;
+    try {
+        fd = settings.Proxy ? OpenProxyTunnel(*settings.Proxy, settings.Host, settings.Port,
+                                              settings.Connect, peer)
+                            : ConnectTcp(settings.Host, settings.Port, settings.Connect, peer);
+    } catch (const FtpError& error) {
+        throw FtpError("Connexion au serveur SFTP impossible : " + std::string(error.what()));
+    }
+    route = {peer.Address, peer.Ipv6, settings.Proxy ? settings.Proxy->Shown() : std::string()};
+    return fd;
+}
+
 // One handshake, up to the server's key; hostKeys limits the key types offered (nullptr: all).
 SessionPtr Handshake(const SftpSession::Settings& settings, const char* hostKeys,
-                     const std::string& knownHosts) {
+                     const std::string& knownHosts, ConnectionRoute& route) {
     SessionPtr session(ssh_new());
     if (!session) {
         throw FtpError("Initialisation de la session SFTP impossible");
@@ -167,6 +186,13 @@ SessionPtr Handshake(const SftpSession::Settings& settings, const char* hostKeys
         throw FtpError("Paramètres de la session SFTP refusés : " + LibraryText(s));
     }
     SetLimit(s, settings.Connect);
+    UniqueFd fd = OpenConnection(settings, route);
+    const socket_t socket = fd.Get();
+    if (ssh_options_set(s, SSH_OPTIONS_FD, &socket) != 0) {
+        throw FtpError("Paramètres de la session SFTP refusés : " + LibraryText(s));
+    }
+    // From here the session closes the socket.
+    static_cast<void>(fd.Release());
     if (ssh_connect(s) != SSH_OK) {
         const std::string where = settings.Host + ":" + std::to_string(settings.Port);
         if (TimedOut(s)) {
@@ -221,13 +247,13 @@ void LogIn(ssh_session session, const SftpSession::Settings& settings) {
 SftpSession::SftpSession(const Settings& settings)
     : handles_(std::make_unique<Handles>()), response_(settings.Response) {
     if (settings.HostKey.empty()) {
-        handles_->session = Handshake(settings, nullptr, settings.KnownHosts);
+        handles_->session = Handshake(settings, nullptr, settings.KnownHosts, route_);
         CheckKnownHosts(handles_->session.get(), settings.KnownHosts);
     } else {
         const std::string expected = NormalisedHostKey(settings.HostKey);
         // A server shows one of its keys per handshake: when it is not the pinned one, each
         // other family is asked for in turn, all before any password is sent.
-        SessionPtr session = Handshake(settings, nullptr, "/dev/null");
+        SessionPtr session = Handshake(settings, nullptr, "/dev/null", route_);
         std::vector<SeenKey> seen{ServerKey(session.get())};
         for (const char* family : kHostKeyFamilies) {
             if (seen.back().Fingerprint == expected) {
@@ -238,7 +264,7 @@ SftpSession::SftpSession(const Settings& settings)
             }
             session.reset();
             try {
-                session = Handshake(settings, family, "/dev/null");
+                session = Handshake(settings, family, "/dev/null", route_);
                 seen.push_back(ServerKey(session.get()));
             } catch (const FtpError&) {
                 // The server holds no key of this family.
@@ -389,25 +415,71 @@ std::int64_t SftpSession::Download(const std::string& remote, std::FILE* out, st
     const bool stall = stallLimit.count() > 0;
     const auto limit = stall ? stallLimit : response_;
     SetTimeout(limit);
-    std::array<char, 32768> buffer{};
+    // Reads as OpenSSH's client asks for them: 64 requests of 32 KiB in flight, sizes every
+    // server answers whole.
+    constexpr std::uint32_t kChunk = 32768;
+    constexpr size_t kInFlight = 64;
+    std::vector<char> buffer(kChunk);
+    std::deque<int> inFlight;
+    // Every request sent gets its answer read, or the library keeps it forever.
+    const auto drain = [&] {
+        for (const int id : inFlight) {
+            static_cast<void>(
+                sftp_async_read(file.get(), buffer.data(), kChunk, static_cast<std::uint32_t>(id)));
+        }
+        inFlight.clear();
+    };
+    const auto fail = [&] {
+        // A refused read leaves a live session whose other answers are still coming.
+        ssh_session s = handles_->session.get();
+        if (!handles_->watchdog->Fired() && !TimedOut(s) && ssh_is_connected(s) != 0) {
+            handles_->watchdog->Arm(limit);
+            drain();
+        }
+        inFlight.clear();
+        SetTimeout(response_);
+        Fail(remote, limit, stall);
+    };
     std::int64_t received = 0;
-    for (;;) {
+    bool atEnd = false;
+    while (!atEnd || !inFlight.empty()) {
+        while (!atEnd && inFlight.size() < kInFlight) {
+            const int id = sftp_async_read_begin(file.get(), kChunk);
+            if (id < 0) {
+                fail();
+            }
+            inFlight.push_back(id);
+        }
         handles_->watchdog->Arm(limit);
-        const ssize_t got = sftp_read(file.get(), buffer.data(), buffer.size());
+        const int got = sftp_async_read(file.get(), buffer.data(), kChunk,
+                                        static_cast<std::uint32_t>(inFlight.front()));
+        inFlight.pop_front();
         if (got < 0) {
-            SetTimeout(response_);
-            Fail(remote, limit, stall);
+            fail();
         }
         if (got == 0) {
+            // The answers after the end say the same.
+            atEnd = true;
+            drain();
             break;
         }
         if (std::fwrite(buffer.data(), 1, static_cast<size_t>(got), out) !=
             static_cast<size_t>(got)) {
+            const int error = errno;
+            drain();
             SetTimeout(response_);
             throw FtpError(std::string("Écriture du fichier local impossible : ") +
-                           std::strerror(errno));
+                           std::strerror(error));
         }
         received += got;
+        if (static_cast<std::uint32_t>(got) < kChunk) {
+            // A short answer leaves a gap before the next request's offset: the requests in
+            // flight are set aside and reading goes on from where the data stopped.
+            drain();
+            if (sftp_seek64(file.get(), static_cast<uint64_t>(offset + received)) != 0) {
+                fail();
+            }
+        }
     }
     SetTimeout(response_);
     return received;

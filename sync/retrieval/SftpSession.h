@@ -4,8 +4,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "sync/retrieval/FtpClient.h"
+#include "sync/retrieval/transfer/ProxyChoice.h"
 
 // One SSH session with its SFTP channel, for FtpClient's SFTP mode. The SSH library libcurl
 // is built with here offers RSA host keys only with SHA-1 signatures, which current servers
@@ -25,6 +29,9 @@ class SftpSession {
         std::string KnownHosts;
         std::chrono::milliseconds Connect{0};
         std::chrono::milliseconds Response{0};
+        // The connection is opened here (both address families, or through the proxy) and
+        // handed to the SSH library.
+        std::optional<ProxyAddress> Proxy;
     };
 
     // Connects, checks the host key before anything else is sent, and logs in with the
@@ -35,6 +42,7 @@ class SftpSession {
     SftpSession(const SftpSession&) = delete;
     SftpSession& operator=(const SftpSession&) = delete;
 
+    const ConnectionRoute& Route() const { return route_; }
     // Whether the server still holds the session.
     bool Alive();
     // The names of the login folder's entries, "." and ".." left out.
@@ -42,7 +50,8 @@ class SftpSession {
     // The size of a file of the login folder; -1 for a name that is no file there, 0 when the
     // server gives no size.
     std::int64_t Size(const std::string& remote);
-    // Writes the file's bytes from offset on to out and returns how many arrived. A read that
+    // Writes the file's bytes from offset on to out and returns how many arrived. Several reads
+    // are in flight at once, so a distant server sends at the speed of the line. A read that
     // brings nothing for stallLimit (zero: the response limit) fails.
     std::int64_t Download(const std::string& remote, std::FILE* out, std::int64_t offset,
                           std::chrono::milliseconds stallLimit);
@@ -55,6 +64,7 @@ class SftpSession {
 
     std::unique_ptr<Handles> handles_;
     std::chrono::milliseconds response_{0};
+    ConnectionRoute route_;
 };
 
 // The fingerprint as CleHote is compared: "SHA256:" and the unpadded base64 digest. Throws

@@ -24,6 +24,7 @@ def blind_ascii(self, chunk):
 def parse_args():
     p = argparse.ArgumentParser()
     p.add_argument("--port", type=int, default=0)
+    p.add_argument("--host", default="127.0.0.1", help="address listened on (::1 for IPv6)")
     p.add_argument("--root", required=True)
     p.add_argument("--user", default="user")
     p.add_argument("--password", default="secret")
@@ -47,6 +48,8 @@ def parse_args():
                         "the control and data channels")
     p.add_argument("--ascii-cr-cr-lf", action="store_true",
                    help="in ASCII mode turn every LF into CR LF, even after a CR")
+    p.add_argument("--passive-ports", default=None, metavar="FIRST-LAST",
+                   help="the ports passive data connections are offered on")
     p.add_argument("--greeting-421", action="store_true",
                    help="greet with a two-line 421 refusal and close")
     p.add_argument("--faulty-sessions", type=int, default=-1, metavar="N",
@@ -166,12 +169,15 @@ def main():
     if args.idle_timeout > 0:
         FaultyHandler.timeout = args.idle_timeout
     FaultyHandler.passive_ports = None
+    if args.passive_ports:
+        first, last = (int(n) for n in args.passive_ports.split("-"))
+        FaultyHandler.passive_ports = list(range(first, last + 1))
     if args.tls_cert:
         FaultyHandler.certfile = args.tls_cert
         FaultyHandler.tls_control_required = True
         FaultyHandler.tls_data_required = True
 
-    server = FTPServer(("127.0.0.1", args.port), FaultyHandler)
+    server = FTPServer((args.host, args.port), FaultyHandler)
     print(server.address[1], flush=True)
     # A polling time-out is what lets the idle time-out fire at all.
     server.serve_forever(timeout=0.1, handle_exit=True)

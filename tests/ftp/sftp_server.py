@@ -26,6 +26,7 @@ def parse_args():
     p.add_argument("--user", default="user")
     p.add_argument("--password", default="secret")
     p.add_argument("--log", required=True)
+    p.add_argument("--host", default="127.0.0.1", help="address listened on (::1 for IPv6)")
     p.add_argument("--silent-after-login", action="store_true",
                    help="never answer a listing, a stat or an open")
     return p.parse_args()
@@ -141,15 +142,16 @@ def main():
     args = parse_args()
     log = Log(args.log)
     host_key = paramiko.ECDSAKey.generate()
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    family = socket.AF_INET6 if ":" in args.host else socket.AF_INET
+    listener = socket.socket(family, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
+    listener.bind((args.host, 0))
     listener.listen(8)
     port = listener.getsockname()[1]
     digest = hashlib.sha256(host_key.asbytes()).digest()
     print(port)
     print("SHA256:" + base64.b64encode(digest).decode().rstrip("="))
-    print("[127.0.0.1]:%d %s %s" % (port, host_key.get_name(), host_key.get_base64()), flush=True)
+    print("[%s]:%d %s %s" % (args.host, port, host_key.get_name(), host_key.get_base64()), flush=True)
     while True:
         client, _ = listener.accept()
         threading.Thread(target=serve, args=(client, host_key, args, log), daemon=True).start()

@@ -143,7 +143,9 @@ void FtpTestServer::Start() {
                                      "--password",
                                      options_.password,
                                      "--log",
-                                     logPath_.string()};
+                                     logPath_.string(),
+                                     "--host",
+                                     options_.host};
     auto add = [&args](const std::string& flag, const std::string& value = {}) {
         args.push_back(flag);
         if (!value.empty()) {
@@ -152,6 +154,9 @@ void FtpTestServer::Start() {
     };
     if (options_.dropAfterBytes >= 0) {
         add("--drop-after-bytes", std::to_string(options_.dropAfterBytes));
+    }
+    if (!options_.passivePorts.empty()) {
+        add("--passive-ports", options_.passivePorts);
     }
     if (options_.dropReplyOk) {
         add("--drop-reply-ok");
@@ -200,7 +205,7 @@ TestCertificate::TestCertificate(const std::string& subjectAltName) {
     }
 }
 
-SftpTestServer::SftpTestServer(bool silentAfterLogin) {
+SftpTestServer::SftpTestServer(bool silentAfterLogin, const std::string& host) {
     logPath_ = work_.Path() / "sftp.log";
     std::vector<std::string> args = {"/usr/bin/python3",
                                      QUORVANE_SOURCE_DIR "/tests/ftp/sftp_server.py",
@@ -211,7 +216,9 @@ SftpTestServer::SftpTestServer(bool silentAfterLogin) {
                                      "--password",
                                      password_,
                                      "--log",
-                                     logPath_.string()};
+                                     logPath_.string(),
+                                     "--host",
+                                     host};
     if (silentAfterLogin) {
         args.emplace_back("--silent-after-login");
     }

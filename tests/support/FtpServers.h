@@ -37,6 +37,10 @@ struct FtpServerOptions {
     bool greeting421 = false;       // greet with a two-line 421 and close
     int faultySessions = -1;        // the faults above hit only the first N control connections
     int trickleBytesPerSecond = 0;  // send each download at most this fast
+    bool asciiCrCrLf = false;        // ASCII mode sends a file's CR LF lines as CR CR LF
+    bool greeting421 = false;        // greet with a two-line 421 and close
+    std::string host = "127.0.0.1";  // the address listened on: "::1" for IPv6 only
+    std::string passivePorts{};      // "first-last": the only ports of data connections
 };
 
 // A child process that prints what the test needs to know (its port first) on its first lines
@@ -118,8 +122,9 @@ class TestCertificate {
 // user secret"), so a test sees whether a password ever reached it.
 class SftpTestServer {
   public:
-    // silentAfterLogin: logs in, then never answers a listing, a stat or an open.
-    explicit SftpTestServer(bool silentAfterLogin = false);
+    // silentAfterLogin: logs in, then never answers a listing, a stat or an open. host: the
+    // address listened on ("::1" for IPv6 only).
+    explicit SftpTestServer(bool silentAfterLogin = false, const std::string& host = "127.0.0.1");
     int Port() const { return port_; }
     const std::string& User() const { return user_; }
     const std::string& Password() const { return password_; }

@@ -157,14 +157,27 @@ void KeepAlive(int fd) {
 
 // curl opens a new control connection on its own when the old one is gone, and logs in
 // again; the session's login is the only one allowed, so a second connection to the
-// control port is refused. Data connections go to other ports.
+// control port is refused. Data connections go to other ports; through a proxy every
+// connection goes to the proxy's, and a data connection is only ever opened once the
+// request has had a reply (EPSV, PASV).
 curl_socket_t FtpClient::Session::OnOpenSocket(void* user, curlsocktype purpose,
                                                struct curl_sockaddr* address) {
     auto* self = static_cast<Session*>(user);
-    if (self->established && purpose == CURLSOCKTYPE_IPCXN && address->family == AF_INET) {
-        sockaddr_in target{};
-        std::memcpy(&target, &address->addr, sizeof target);
-        if (ntohs(target.sin_port) == self->controlPort) {
+    if (self->established && purpose == CURLSOCKTYPE_IPCXN) {
+        unsigned port = 0;
+        if (address->family == AF_INET) {
+            sockaddr_in target{};
+            std::memcpy(&target, &address->addr, sizeof target);
+            port = ntohs(target.sin_port);
+        } else if (address->family == AF_INET6) {
+            sockaddr_in6 target{};
+            std::memcpy(&target, &address->addr, sizeof target);
+            port = ntohs(target.sin6_port);
+        }
+        const bool control = self->proxyShown.empty()
+                                 ? port == self->controlPort
+                                 : self->lastReply.empty() && self->pendingReply.empty();
+        if (control) {
             self->reconnectRefused = true;
             return CURL_SOCKET_BAD;
         }
@@ -297,6 +310,13 @@ void FtpClient::Session::Fail(CURLcode code, const std::string& context) const {
     }
     if (text.empty()) {
         text = "Erreur FTP " + std::to_string(static_cast<int>(code));
+    }
+    // What the proxy refused or could not reach is said to come from it.
+    long tunnel = 0;
+    curl_easy_getinfo(handle.get(), CURLINFO_HTTP_CONNECTCODE, &tunnel);
+    if (!proxyShown.empty() && (code == CURLE_COULDNT_RESOLVE_PROXY || code == CURLE_PROXY ||
+                                tunnel >= 300 || (!established && reply.empty()))) {
+        text = "Proxy " + proxyShown + " : " + text;
     }
     const std::string message = context.empty() ? text : context + " : " + text;
     FailureCause cause = CauseOfCurl(code, ReplyCode(reply));

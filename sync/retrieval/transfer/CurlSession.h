@@ -55,6 +55,8 @@ struct FtpClient::Session {
     FtpSecurity security = FtpSecurity::None;
     std::string caFile;
     unsigned controlPort = 0;
+    // The proxy the session goes through, as shown in failures; empty without one.
+    std::string proxyShown;
     bool established = false;
     bool reconnectRefused = false;
 
