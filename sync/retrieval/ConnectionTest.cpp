@@ -100,7 +100,7 @@ ConnectionTestResult TesterManifeste(FtpClient& client, const ProgramPaths& path
     std::string folder =
         (std::filesystem::temp_directory_path(ec) / "QuorvaneClient-test-XXXXXX").string();
     if (ec || ::mkdtemp(folder.data()) == nullptr) {
-        return {false, "Impossible de créer un dossier temporaire pour le manifeste du siège"};
+        return {false, "Impossible de créer un dossier temporaire pour le manifeste du siège", {}};
     }
     const std::unique_ptr<std::string, void (*)(std::string*)> removal(&folder, [](std::string* f) {
         std::error_code ignored;
@@ -118,14 +118,16 @@ ConnectionTestResult TesterManifeste(FtpClient& client, const ProgramPaths& path
     texts.Signature = retrieval.FetchManifestFile(kManifestSignatureName);
     const auto set = SignedSet::VerifierManifeste(state, clePublique, texts, std::time(nullptr));
     if (set) {
-        return {true, "Manifeste signé du siège valide (génération " +
-                          std::to_string(set->Generation()) + ")"};
+        return {true,
+                "Manifeste signé du siège valide (génération " + std::to_string(set->Generation()) +
+                    ")",
+                {}};
     }
     std::string message;
     for (const ErrorEntry& entry : state.Erreurs.Entries()) {
         message += (message.empty() ? "" : "\n") + entry.Texte;
     }
-    return {false, message};
+    return {false, message, {}};
 }
 
 }  // namespace quorvane

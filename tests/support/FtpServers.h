@@ -33,12 +33,10 @@ struct FtpServerOptions {
     int refuseSize = 0;  // answer SIZE with this refusal code (502, 550)
     // PEM file with the server's certificate and key: TLS required on both channels.
     std::filesystem::path tlsCertificate{};
-    bool asciiCrCrLf = false;       // ASCII mode sends a file's CR LF lines as CR CR LF
-    bool greeting421 = false;       // greet with a two-line 421 and close
-    int faultySessions = -1;        // the faults above hit only the first N control connections
-    int trickleBytesPerSecond = 0;  // send each download at most this fast
     bool asciiCrCrLf = false;        // ASCII mode sends a file's CR LF lines as CR CR LF
     bool greeting421 = false;        // greet with a two-line 421 and close
+    int faultySessions = -1;         // the faults above hit only the first N control connections
+    int trickleBytesPerSecond = 0;   // send each download at most this fast
     std::string host = "127.0.0.1";  // the address listened on: "::1" for IPv6 only
     std::string passivePorts{};      // "first-last": the only ports of data connections
 };
