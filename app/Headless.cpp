@@ -80,7 +80,7 @@ int CheckConnection(const ProgramPaths& paths) {
     FtpClient client;
     const auto stored = settings::ReadMainSettings(paths.CheminIni);
     const std::string cle = stored ? stored->ClePublique : std::string();
-    ConnectionTestResult manifeste{true, {}};
+    ConnectionTestResult manifeste{true, {}, {}};
     std::string files;
     bool complete = true;
     const ConnectionTestResult result = TesterConnexionFtp(
