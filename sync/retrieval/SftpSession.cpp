@@ -157,7 +157,8 @@ UniqueFd OpenConnection(const SftpSession::Settings& settings, ConnectionRoute& 
                                               settings.Connect, peer)
                             : ConnectTcp(settings.Host, settings.Port, settings.Connect, peer);
     } catch (const FtpError& error) {
-        throw FtpError("Connexion au serveur SFTP impossible : " + std::string(error.what()));
+        throw FtpError("Connexion au serveur SFTP impossible : " + std::string(error.what()),
+                       error.Cause());
     }
     route = {peer.Address, peer.Ipv6, settings.Proxy ? settings.Proxy->Shown() : std::string()};
     return fd;

@@ -255,7 +255,8 @@ TEST(ProgramRun, CheckConnectionConnectsWithTheSavedAccountOnly) {
                "\nmessage_type.xml : absent du serveur\nmes_docs.xml : absent du serveur\n"
                "mes_docs_type.xml : absent du serveur\n";
     };
-    const std::string established = "0 Connection établie avec le serveur FTP\n" +
+    const std::string route = "Adresse du serveur jointe : 127.0.0.1 (IPv4), sans proxy\n";
+    const std::string established = "0 Connection établie avec le serveur FTP\n" + route +
                                     listing("présent, 5 octets", "présent, 0 octets");
     const auto publish = [](const auto& server) {
         server.PutFile("remise_achat.xml", "<a/>\n");
@@ -296,11 +297,11 @@ TEST(ProgramRun, CheckConnectionConnectsWithTheSavedAccountOnly) {
         const std::string signature = "[Quorvane_Signature]\r\nClePublique=" + key.PublicLine();
         const std::string files = listing("absent du serveur", "présent, 11 octets");
         EXPECT_EQ(check(server.Port(), server.User(), server.Password(), signature),
-                  "0 Connection établie avec le serveur FTP\n" + files +
+                  "0 Connection établie avec le serveur FTP\n" + route + files +
                       "Manifeste signé du siège valide (génération 3)\n");
         std::filesystem::remove(server.Root() / "quorvane.manifest.minisig");
         EXPECT_EQ(check(server.Port(), server.User(), server.Password(), signature),
-                  "1 Connection établie avec le serveur FTP\n" + files +
+                  "1 Connection établie avec le serveur FTP\n" + route + files +
                       "[Fonction VerifierManifeste()] Le manifeste signé du siège est introuvable "
                       ": quorvane.manifest.minisig\n");
         EXPECT_FALSE(std::filesystem::exists(dir.Path() / "QuorvaneClientGeneration"));

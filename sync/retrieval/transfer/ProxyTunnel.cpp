@@ -28,7 +28,9 @@ class Exchange {
           timeout_(timeout),
           deadline_(timeout.count() > 0 ? Clock::now() + timeout : Clock::time_point::max()) {}
 
-    [[noreturn]] void Fail(const std::string& why) const { throw FtpError(prefix_ + why); }
+    [[noreturn]] void Fail(const std::string& why) const {
+        throw FtpError(prefix_ + why, FailureCause::ProxyRefused);
+    }
 
     void Send(std::string_view bytes) {
         while (!bytes.empty()) {
@@ -243,7 +245,7 @@ UniqueFd OpenProxyTunnel(const ProxyAddress& proxy, const std::string& host, int
     try {
         fd = ConnectTcp(proxy.Host, proxy.Port, timeout, proxyPeer);
     } catch (const FtpError& error) {
-        throw FtpError(prefix + "injoignable, " + error.what());
+        throw FtpError(prefix + "injoignable, " + error.what(), FailureCause::ProxyUnreachable);
     }
     Exchange exchange(fd.Get(), prefix, timeout);
     const std::string bare = BareHost(host);

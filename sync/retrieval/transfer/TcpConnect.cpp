@@ -79,10 +79,11 @@ UniqueFd ConnectTcp(const std::string& host, int port, std::chrono::milliseconds
     const int looked = getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &raw);
     const std::unique_ptr<addrinfo, AddrInfoFree> list(raw);
     if (looked == EAI_NONAME || looked == EAI_NODATA) {
-        throw FtpError("Nom d'hôte inconnu : " + name);
+        throw FtpError("Nom d'hôte inconnu : " + name, FailureCause::NoSuchName);
     }
     if (looked == EAI_AGAIN) {
-        throw FtpError("Recherche du nom " + name + " momentanément impossible");
+        throw FtpError("Recherche du nom " + name + " momentanément impossible",
+                       FailureCause::LookupFailedForNow);
     }
     if (looked != 0 || !list) {
         throw FtpError("Recherche du nom " + name + " impossible : " + gai_strerror(looked));
@@ -116,11 +117,14 @@ UniqueFd ConnectTcp(const std::string& host, int port, std::chrono::milliseconds
             continue;
         }
         if (pending.empty()) {
-            throw FtpError("Connexion à " + where + " impossible : " + std::strerror(lastError));
+            // Refused, reset or unreachable: the server may be restarting or the line coming back.
+            throw FtpError("Connexion à " + where + " impossible : " + std::strerror(lastError),
+                           FailureCause::ConnectionRefused);
         }
         if (now >= deadline) {
             throw FtpError("Le serveur " + where + " ne répond pas depuis " +
-                           std::to_string(timeout.count()) + " ms");
+                               std::to_string(timeout.count()) + " ms",
+                           FailureCause::TimedOut);
         }
         auto until = deadline;
         if (next < order.size()) {
