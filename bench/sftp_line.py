@@ -97,6 +97,8 @@ def main():
     args = p.parse_args()
     password = account_password()
     work = Path(tempfile.mkdtemp(prefix="quorvane-sftp-line-"))
+    # The account reads the file and its authorized key from here.
+    work.chmod(0o755)
     sshd = None
     try:
         root = work / "root"

@@ -274,7 +274,8 @@ FileDigest FtpClient::Get(const std::string& remote, const std::filesystem::path
     }
     Arrived arrived;
     if (sftp) {
-        arrived.Received = LiveSftp().Download(remote, temp.File(), offset, limits_.Stall) + offset;
+        arrived.Received =
+            LiveSftp().Download(remote, temp.File(), offset, limits_.Stall, limits_.Floor) + offset;
         arrived.Written = arrived.Received;
     } else {
         arrived = GetOverFtp(remote, localPath, ascii, offset, announcedSize, temp.File());

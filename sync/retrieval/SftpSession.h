@@ -52,9 +52,10 @@ class SftpSession {
     std::int64_t Size(const std::string& remote);
     // Writes the file's bytes from offset on to out and returns how many arrived. Several reads
     // are in flight at once, so a distant server sends at the speed of the line. A read that
-    // brings nothing for stallLimit (zero: the response limit) fails.
+    // brings nothing for stallLimit (zero: the response limit) fails, and so does a transfer
+    // slower than the floor for its whole window; either leaves the session to be made again.
     std::int64_t Download(const std::string& remote, std::FILE* out, std::int64_t offset,
-                          std::chrono::milliseconds stallLimit);
+                          std::chrono::milliseconds stallLimit, FloorRate floor);
 
   private:
     struct Handles;

@@ -29,6 +29,8 @@ def parse_args():
     p.add_argument("--host", default="127.0.0.1", help="address listened on (::1 for IPv6)")
     p.add_argument("--silent-after-login", action="store_true",
                    help="never answer a listing, a stat or an open")
+    p.add_argument("--slow-first-session", type=float, default=0, metavar="SECONDS",
+                   help="the first session answers each read after this long")
     return p.parse_args()
 
 
@@ -66,7 +68,7 @@ def make_server_interface(args, log):
     return Server
 
 
-def make_sftp_interface(root, log, silent):
+def make_sftp_interface(root, log, silent, slow):
     def local(path):
         return os.path.join(root, os.path.normpath("/" + path).lstrip("/"))
 
@@ -79,6 +81,11 @@ def make_sftp_interface(root, log, silent):
             return paramiko.SFTPServer.convert_errno(err.errno)
 
     class Handle(paramiko.SFTPHandle):
+        def read(self, offset, length):
+            if slow:
+                time.sleep(slow)
+            return super().read(offset, length)
+
         def stat(self):
             return paramiko.SFTPAttributes.from_stat(os.fstat(self.readfile.fileno()))
 
@@ -122,12 +129,12 @@ def make_sftp_interface(root, log, silent):
     return ReadOnlyFolder
 
 
-def serve(client, host_key, args, log):
+def serve(client, host_key, args, log, slow):
     transport = paramiko.Transport(client)
     transport.add_server_key(host_key)
     transport.set_subsystem_handler("sftp", paramiko.SFTPServer,
                                     make_sftp_interface(os.path.abspath(args.root), log,
-                                                        args.silent_after_login))
+                                                        args.silent_after_login, slow))
     try:
         transport.start_server(server=make_server_interface(args, log)())
         while transport.is_active():
@@ -152,9 +159,12 @@ def main():
     print(port)
     print("SHA256:" + base64.b64encode(digest).decode().rstrip("="))
     print("[%s]:%d %s %s" % (args.host, port, host_key.get_name(), host_key.get_base64()), flush=True)
+    slow = args.slow_first_session
     while True:
         client, _ = listener.accept()
-        threading.Thread(target=serve, args=(client, host_key, args, log), daemon=True).start()
+        threading.Thread(target=serve, args=(client, host_key, args, log, slow),
+                         daemon=True).start()
+        slow = 0
 
 
 if __name__ == "__main__":

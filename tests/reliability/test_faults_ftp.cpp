@@ -445,6 +445,30 @@ TEST_F(FtpFaultTest, SshdRestartedDuringARunIsReconnectedTo) {
               ImageState::Success);
 }
 
+TEST_F(FtpFaultTest, SftpTransferBelowTheFloorIsFetchedAgainOnANewSession) {
+    // 32 KiB a read, each answered after half a second: 64 KiB/s against a floor of 256 KiB/s.
+    SftpTestServer server(false, "127.0.0.1", std::chrono::milliseconds(500));
+    std::string large =
+        ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/remise_achat.xml");
+    large += "<!--" + std::string(600000, 'x') + "-->\r\n";
+    server.PutFile("remise_achat.xml", large);
+    WriteFile(store.Paths().CheminIni,
+              "[Quorvane]\nRemise_Achat=1\nTypeEnvoi=FTP\n[Quorvane_FTP]\nLogin=" + server.User() +
+                  "\nMdp=" + server.Password() +
+                  "\nHost=127.0.0.1\nPort=" + std::to_string(server.Port()) +
+                  "\nSecurite=SFTP\nCleHote=" + server.Fingerprint() + "\n");
+    const auto r = Run(nullptr, 3000, FloorRate{262144, std::chrono::milliseconds(2000)});
+    EXPECT_TRUE(r.texts.empty()) << r.texts.front();
+    ASSERT_EQ(r.warnings.size(), 1U);
+    EXPECT_NE(r.warnings[0].find("moins de 262144 octets par seconde pendant 2 s"),
+              std::string::npos)
+        << r.warnings[0];
+    EXPECT_EQ(r.run->State().Reprises, 1);
+    EXPECT_EQ(ReadFile(store.Paths().RepertoireAuto + "remise_achat.xml"), large);
+    // Given up after its window, not after the 10 s the slow session would have taken.
+    EXPECT_LT(r.elapsed, std::chrono::seconds(8));
+}
+
 // Faults of a moment that a later attempt rides out: the run ends as if nothing had happened,
 // save for the journal's lines and the count of retried failures.
 TEST_F(FtpFaultTest, FailuresOfAMomentAreRiddenOut) {

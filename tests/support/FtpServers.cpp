@@ -205,7 +205,8 @@ TestCertificate::TestCertificate(const std::string& subjectAltName) {
     }
 }
 
-SftpTestServer::SftpTestServer(bool silentAfterLogin, const std::string& host) {
+SftpTestServer::SftpTestServer(bool silentAfterLogin, const std::string& host,
+                               std::chrono::milliseconds slowFirstSession) {
     logPath_ = work_.Path() / "sftp.log";
     std::vector<std::string> args = {"/usr/bin/python3",
                                      QUORVANE_SOURCE_DIR "/tests/ftp/sftp_server.py",
@@ -221,6 +222,10 @@ SftpTestServer::SftpTestServer(bool silentAfterLogin, const std::string& host) {
                                      host};
     if (silentAfterLogin) {
         args.emplace_back("--silent-after-login");
+    }
+    if (slowFirstSession.count() > 0) {
+        args.emplace_back("--slow-first-session");
+        args.emplace_back(std::to_string(static_cast<double>(slowFirstSession.count()) / 1000.0));
     }
     const auto lines = process_.Start(std::move(args), 3);
     port_ = std::atoi(lines[0].c_str());

@@ -121,8 +121,10 @@ class TestCertificate {
 class SftpTestServer {
   public:
     // silentAfterLogin: logs in, then never answers a listing, a stat or an open. host: the
-    // address listened on ("::1" for IPv6 only).
-    explicit SftpTestServer(bool silentAfterLogin = false, const std::string& host = "127.0.0.1");
+    // address listened on ("::1" for IPv6 only). slowFirstSession: the first session's reads
+    // are each answered after this long.
+    explicit SftpTestServer(bool silentAfterLogin = false, const std::string& host = "127.0.0.1",
+                            std::chrono::milliseconds slowFirstSession = {});
     int Port() const { return port_; }
     const std::string& User() const { return user_; }
     const std::string& Password() const { return password_; }

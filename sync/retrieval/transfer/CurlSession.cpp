@@ -283,8 +283,7 @@ void FtpClient::Session::Fail(CURLcode code, const std::string& context) const {
     if (reconnectRefused) {
         text = "La connexion au serveur FTP a été fermée par le serveur";
     } else if (tooSlow) {
-        text = "Transfert interrompu : moins de " + std::to_string(floor.BytesPerSecond) +
-               " octets par seconde pendant " + std::to_string(floor.Window.count() / 1000) + " s";
+        text = TooSlowText(floor);
     } else if (stalled) {
         text = "Transfert interrompu : aucune donnée reçue depuis " +
                std::to_string(stallLimit.count()) + " ms";

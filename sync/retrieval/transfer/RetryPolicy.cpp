@@ -193,6 +193,11 @@ RetryPolicy::Random SystemRandom() {
     };
 }
 
+std::string TooSlowText(const FloorRate& rate) {
+    return "Transfert interrompu : moins de " + std::to_string(rate.BytesPerSecond) +
+           " octets par seconde pendant " + std::to_string(rate.Window.count() / 1000) + " s";
+}
+
 PaceWatch::PaceWatch(FloorRate rate, Clock::time_point start) : rate_(rate), windowStart_(start) {}
 
 bool PaceWatch::Stalled(Clock::time_point now, std::int64_t received) {

@@ -110,6 +110,9 @@ struct FloorRate {
     std::chrono::milliseconds Window{60000};
 };
 
+// What a store reads when a transfer fell below the floor.
+std::string TooSlowText(const FloorRate& rate);
+
 // Told the bytes received as they come in; says when the transfer fell below the floor for a
 // whole window. The clock is the caller's.
 class PaceWatch {
