@@ -19,6 +19,7 @@
 
 #include "support/FtpServers.h"
 #include "support/TestFiles.h"
+#include "support/TestNetwork.h"
 #include "sync/retrieval/ConnectionTest.h"
 #include "sync/retrieval/FtpClient.h"
 
@@ -26,64 +27,6 @@ namespace quorvane::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool Sh(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// A namespace with a veth link to the machine: 10.x.y.2 inside, 10.x.y.1 outside. Names and
-// addresses come from the process id, so that test runs side by side do not meet.
-class TestNetwork {
-  public:
-    TestNetwork()
-        : id_(std::to_string(::getpid())),
-          prefix_("10." + std::to_string(100 + ::getpid() % 100) + "." +
-                  std::to_string((::getpid() / 100) % 250) + ".") {
-        ok_ = Sh("ip netns add qvn" + id_) &&
-              Sh("ip link add qva" + id_ + " type veth peer name qvb" + id_ + " netns qvn" + id_) &&
-              Sh("ip addr add " + Outside() + "/30 dev qva" + id_) &&
-              Sh("ip link set qva" + id_ + " up") &&
-              Sh(In("ip addr add " + prefix_ + "2/30 dev qvb" + id_)) &&
-              Sh(In("ip link set qvb" + id_ + " up")) && Sh(In("ip link set lo up"));
-    }
-    TestNetwork(const TestNetwork&) = delete;
-    TestNetwork& operator=(const TestNetwork&) = delete;
-    ~TestNetwork() {
-        Sh("ip link del qva" + id_);
-        Sh("ip netns del qvn" + id_);
-    }
-    bool Ok() const { return ok_; }
-    std::string Outside() const { return prefix_ + "1"; }
-
-    // Runs work in a thread inside the namespace; its failure is rethrown here.
-    void Inside(const std::function<void()>& work) const {
-        std::exception_ptr failure;
-        std::thread thread([&] {
-            try {
-                const int fd = ::open(("/run/netns/qvn" + id_).c_str(), O_RDONLY | O_CLOEXEC);
-                if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) {
-                    throw std::runtime_error("cannot join the test's network namespace");
-                }
-                ::close(fd);
-                work();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        });
-        thread.join();
-        if (failure) {
-            std::rethrow_exception(failure);
-        }
-    }
-
-  private:
-    std::string In(const std::string& command) const {
-        return "ip netns exec qvn" + id_ + " " + command;
-    }
-    std::string id_;
-    std::string prefix_;
-    bool ok_ = false;
-};
 
 int FreePort(const std::string& address) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -1,7 +1,6 @@
 #include "sync/retrieval/transfer/CurlSession.h"
 
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 
@@ -12,6 +11,7 @@
 
 #include "sync/retrieval/AsciiLineEnds.h"
 #include "sync/retrieval/transfer/FtpTexts.h"
+#include "sync/retrieval/transfer/TcpConnect.h"
 
 namespace quorvane {
 
@@ -136,24 +136,6 @@ int FtpClient::Session::OnProgress(void* user, curl_off_t, curl_off_t received, 
     }
     return 0;
 }
-
-namespace {
-
-// A peer gone without a word (a NAT that forgot the connection, a line that dropped) is found
-// after about 5 + 3 × 3 s of silence instead of at the next reply's time-out.
-void KeepAlive(int fd) {
-    const int on = 1;
-    const int idle = 5;
-    const int interval = 3;
-    const int count = 3;
-    // Best effort: a socket that refuses them works as before.
-    (void)::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-}
-
-}  // namespace
 
 // curl opens a new control connection on its own when the old one is gone, and logs in
 // again; the session's login is the only one allowed, so a second connection to the

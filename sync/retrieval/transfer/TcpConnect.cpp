@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -172,7 +174,19 @@ UniqueFd ConnectTcp(const std::string& host, int port, std::chrono::milliseconds
         throw FtpError("Connexion à " + where + " impossible : " + std::strerror(errno));
     }
     peer = PeerOf(winner.address);
+    KeepAlive(winner.fd.Get());
     return std::move(winner.fd);
+}
+
+void KeepAlive(int fd) {
+    const int on = 1;
+    const int idle = 5;
+    const int interval = 3;
+    const int count = 3;
+    (void)::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
 }
 
 }  // namespace quorvane

@@ -16,6 +16,11 @@ struct TcpPeer {
     bool Ipv6 = false;
 };
 
+// A peer gone without a word (a NAT that forgot the connection, a line that dropped) is found
+// after about 5 + 3 × 3 s of silence instead of at the next reply's time-out. Best effort: a
+// socket that refuses the options works as before.
+void KeepAlive(int fd);
+
 // "IPv6" or "IPv4".
 const char* FamilyName(const TcpPeer& peer);
 
