@@ -113,10 +113,13 @@ std::string StoreFixture::One(const std::string& fileName, const std::string& sq
     return testing::One(std::filesystem::path(AdminDir()) / fileName, sql);
 }
 
-std::vector<std::string> StoreFixture::Texts() const {
+std::vector<std::string> EntryTexts(const RunState& state, std::optional<int> code) {
     std::vector<std::string> texts;
     for (const auto& entry : state.Erreurs.Entries()) {
         texts.push_back(entry.Texte);
+        if (code) {
+            EXPECT_EQ(entry.Code, *code) << entry.Texte;
+        }
     }
     return texts;
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ std::string Ligne(const Attributes& attributes);
 // A head-office file in UTF-8 (the declaration names windows-1252); `body` goes under the root.
 std::string HeadOffice(const std::string& root, const std::string& body);
 // `body` of a usual file: the version, an optional configuration, then "Lignes" with the lines.
+// A run's entries' texts, in order; with a code, every entry is expected to carry it.
+std::vector<std::string> EntryTexts(const RunState& state, std::optional<int> code = {});
+
 std::string Envelope(const std::vector<std::string>& lines, const std::string& configuration = "");
 
 class StoreFixture {
@@ -59,7 +63,7 @@ class StoreFixture {
     std::string One(const std::string& fileName, const std::string& sql) const;
 
     // The entries' texts, in order.
-    std::vector<std::string> Texts() const;
+    std::vector<std::string> Texts() const { return EntryTexts(state); }
     void ExpectOnlyCode1() const;
 
     RunState state;

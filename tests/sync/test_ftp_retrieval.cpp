@@ -70,12 +70,7 @@ class FtpRetrievalTest : public ::testing::Test {
         return run;
     }
     static std::vector<std::string> Texts(const SynchronizationRun& run) {
-        std::vector<std::string> texts;
-        for (const auto& e : run.State().Erreurs.Entries()) {
-            texts.push_back(e.Texte);
-            EXPECT_EQ(e.Code, 0) << e.Texte;
-        }
-        return texts;
+        return EntryTexts(run.State(), 0);
     }
     static constexpr const char* kAll =
         "Remise_Achat=1\nPersonnalisation=1\nMessage=1\nDocument=1\n";

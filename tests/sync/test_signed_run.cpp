@@ -52,11 +52,7 @@ class SignedRunTest : public ::testing::Test {
         return run;
     }
     static std::vector<std::string> Texts(const SynchronizationRun& run) {
-        std::vector<std::string> texts;
-        for (const auto& e : run.State().Erreurs.Entries()) {
-            texts.push_back(e.Texte);
-        }
-        return texts;
+        return EntryTexts(run.State());
     }
     // Every file of the set was integrated, and the copies in Auto/ are the signed bytes.
     void ExpectSetIntegrated(SynchronizationRun& run, const std::filesystem::path& from) {
