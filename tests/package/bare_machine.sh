@@ -110,11 +110,13 @@ echo "REMISES: $before records before, $(sqlite3 "$store/Administration/REMISES.
 
 section "a run over FTP, tables in the user's home"
 make_store /home/magasin/magasin
-/usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p 2121 -d "$source_dir/demo/headoffice" -u demo -P demo \
+# A port the system gives: a fixed one may be taken by another test on this machine.
+ftp_port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+/usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p "$ftp_port" -d "$source_dir/demo/headoffice" -u demo -P demo \
     >/tmp/quorvane-bare-ftp.log 2>&1 &
 ftp_pid=$!
 sleep 2
-write_settings 'TypeEnvoi=FTP\r\n[Quorvane_FTP]\r\nLogin=demo\r\nMdp=demo\r\nHost=127.0.0.1\r\nPort=2121\r\n'
+write_settings 'TypeEnvoi=FTP\r\n[Quorvane_FTP]\r\nLogin=demo\r\nMdp=demo\r\nHost=127.0.0.1\r\nPort='"$ftp_port"'\r\n'
 rm -f "$data"/Auto/*.xml
 run_service quorvane-client@magasin.service || fail "the FTP run failed"
 jq -e "$all_done" "$data/QuorvaneClientStatus.json" >/dev/null ||
