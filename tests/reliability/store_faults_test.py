@@ -10,6 +10,8 @@ sqlite3, the download folder with lstat. Cases:
   program's own, so nothing outside the test sees it); each file must be given up with one entry,
   every table left as it was, the report a few lines. Skipped, with a note, where no mount
   namespace can be made.
+- download folder full: Auto/ a full tmpfs holding the previous copies while the new files are
+  copied and hashed; every previous copy stays byte for byte, no category says it downloaded.
 - read-only destination: Auto/remise_achat.xml without any write bit, kept as it is.
 - modes: copies get the source's mode narrowed by the umask, downloads and the report the mode
   of a new file under the umask.
@@ -21,6 +23,7 @@ sqlite3, the download folder with lstat. Cases:
 
 import argparse
 import html
+import json
 import os
 import re
 import shutil
@@ -174,6 +177,50 @@ def disk_full(binary, failures, lines, limit=90):
             check(failures, case, rs.integrity(copy) == ["ok"], "%s is damaged" % table)
             check(failures, case, rs.snapshot(copy, rs.table_name(table)) == before[table],
                   "%s changed on a full disk" % table)
+    finally:
+        folder.close()
+
+
+def download_folder_full(binary, failures):
+    """Auto/ full while the new files are copied and hashed: the previous copies stay whole."""
+    case = "download folder full"
+    prefix = namespace_wrapper()
+    if prefix is None:
+        print("SKIP %s: no mount namespace can be made here" % case)
+        return
+    folder = rs.ProgramFolder(binary)
+    try:
+        rs.write_headoffice(folder, 20, 1)
+        auto = folder.root / "Auto"
+        for p in folder.source.iterdir():
+            shutil.copy(p, auto / p.name)
+        old = {p.name: p.read_bytes() for p in auto.iterdir()}
+        rs.write_headoffice(folder, 2000, 2)
+        saved = folder.root / "auto_saved"
+        shutil.copytree(auto, saved)
+        script = ('set -e; mount -t tmpfs -o size=1024k tmpfs "$1"; cp -a "$2"/. "$1"/; '
+                  'dd if=/dev/zero of="$1/.remplissage" bs=4096 2>/dev/null || true; '
+                  'shift 2; exec "$@"')
+        wrapper = prefix + ["sh", "-c", script, "sh", str(auto), str(saved)]
+        seen = {}
+
+        def read_auto(proc):
+            inside = Path("/proc/%d/root" % proc.pid) / str(auto).lstrip("/")
+            seen.update({p.name: p.read_bytes() for p in inside.iterdir()
+                         if p.name != ".remplissage"})
+
+        run(folder, wrapper=wrapper, at_report=read_auto)
+        check(failures, case, seen == old,
+              "Auto/ changed: %s" % sorted(n for n in set(seen) | set(old)
+                                           if seen.get(n) != old.get(n)))
+        # A category stops at its first file that cannot be copied.
+        texts = [t for _, t in entries(folder)]
+        firsts = ["remise_achat.xml", "personnalisation.xml", "message.xml", "mes_docs.xml"]
+        check(failures, case, texts == ["[Fonction _CopyFile()] Impossible de copier ce fichier : "
+                                        + name for name in firsts], "entries: %s" % texts)
+        status = json.loads((folder.root / "QuorvaneClientStatus.json").read_text("utf-8"))
+        check(failures, case, not any(c["downloaded"] for c in status["categories"].values()),
+              "a category said downloaded: %s" % status["categories"])
     finally:
         folder.close()
 
@@ -417,6 +464,7 @@ def main():
     args = parser.parse_args()
     failures = []
     cases = [("disk_full", lambda: disk_full(args.binary, failures, args.lines)),
+             ("download_folder_full", lambda: download_folder_full(args.binary, failures)),
              ("read_only_destination", lambda: read_only_destination(args.binary, failures)),
              ("modes_and_links_by_copy", lambda: modes_and_links_by_copy(args.binary, failures)),
              ("modes_and_links_by_ftp", lambda: modes_and_links_by_ftp(args.binary, failures)),
