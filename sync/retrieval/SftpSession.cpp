@@ -140,10 +140,13 @@ SessionPtr Handshake(const SftpSession::Settings& settings, const char* hostKeys
                            FailureCause::TimedOut);
         }
         // Refused, reset or cut in the middle of the key exchange: all may pass; a name
-        // that does not resolve is asked again to tell the unknown from the unanswered.
+        // that does not resolve is asked again to tell the unknown from the unanswered. No
+        // algorithm in common (a host key family the server does not hold) stays as it is.
         const std::string text = LibraryText(s);
         const FailureCause cause = text.find("resolve") != std::string::npos
                                        ? CauseOfLookup(settings.Host)
+                                   : text.find("no match for method") != std::string::npos
+                                       ? FailureCause::ServerNotTrusted
                                        : FailureCause::ConnectionRefused;
         throw FtpError("Connexion au serveur SFTP " + where + " impossible : " + text, cause);
     }
@@ -171,6 +174,11 @@ void LogIn(ssh_session session, const SftpSession::Settings& settings) {
     }
     if (rc == SSH_AUTH_SUCCESS) {
         return;
+    }
+    if (rc == SSH_AUTH_AGAIN) {
+        // The library's time limit ran out while the server was still deciding.
+        throw FtpError("Le serveur SFTP ne répond plus pendant l'authentification",
+                       FailureCause::TimedOut);
     }
     if (rc == SSH_AUTH_ERROR) {
         throw FtpError("Authentification SFTP interrompue : " + LibraryText(session),
@@ -205,8 +213,12 @@ SftpSession::SftpSession(const Settings& settings)
             try {
                 session = Handshake(settings, family, "/dev/null", route_);
                 seen.push_back(ServerKey(session.get()));
-            } catch (const FtpError&) {
-                // The server holds no key of this family.
+            } catch (const FtpError& error) {
+                // A server that holds no key of this family says so; any other failure is the
+                // connection's, not the key's.
+                if (error.Transient()) {
+                    throw;
+                }
             }
         }
         if (!session || seen.back().Fingerprint != expected) {
@@ -221,14 +233,34 @@ SftpSession::SftpSession(const Settings& settings)
         handles_->session = std::move(session);
     }
     ssh_session s = handles_->session.get();
-    LogIn(s, settings);
-    handles_->sftp.reset(sftp_new(s));
-    if (!handles_->sftp || sftp_init(handles_->sftp.get()) != SSH_OK) {
-        throw FtpError("Ouverture du canal SFTP impossible : " + LibraryText(s),
-                       FailureCause::ConnectionLost);
+    // The subsystem's first answer is waited for without end by the library: the watchdog
+    // bounds the log-in and the channel's opening as it bounds every later request.
+    handles_->watchdog = std::make_unique<SocketWatchdog>(ssh_get_fd(s));
+    const auto opening = std::max(settings.Connect, response_);
+    {
+        const ArmedWatchdog armed(*handles_->watchdog, opening);
+        try {
+            LogIn(s, settings);
+        } catch (const FtpError&) {
+            if (handles_->watchdog->Fired()) {
+                throw FtpError("Le serveur SFTP ne répond plus depuis " +
+                                   std::to_string(opening.count()) + " ms",
+                               FailureCause::TimedOut);
+            }
+            throw;
+        }
+        handles_->sftp.reset(sftp_new(s));
+        if (!handles_->sftp || sftp_init(handles_->sftp.get()) != SSH_OK) {
+            if (handles_->watchdog->Fired()) {
+                throw FtpError("Ouverture du canal SFTP : le serveur ne répond plus depuis " +
+                                   std::to_string(opening.count()) + " ms",
+                               FailureCause::TimedOut);
+            }
+            throw FtpError("Ouverture du canal SFTP impossible : " + LibraryText(s),
+                           FailureCause::ConnectionLost);
+        }
     }
     SetTimeout(response_);
-    handles_->watchdog = std::make_unique<SocketWatchdog>(ssh_get_fd(s));
 }
 
 SftpSession::~SftpSession() {

@@ -29,6 +29,8 @@ def parse_args():
     p.add_argument("--host", default="127.0.0.1", help="address listened on (::1 for IPv6)")
     p.add_argument("--silent-after-login", action="store_true",
                    help="never answer a listing, a stat or an open")
+    p.add_argument("--silent-subsystem", action="store_true",
+                   help="start the sftp subsystem and never say a word in it")
     p.add_argument("--slow-first-session", type=float, default=0, metavar="SECONDS",
                    help="the first session answers each read after this long")
     return p.parse_args()
@@ -129,12 +131,20 @@ def make_sftp_interface(root, log, silent, slow):
     return ReadOnlyFolder
 
 
+class SilentSubsystem(paramiko.SubsystemHandler):
+    def start_subsystem(self, name, transport, channel):
+        time.sleep(3600)
+
+
 def serve(client, host_key, args, log, slow):
     transport = paramiko.Transport(client)
     transport.add_server_key(host_key)
-    transport.set_subsystem_handler("sftp", paramiko.SFTPServer,
-                                    make_sftp_interface(os.path.abspath(args.root), log,
-                                                        args.silent_after_login, slow))
+    if args.silent_subsystem:
+        transport.set_subsystem_handler("sftp", SilentSubsystem)
+    else:
+        transport.set_subsystem_handler("sftp", paramiko.SFTPServer,
+                                        make_sftp_interface(os.path.abspath(args.root), log,
+                                                            args.silent_after_login, slow))
     try:
         transport.start_server(server=make_server_interface(args, log)())
         while transport.is_active():

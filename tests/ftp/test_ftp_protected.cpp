@@ -208,7 +208,27 @@ TEST(Sftp, HostKeyFingerprintOpensOneSessionOnTheLoginFolder) {
 }
 
 TEST(Sftp, SilentServerIsGivenUpAtTheResponseLimit) {
-    SftpTestServer server(true);
+    {
+        // Silent from the subsystem's start: the channel's opening is bounded too.
+        SftpTestServer server(SftpTestServer::Silence::Subsystem);
+        FtpClient client;
+        Configure(client, server, FtpSecurity::Sftp);
+        client.SetHostKey(server.Fingerprint());
+        client.SetConnectTimeout(1500ms);
+        client.SetResponseTimeout(1500ms);
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            client.Connect();
+            FAIL() << "a subsystem that never answers was opened";
+        } catch (const FtpError& error) {
+            EXPECT_TRUE(error.Transient()) << error.what();
+            EXPECT_NE(std::string(error.what()).find("ne répond plus depuis 1500 ms"),
+                      std::string::npos)
+                << error.what();
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    }
+    SftpTestServer server(SftpTestServer::Silence::AfterLogin);
     FtpClient client;
     Configure(client, server, FtpSecurity::Sftp);
     client.SetHostKey(server.Fingerprint());

@@ -57,6 +57,16 @@ TEST(RetryPolicy, ClassifiesFailuresAsTransientOrLasting) {
     EXPECT_EQ(ReplyCode("421 Too many connections"), 421);
     EXPECT_EQ(ReplyCode("ab"), 0);
     EXPECT_EQ(CauseOfLookup("no-such-host.invalid"), FailureCause::NoSuchName);
+    // A proxy's password or rule stays refused; a server it could not reach may come back.
+    for (const int status : {401, 403, 407}) {
+        EXPECT_FALSE(IsTransient(CauseOfTunnelStatus(status))) << status;
+    }
+    EXPECT_TRUE(IsTransient(CauseOfTunnelStatus(503)));
+    EXPECT_FALSE(IsTransient(CauseOfSocksReply(2)));
+    EXPECT_TRUE(IsTransient(CauseOfSocksReply(5)));
+    EXPECT_FALSE(IsTransient(CauseOfCurlProxy(CURLPX_USER_REJECTED)));
+    EXPECT_TRUE(IsTransient(CauseOfCurlProxy(CURLPX_REPLY_CONNECTION_REFUSED)));
+    EXPECT_TRUE(IsTransient(CauseOfCurlProxy(CURLPX_CLOSED)));
     EXPECT_FALSE(FtpError("x").Transient());
     EXPECT_TRUE(FtpAuthError("x", FailureCause::HandshakeCut).Transient());
 }

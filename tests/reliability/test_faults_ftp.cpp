@@ -447,7 +447,8 @@ TEST_F(FtpFaultTest, SshdRestartedDuringARunIsReconnectedTo) {
 
 TEST_F(FtpFaultTest, SftpTransferBelowTheFloorIsFetchedAgainOnANewSession) {
     // 32 KiB a read, each answered after half a second: 64 KiB/s against a floor of 256 KiB/s.
-    SftpTestServer server(false, "127.0.0.1", std::chrono::milliseconds(500));
+    SftpTestServer server(SftpTestServer::Silence::None, "127.0.0.1",
+                          std::chrono::milliseconds(500));
     std::string large =
         ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/remise_achat.xml");
     large += "<!--" + std::string(600000, 'x') + "-->\r\n";

@@ -205,7 +205,7 @@ TestCertificate::TestCertificate(const std::string& subjectAltName) {
     }
 }
 
-SftpTestServer::SftpTestServer(bool silentAfterLogin, const std::string& host,
+SftpTestServer::SftpTestServer(Silence silence, const std::string& host,
                                std::chrono::milliseconds slowFirstSession) {
     logPath_ = work_.Path() / "sftp.log";
     std::vector<std::string> args = {"/usr/bin/python3",
@@ -220,8 +220,10 @@ SftpTestServer::SftpTestServer(bool silentAfterLogin, const std::string& host,
                                      logPath_.string(),
                                      "--host",
                                      host};
-    if (silentAfterLogin) {
+    if (silence == Silence::AfterLogin) {
         args.emplace_back("--silent-after-login");
+    } else if (silence == Silence::Subsystem) {
+        args.emplace_back("--silent-subsystem");
     }
     if (slowFirstSession.count() > 0) {
         args.emplace_back("--slow-first-session");

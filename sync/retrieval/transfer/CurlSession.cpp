@@ -301,10 +301,18 @@ void FtpClient::Session::Fail(CURLcode code, const std::string& context) const {
     }
     const std::string message = context.empty() ? text : context + " : " + text;
     FailureCause cause = CauseOfCurl(code, ReplyCode(reply));
+    long proxyCode = 0;
+    if (code == CURLE_PROXY) {
+        curl_easy_getinfo(handle.get(), CURLINFO_PROXY_ERROR, &proxyCode);
+    }
     if (reconnectRefused) {
         cause = FailureCause::ConnectionLost;
     } else if (stalled) {
         cause = FailureCause::Stalled;
+    } else if (tunnel >= 300) {
+        cause = CauseOfTunnelStatus(static_cast<int>(tunnel));
+    } else if (code == CURLE_PROXY) {
+        cause = CauseOfCurlProxy(static_cast<int>(proxyCode));
     } else if (cause == FailureCause::LookupFailedForNow) {
         cause = CauseOfLookup(host);
     }

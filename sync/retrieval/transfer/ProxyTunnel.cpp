@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
 
 #include "sync/retrieval/FtpClient.h"
+#include "sync/retrieval/transfer/RetryPolicy.h"
 
 namespace quorvane {
 namespace {
@@ -28,8 +30,11 @@ class Exchange {
           timeout_(timeout),
           deadline_(timeout.count() > 0 ? Clock::now() + timeout : Clock::time_point::max()) {}
 
-    [[noreturn]] void Fail(const std::string& why) const {
-        throw FtpError(prefix_ + why, FailureCause::ProxyRefused);
+    // A refusal of the proxy's own (a password, a rule) stays; a proxy that went quiet or
+    // cut the line, or a server it could not reach for now, may pass.
+    [[noreturn]] void Fail(const std::string& why,
+                           FailureCause cause = FailureCause::ProxyRefused) const {
+        throw FtpError(prefix_ + why, cause);
     }
 
     void Send(std::string_view bytes) {
@@ -40,7 +45,8 @@ class Exchange {
                 if (errno == EINTR) {
                     continue;
                 }
-                Fail(std::string("connexion coupée : ") + std::strerror(errno));
+                Fail(std::string("connexion coupée : ") + std::strerror(errno),
+                     FailureCause::ProxyUnreachable);
             }
             bytes.remove_prefix(static_cast<size_t>(sent));
         }
@@ -58,7 +64,8 @@ class Exchange {
             }
             if (n <= 0) {
                 Fail(n == 0 ? std::string("connexion fermée par le proxy")
-                            : std::string("connexion coupée : ") + std::strerror(errno));
+                            : std::string("connexion coupée : ") + std::strerror(errno),
+                     FailureCause::ProxyUnreachable);
             }
             got += static_cast<size_t>(n);
         }
@@ -70,7 +77,8 @@ class Exchange {
         for (;;) {
             const auto left = deadline_ - Clock::now();
             if (left <= Clock::duration::zero()) {
-                Fail("pas de réponse depuis " + std::to_string(timeout_.count()) + " ms");
+                Fail("pas de réponse depuis " + std::to_string(timeout_.count()) + " ms",
+                     FailureCause::ProxyUnreachable);
             }
             const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
             pollfd watch{fd_, events, 0};
@@ -79,7 +87,8 @@ class Exchange {
                 return;
             }
             if (ready < 0 && errno != EINTR) {
-                Fail(std::string("connexion coupée : ") + std::strerror(errno));
+                Fail(std::string("connexion coupée : ") + std::strerror(errno),
+                     FailureCause::ProxyUnreachable);
             }
         }
     }
@@ -127,9 +136,11 @@ void HttpConnect(Exchange& exchange, const ProxyAddress& proxy, const std::strin
     const auto space = status.find(' ');
     const std::string code = space == std::string::npos ? "" : status.substr(space + 1, 3);
     if (!status.starts_with("HTTP/") || code.size() != 3 || code[0] != '2') {
-        exchange.Fail((code == "407" || code == "401" ? "authentification refusée : "
-                                                      : "tunnel vers " + target + " refusé : ") +
-                      status);
+        const bool login = code == "407" || code == "401";
+        exchange.Fail(
+            (login ? "authentification refusée : " : "tunnel vers " + target + " refusé : ") +
+                status,
+            CauseOfTunnelStatus(code.size() == 3 ? std::atoi(code.c_str()) : 0));
     }
 }
 
@@ -175,7 +186,7 @@ std::string SocksAddress(Exchange& exchange, const ProxyAddress& proxy, const st
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* raw = nullptr;
     if (getaddrinfo(host.c_str(), nullptr, &hints, &raw) != 0 || raw == nullptr) {
-        throw FtpError("Nom d'hôte inconnu : " + host);
+        throw FtpError("Nom d'hôte inconnu : " + host, CauseOfLookup(host));
     }
     const std::unique_ptr<addrinfo, void (*)(addrinfo*)> list(raw, freeaddrinfo);
     if (raw->ai_family == AF_INET6) {
@@ -215,8 +226,10 @@ void SocksConnect(Exchange& exchange, const ProxyAddress& proxy, const std::stri
     exchange.Send(request);
     const std::string reply = exchange.Receive(4);
     if (reply[1] != 0) {
-        exchange.Fail("connexion à " + host + ":" + std::to_string(port) +
-                      " refusée : " + SocksRefusal(static_cast<unsigned char>(reply[1])));
+        const auto code = static_cast<unsigned char>(reply[1]);
+        exchange.Fail(
+            "connexion à " + host + ":" + std::to_string(port) + " refusée : " + SocksRefusal(code),
+            CauseOfSocksReply(code));
     }
     // The address the proxy bound, then its port: read and set aside.
     size_t rest = 2;

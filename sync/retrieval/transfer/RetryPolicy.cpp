@@ -107,6 +107,41 @@ FailureCause CauseOfCurl(int curlCode, int replyCode) {
     }
 }
 
+FailureCause CauseOfTunnelStatus(int httpStatus) {
+    // 502, 503, 504: the proxy is there, the server behind it is not, for now.
+    return httpStatus >= 500 && httpStatus < 600 ? FailureCause::ConnectionRefused
+                                                 : FailureCause::ProxyRefused;
+}
+
+FailureCause CauseOfSocksReply(int socksCode) {
+    // 2: the proxy's rules; 7, 8: a request it does not take. 1, 3 to 6: a server or network
+    // it could not reach.
+    return socksCode == 2 || socksCode == 7 || socksCode == 8 ? FailureCause::ProxyRefused
+                                                              : FailureCause::ConnectionRefused;
+}
+
+FailureCause CauseOfCurlProxy(int curlProxyCode) {
+    switch (static_cast<CURLproxycode>(curlProxyCode)) {
+        case CURLPX_REPLY_GENERAL_SERVER_FAILURE:
+        case CURLPX_REPLY_NETWORK_UNREACHABLE:
+        case CURLPX_REPLY_HOST_UNREACHABLE:
+        case CURLPX_REPLY_CONNECTION_REFUSED:
+        case CURLPX_REPLY_TTL_EXPIRED:
+            return FailureCause::ConnectionRefused;
+        case CURLPX_CLOSED:
+        case CURLPX_RECV_ADDRESS:
+        case CURLPX_RECV_AUTH:
+        case CURLPX_RECV_CONNECT:
+        case CURLPX_RECV_REQACK:
+        case CURLPX_SEND_AUTH:
+        case CURLPX_SEND_CONNECT:
+        case CURLPX_SEND_REQUEST:
+            return FailureCause::ProxyUnreachable;
+        default:
+            return FailureCause::ProxyRefused;
+    }
+}
+
 FailureCause CauseOfLookup(const std::string& host) {
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;

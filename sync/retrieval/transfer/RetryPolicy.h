@@ -39,6 +39,13 @@ bool IsTransient(FailureCause cause);
 // From curl's result code and the server's last reply code (0 when none).
 FailureCause CauseOfCurl(int curlCode, int replyCode);
 
+// A proxy's refusal of a tunnel: its HTTP status to CONNECT, its SOCKS5 reply code, or curl's
+// proxy code. A password or a rule of the proxy's stays refused; a server the proxy could not
+// reach, or a proxy that cut the exchange, may be back soon.
+FailureCause CauseOfTunnelStatus(int httpStatus);
+FailureCause CauseOfSocksReply(int socksCode);
+FailureCause CauseOfCurlProxy(int curlProxyCode);
+
 // Whether a host name that did not resolve is unknown or its look-up failed for the moment,
 // asked again of the resolver.
 FailureCause CauseOfLookup(const std::string& host);

@@ -83,12 +83,14 @@ UniqueFd ConnectTcp(const std::string& host, int port, std::chrono::milliseconds
     if (looked == EAI_NONAME || looked == EAI_NODATA) {
         throw FtpError("Nom d'hôte inconnu : " + name, FailureCause::NoSuchName);
     }
-    if (looked == EAI_AGAIN) {
-        throw FtpError("Recherche du nom " + name + " momentanément impossible",
-                       FailureCause::LookupFailedForNow);
-    }
     if (looked != 0 || !list) {
-        throw FtpError("Recherche du nom " + name + " impossible : " + gai_strerror(looked));
+        // Only a name the resolver says does not exist is lasting: a resolver that failed,
+        // whatever its reason, may answer the next time.
+        throw FtpError(
+            "Recherche du nom " + name + " momentanément impossible" +
+                (looked != 0 && looked != EAI_AGAIN ? std::string(" : ") + gai_strerror(looked)
+                                                    : std::string()),
+            FailureCause::LookupFailedForNow);
     }
     const auto order = Interleaved(list.get());
     const auto start = Clock::now();
