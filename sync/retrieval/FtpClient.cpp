@@ -281,7 +281,6 @@ FileDigest FtpClient::Get(const std::string& remote, const std::filesystem::path
         arrived = GetOverFtp(remote, localPath, ascii, offset, announcedSize, temp.File());
     }
     const bool checked = announcedSize >= 0 && arrived.Received >= 0;
-    // An SFTP server that gives no size reads as 0: there only a shorter file is told.
     const bool cut = sftp ? arrived.Received < announcedSize
                           : arrived.Received != announcedSize && arrived.Written != announcedSize;
     if (checked && cut) {
@@ -375,7 +374,9 @@ std::int64_t FtpClient::Size(const std::string& remote) {
         if (std::find(names.begin(), names.end(), remote) == names.end()) {
             return -1;
         }
-        return LiveSftp().Size(remote);
+        // Without a size the file is there all the same; the download cannot be checked.
+        const std::int64_t size = LiveSftp().Size(remote);
+        return size == SftpSession::kNoSize ? -1 : size;
     }
     Session& session = LiveSession();
     CURL* handle = session.handle.get();
@@ -403,9 +404,6 @@ std::optional<std::int64_t> FtpClient::Presence(const std::string& remote) {
     const std::int64_t size = Size(remote);
     if (size >= 0) {
         return size;
-    }
-    if (sftp_) {
-        return std::nullopt;
     }
     const auto names = ListNames();
     if (std::find(names.begin(), names.end(), remote) == names.end()) {

@@ -148,14 +148,14 @@ class FtpClient {
     // Whether the last Get could check the file's size against the server's.
     bool SizeChecked() const { return sizeChecked_; }
     // The file's size in bytes, asked in binary mode; -1 when the server gives none (the file is
-    // absent or the server does not answer the query). Over SFTP, -1 when the login folder's
-    // listing does not show the file, and 0 for a file whose size the server does not give.
+    // absent or the server does not answer the query). Over SFTP too, -1 when the login
+    // folder's listing does not show the file or the server gives no size.
     // A transport failure throws.
     std::int64_t Size(const std::string& remote);
     // Whether the login folder holds the file: its size, -1 for a file listed without one, or
     // nothing when it is absent. A server may refuse SIZE for every file with the same 550 as
-    // for a missing one: the folder's listing tells them apart (not over SFTP, where no size
-    // already means no file). A transport failure throws.
+    // for a missing one, and an SFTP server may give no size: the folder's listing tells
+    // them apart. A transport failure throws.
     std::optional<std::int64_t> Presence(const std::string& remote);
     // The names the server lists in the login folder (NLST; the folder's entries for SFTP).
     // A refused listing gives no name; a transport failure throws.

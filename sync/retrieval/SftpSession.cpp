@@ -275,8 +275,8 @@ void SftpSession::SetTimeout(std::chrono::milliseconds limit) {
     SetLimit(handles_->session.get(), limit);
 }
 
-void SftpSession::Fail(const std::string& context, std::chrono::milliseconds limit,
-                       bool stall) const {
+void SftpSession::Fail(const std::string& context, std::chrono::milliseconds limit, bool stall,
+                       std::optional<int> sftpError) const {
     ssh_session s = handles_->session.get();
     std::string text;
     FailureCause cause = FailureCause::Other;
@@ -288,7 +288,10 @@ void SftpSession::Fail(const std::string& context, std::chrono::milliseconds lim
                      : "Le serveur SFTP ne répond plus depuis " + std::to_string(limit.count()) +
                            " ms";
     } else {
-        switch (handles_->sftp ? sftp_get_error(handles_->sftp.get()) : SSH_FX_FAILURE) {
+        const int error = sftpError        ? *sftpError
+                          : handles_->sftp ? sftp_get_error(handles_->sftp.get())
+                                           : SSH_FX_FAILURE;
+        switch (error) {
             case SSH_FX_NO_SUCH_FILE:
             case SSH_FX_NO_SUCH_PATH:
                 text = "fichier absent du serveur";
@@ -369,7 +372,7 @@ std::int64_t SftpSession::Size(const std::string& remote) {
     }
     return (attributes->flags & SSH_FILEXFER_ATTR_SIZE) != 0
                ? static_cast<std::int64_t>(attributes->size)
-               : 0;
+               : kNoSize;
 }
 
 std::int64_t SftpSession::Download(const std::string& remote, std::FILE* out, std::int64_t offset,
@@ -392,15 +395,21 @@ std::int64_t SftpSession::Download(const std::string& remote, std::FILE* out, st
     constexpr size_t kInFlight = 64;
     std::vector<char> buffer(kChunk);
     std::deque<int> inFlight;
-    // Every request sent gets its answer read, or the library keeps it forever.
+    // Every request sent gets its answer read, or the library keeps it for the session's
+    // life. Once a read has said "end of file" the library answers every later one with the
+    // same without reading: the position is set again before each.
+    std::int64_t received = 0;
     const auto drain = [&] {
         for (const int id : inFlight) {
+            static_cast<void>(sftp_seek64(file.get(), static_cast<uint64_t>(offset + received)));
             static_cast<void>(
                 sftp_async_read(file.get(), buffer.data(), kChunk, static_cast<std::uint32_t>(id)));
         }
         inFlight.clear();
     };
     const auto fail = [&] {
+        // The refusal is told as it came, not as the answers set aside after it say.
+        const int error = sftp_get_error(handles_->sftp.get());
         // A refused read leaves a live session whose other answers are still coming.
         ssh_session s = handles_->session.get();
         if (!handles_->watchdog->Fired() && !TimedOut(s) && ssh_is_connected(s) != 0) {
@@ -409,10 +418,9 @@ std::int64_t SftpSession::Download(const std::string& remote, std::FILE* out, st
         }
         inFlight.clear();
         SetTimeout(response_);
-        Fail(remote, limit, stall);
+        Fail(remote, limit, stall, error);
     };
     PaceWatch pace(floor, std::chrono::steady_clock::now());
-    std::int64_t received = 0;
     std::int64_t widenedAt = -1;
     std::unique_ptr<char[]> widening;
     bool atEnd = false;

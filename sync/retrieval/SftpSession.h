@@ -47,8 +47,9 @@ class SftpSession {
     bool Alive();
     // The names of the login folder's entries, "." and ".." left out.
     std::vector<std::string> ListNames();
-    // The size of a file of the login folder; -1 for a name that is no file there, 0 when the
-    // server gives no size.
+    // The size of a file of the login folder; -1 for a name that is no file there, kNoSize when
+    // the server gives none.
+    static constexpr std::int64_t kNoSize = -2;
     std::int64_t Size(const std::string& remote);
     // Writes the file's bytes from offset on to out and returns how many arrived. Several reads
     // are in flight at once, so a distant server sends at the speed of the line. A read that
@@ -59,8 +60,9 @@ class SftpSession {
 
   private:
     struct Handles;
-    [[noreturn]] void Fail(const std::string& context, std::chrono::milliseconds limit,
-                           bool stall) const;
+    // sftpError: the SFTP status as it was when the request failed (read now when absent).
+    [[noreturn]] void Fail(const std::string& context, std::chrono::milliseconds limit, bool stall,
+                           std::optional<int> sftpError = {}) const;
     void SetTimeout(std::chrono::milliseconds limit);
 
     std::unique_ptr<Handles> handles_;
