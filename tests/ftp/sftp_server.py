@@ -29,6 +29,7 @@ def parse_args():
     p.add_argument("--host", default="127.0.0.1", help="address listened on (::1 for IPv6)")
     p.add_argument("--silent-after-login", action="store_true",
                    help="never answer a listing, a stat or an open")
+    p.add_argument("--no-sizes", action="store_true", help="give no file's size")
     p.add_argument("--silent-subsystem", action="store_true",
                    help="start the sftp subsystem and never say a word in it")
     p.add_argument("--slow-first-session", type=float, default=0, metavar="SECONDS",
@@ -70,15 +71,21 @@ def make_server_interface(args, log):
     return Server
 
 
-def make_sftp_interface(root, log, silent, slow):
+def make_sftp_interface(root, log, silent, slow, sizes):
     def local(path):
         return os.path.join(root, os.path.normpath("/" + path).lstrip("/"))
+
+    def described(status):
+        found = paramiko.SFTPAttributes.from_stat(status)
+        if not sizes:
+            found.st_size = None
+        return found
 
     def attributes(path):
         if silent:
             time.sleep(3600)
         try:
-            return paramiko.SFTPAttributes.from_stat(os.stat(local(path)))
+            return described(os.stat(local(path)))
         except OSError as err:
             return paramiko.SFTPServer.convert_errno(err.errno)
 
@@ -89,7 +96,7 @@ def make_sftp_interface(root, log, silent, slow):
             return super().read(offset, length)
 
         def stat(self):
-            return paramiko.SFTPAttributes.from_stat(os.fstat(self.readfile.fileno()))
+            return described(os.fstat(self.readfile.fileno()))
 
     class ReadOnlyFolder(paramiko.SFTPServerInterface):
         def canonicalize(self, path):
@@ -109,7 +116,7 @@ def make_sftp_interface(root, log, silent, slow):
                 folder = local(path)
                 result = []
                 for entry in os.listdir(folder):
-                    item = paramiko.SFTPAttributes.from_stat(os.stat(os.path.join(folder, entry)))
+                    item = described(os.stat(os.path.join(folder, entry)))
                     item.filename = entry
                     result.append(item)
                 return result
@@ -144,7 +151,8 @@ def serve(client, host_key, args, log, slow):
     else:
         transport.set_subsystem_handler("sftp", paramiko.SFTPServer,
                                         make_sftp_interface(os.path.abspath(args.root), log,
-                                                            args.silent_after_login, slow))
+                                                            args.silent_after_login, slow,
+                                                            not args.no_sizes))
     try:
         transport.start_server(server=make_server_interface(args, log)())
         while transport.is_active():

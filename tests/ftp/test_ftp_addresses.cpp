@@ -47,7 +47,7 @@ TEST(Ipv6, ServersOnLoopbackSixOnlyAreReachedWithOrWithoutBrackets) {
     TestCertificate certificate("IP:::1");
     FtpTestServer ftp(FtpServerOptions{.host = "::1"});
     FtpTestServer ftps(FtpServerOptions{.tlsCertificate = certificate.ServerPem(), .host = "::1"});
-    SftpTestServer sftp(SftpTestServer::Silence::None, "::1");
+    SftpTestServer sftp(SftpTestServer::Behaviour::Plain, "::1");
     for (const auto* server : {&ftp, &ftps}) {
         server->PutFile("remise_achat.xml", "<RemisesAchat/>\r\n");
     }

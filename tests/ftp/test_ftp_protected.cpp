@@ -207,10 +207,26 @@ TEST(Sftp, HostKeyFingerprintOpensOneSessionOnTheLoginFolder) {
     EXPECT_EQ(server.PasswordAttempts(), 1) << "one login for the whole session";
 }
 
+TEST(Sftp, ServerGivingNoSizeLeavesTheDownloadUnchecked) {
+    SftpTestServer server(SftpTestServer::Behaviour::NoSizes);
+    server.PutFile("remise_achat.xml", "ligne\n");
+    FtpClient client;
+    Configure(client, server, FtpSecurity::Sftp);
+    client.SetHostKey(server.Fingerprint());
+    ASSERT_EQ(ConnectError(client, false), std::nullopt);
+    EXPECT_EQ(client.Presence("remise_achat.xml"), std::optional<std::int64_t>(-1));
+    EXPECT_EQ(client.Presence("absent.xml"), std::nullopt);
+    const TempDir local;
+    client.Get("remise_achat.xml", local.Path() / "r.xml", true, false,
+               client.Presence("remise_achat.xml").value_or(-1));
+    EXPECT_FALSE(client.SizeChecked());
+    EXPECT_EQ(ReadFile(local.Path() / "r.xml"), "ligne\n");
+}
+
 TEST(Sftp, SilentServerIsGivenUpAtTheResponseLimit) {
     {
         // Silent from the subsystem's start: the channel's opening is bounded too.
-        SftpTestServer server(SftpTestServer::Silence::Subsystem);
+        SftpTestServer server(SftpTestServer::Behaviour::SilentSubsystem);
         FtpClient client;
         Configure(client, server, FtpSecurity::Sftp);
         client.SetHostKey(server.Fingerprint());
@@ -228,7 +244,7 @@ TEST(Sftp, SilentServerIsGivenUpAtTheResponseLimit) {
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
     }
-    SftpTestServer server(SftpTestServer::Silence::AfterLogin);
+    SftpTestServer server(SftpTestServer::Behaviour::SilentAfterLogin);
     FtpClient client;
     Configure(client, server, FtpSecurity::Sftp);
     client.SetHostKey(server.Fingerprint());

@@ -447,7 +447,7 @@ TEST_F(FtpFaultTest, SshdRestartedDuringARunIsReconnectedTo) {
 
 TEST_F(FtpFaultTest, SftpTransferBelowTheFloorIsFetchedAgainOnANewSession) {
     // 32 KiB a read, each answered after half a second: 64 KiB/s against a floor of 256 KiB/s.
-    SftpTestServer server(SftpTestServer::Silence::None, "127.0.0.1",
+    SftpTestServer server(SftpTestServer::Behaviour::Plain, "127.0.0.1",
                           std::chrono::milliseconds(500));
     std::string large =
         ReadFile(std::string(QUORVANE_SOURCE_DIR) + "/demo/headoffice/remise_achat.xml");

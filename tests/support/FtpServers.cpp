@@ -205,7 +205,7 @@ TestCertificate::TestCertificate(const std::string& subjectAltName) {
     }
 }
 
-SftpTestServer::SftpTestServer(Silence silence, const std::string& host,
+SftpTestServer::SftpTestServer(Behaviour behaviour, const std::string& host,
                                std::chrono::milliseconds slowFirstSession) {
     logPath_ = work_.Path() / "sftp.log";
     std::vector<std::string> args = {"/usr/bin/python3",
@@ -220,10 +220,12 @@ SftpTestServer::SftpTestServer(Silence silence, const std::string& host,
                                      logPath_.string(),
                                      "--host",
                                      host};
-    if (silence == Silence::AfterLogin) {
+    if (behaviour == Behaviour::SilentAfterLogin) {
         args.emplace_back("--silent-after-login");
-    } else if (silence == Silence::Subsystem) {
+    } else if (behaviour == Behaviour::SilentSubsystem) {
         args.emplace_back("--silent-subsystem");
+    } else if (behaviour == Behaviour::NoSizes) {
+        args.emplace_back("--no-sizes");
     }
     if (slowFirstSession.count() > 0) {
         args.emplace_back("--slow-first-session");

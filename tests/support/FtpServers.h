@@ -120,12 +120,14 @@ class TestCertificate {
 // user secret"), so a test sees whether a password ever reached it.
 class SftpTestServer {
   public:
-    // AfterLogin: logs in, then never answers a listing, a stat or an open. Subsystem: logs in
-    // and starts the SFTP subsystem, which never says a word.
-    enum class Silence { None, AfterLogin, Subsystem };
+    // SilentAfterLogin: logs in, then never answers a listing, a stat or an open.
+    // SilentSubsystem: logs in and starts the SFTP subsystem, which never says a word. NoSizes:
+    // files are listed and served without their size.
+    enum class Behaviour { Plain, SilentAfterLogin, SilentSubsystem, NoSizes };
     // host: the address listened on ("::1" for IPv6 only). slowFirstSession: the first
     // session's reads are each answered after this long.
-    explicit SftpTestServer(Silence silence = Silence::None, const std::string& host = "127.0.0.1",
+    explicit SftpTestServer(Behaviour behaviour = Behaviour::Plain,
+                            const std::string& host = "127.0.0.1",
                             std::chrono::milliseconds slowFirstSession = {});
     int Port() const { return port_; }
     const std::string& User() const { return user_; }
