@@ -119,6 +119,15 @@ def namespace_wrapper():
     return None
 
 
+def full_folder(prefix, folder, saved, size_kb, filler):
+    """A command prefix under which folder is a tmpfs of size_kb holding saved's files, then
+    filled to the last byte by the file filler. Only the program's namespace sees it."""
+    script = ('set -e; mount -t tmpfs -o size="$3"k tmpfs "$1"; cp -a "$2"/. "$1"/; '
+              'dd if=/dev/zero of="$1/$4" bs=4096 2>/dev/null || true; '
+              'shift 4; exec "$@"')
+    return prefix + ["sh", "-c", script, "sh", str(folder), str(saved), str(size_kb), filler]
+
+
 def disk_full(binary, failures, lines, limit=90):
     case = "disk full"
     prefix = namespace_wrapper()
@@ -132,13 +141,9 @@ def disk_full(binary, failures, lines, limit=90):
         before = rs.snapshots(folder)
         saved = folder.root / "tables"
         shutil.copytree(folder.admin, saved)
-        # The tables' folder becomes a small tmpfs holding the same tables, then a filler takes
-        # every byte left. Only the program's namespace sees it.
+        # The tables' folder becomes a small full tmpfs holding the same tables.
         size_kb = sum(p.stat().st_size for p in saved.iterdir()) // 1024 + 4096
-        script = ('set -e; mount -t tmpfs -o size="$3"k tmpfs "$1"; cp -a "$2"/. "$1"/; '
-                  'dd if=/dev/zero of="$1/remplissage" bs=4096 2>/dev/null || true; '
-                  'shift 3; exec "$@"')
-        wrapper = prefix + ["sh", "-c", script, "sh", str(folder.admin), str(saved), str(size_kb)]
+        wrapper = full_folder(prefix, folder.admin, saved, size_kb, "remplissage")
         seen = folder.root / "seen"
         seen.mkdir()
 
@@ -198,10 +203,7 @@ def download_folder_full(binary, failures):
         rs.write_headoffice(folder, 2000, 2)
         saved = folder.root / "auto_saved"
         shutil.copytree(auto, saved)
-        script = ('set -e; mount -t tmpfs -o size=1024k tmpfs "$1"; cp -a "$2"/. "$1"/; '
-                  'dd if=/dev/zero of="$1/.remplissage" bs=4096 2>/dev/null || true; '
-                  'shift 2; exec "$@"')
-        wrapper = prefix + ["sh", "-c", script, "sh", str(auto), str(saved)]
+        wrapper = full_folder(prefix, auto, saved, 1024, ".remplissage")
         seen = {}
 
         def read_auto(proc):
